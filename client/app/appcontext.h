@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFont>
+#include <QTranslator>
+#include <memory>
+
+#include "app/configuration.h"
+#include "app/datapaths.h"
+
+// The process-wide owner of the client's long-lived service objects.
+class AppContext
+{
+public:
+    static AppContext *instance();
+
+    QFont appFont() const { return m_appFont; }
+    void setAppFont(const QFont &font) { m_appFont = font; }
+    DataPaths *dataPaths() { return m_dataPaths.get(); }
+    Configuration *config() { return &m_config; }
+    QTranslator *translator() { return m_translator.get(); }
+
+private:
+    AppContext();
+    ~AppContext();
+    Q_DISABLE_COPY(AppContext)
+
+    // Created in this order, destroyed in reverse.
+    QFont m_appFont;
+    std::unique_ptr<DataPaths> m_dataPaths;
+    Configuration m_config;
+    std::unique_ptr<QTranslator> m_translator;
+};

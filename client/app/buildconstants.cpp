@@ -1,0 +1,29 @@
+#include "app/buildconstants.h"
+
+namespace BuildConstants {
+
+QString productShortName() { return QString::fromUtf8(TovraConstants::ProductShortName); }
+QString productDisplayName() { return QString::fromUtf8(TovraConstants::ProductDisplayName); }
+QString productToken() { return QString::fromUtf8(TovraConstants::ProductToken); }
+QString applicationId() { return QString::fromUtf8(TovraConstants::ApplicationId); }
+QString apiBaseUrl() { return QString::fromUtf8(TovraConstants::ApiBaseUrl); }
+QString portalBaseUrl() { return QString::fromUtf8(TovraConstants::PortalBaseUrl); }
+QString signUpUrl() { return QString::fromUtf8(TovraConstants::SignUpUrl); }
+QString passwordResetUrl() { return QString::fromUtf8(TovraConstants::PasswordResetUrl); }
+QString serviceDomain() { return QString::fromUtf8(TovraConstants::ServiceDomain); }
+
+QMap<QString, QString> reviewPageUrls()
+{
+    return {{QStringLiteral("en"), QString::fromUtf8(TovraConstants::ReviewUrlEn)},
+            {QStringLiteral("nl"), QString::fromUtf8(TovraConstants::ReviewUrlNl)},
+            {QStringLiteral("de"), QString::fromUtf8(TovraConstants::ReviewUrlDe)}};
+}
+
+QMap<QString, QString> faqPageUrls()
+{
+    return {{QStringLiteral("en"), QString::fromUtf8(TovraConstants::FaqUrlEn)},
+            {QStringLiteral("nl"), QString::fromUtf8(TovraConstants::FaqUrlNl)},
+            {QStringLiteral("de"), QString::fromUtf8(TovraConstants::FaqUrlDe)}};
+}
+
+} // namespace BuildConstants

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+#include "tovraconstants.h"
+
+// Typed access to the generated build constants.
+namespace BuildConstants {
+QString productShortName();
+QString productDisplayName();
+QString productToken();
+QString applicationId();
+QString apiBaseUrl();
+QString portalBaseUrl();
+QString signUpUrl();
+QString passwordResetUrl();
+QString serviceDomain();
+// Keyed by language code: "en", "nl", "de".
+QMap<QString, QString> reviewPageUrls();
+QMap<QString, QString> faqPageUrls();
+} // namespace BuildConstants

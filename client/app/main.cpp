@@ -1,0 +1,50 @@
+#include <QDebug>
+#include <QSysInfo>
+
+#include "app/appcontext.h"
+#include "app/apptypes.h"
+#include "app/buildconstants.h"
+#include "app/logfilewriter.h"
+#include "app/startup.h"
+#include "app/tovraapplication.h"
+#include "ui/tovramainwindow.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+
+    auto *app = new TovraApplication(BuildConstants::applicationId(), argc, argv);
+    AppContext::instance()->dataPaths()->setDir(QCoreApplication::applicationDirPath());
+    LoadApplicationFont();
+
+    for (int i = 0; i < argc; ++i) {
+        if (qstrcmp(argv[i], "/exit") == 0) {
+            app->sendMessage(QStringLiteral("EXIT"), 5000);
+            delete app;
+            return 0;
+        }
+    }
+    if (app->isRunning()) {
+        app->sendMessage(QStringLiteral("ACTIVATE"), 5000);
+        delete app;
+        return 0;
+    }
+
+    qInstallMessageHandler(LogMessageHandler);
+    qDebug().noquote() << BuildConstants::productShortName() + QStringLiteral(" started");
+    LoadTranslation();
+    qDebug().noquote() << "Application version: " << FormatVersion(ReadAppVersion());
+    qDebug().noquote() << "OS: " << QSysInfo::prettyProductName();
+    qDebug().noquote() << "Kernel version: " << QSysInfo::kernelVersion();
+
+    auto *window = new TovraMainWindow;
+    window->show();
+    app->setActivationWindow(window, true);
+
+    const int code = app->exec();
+    LogFileWriter::instance()->enabled = false;
+    delete window;
+    delete app;
+    return code;
+}
