@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
+#include <QXmlStreamWriter>
 
 #include "app/appcontext.h"
 #include "app/datapaths.h"
@@ -31,22 +32,34 @@ bool parseFile(const QString &path, QDomDocument *doc, bool *opened)
 }
 
 // Replaces the file in one step, so a failed write leaves the old file whole.
-bool saveDocument(const QString &path, const QDomDocument &doc)
+template <typename Body>
+bool saveDocument(const QString &path, Body body)
 {
+    // Attributes keep the order they are written in.
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(4);
+    xml.writeStartElement(QStringLiteral("Settings"));
+    body(xml);
+    xml.writeEndElement();
+    bytes = bytes.trimmed() + '\n';
+
+    // Unbuffered, so a short write (disk full) shows in write()'s result instead of being lost in a flush.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
         return false;
-    QTextStream stream(&file);
-    doc.save(stream, 4);
-    stream.flush();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 
-QDomElement addElement(QDomDocument &doc, QDomElement &root, const QString &name)
+void writeFlag(QXmlStreamWriter &xml, const QString &name, bool enabled)
 {
-    QDomElement element = doc.createElement(name);
-    root.appendChild(element);
-    return element;
+    xml.writeEmptyElement(name);
+    xml.writeAttribute(QStringLiteral("enabled"), flag(enabled));
 }
 
 struct BoolElement
@@ -117,31 +130,28 @@ void Configuration::ReadSettingsFile(const QString &path)
 
 bool Configuration::WriteSettingsFile(const QString &path) const
 {
-    QDomDocument doc;
-    QDomElement root = doc.createElement(QStringLiteral("Settings"));
-    doc.appendChild(root);
-    addElement(doc, root, QStringLiteral("Connection")).setAttribute(QStringLiteral("type"), ProtocolToString(protocol));
-    addElement(doc, root, QStringLiteral("SmartServerList")).setAttribute(QStringLiteral("enabled"), flag(smartServerList));
-    addElement(doc, root, QStringLiteral("B2bServerList")).setAttribute(QStringLiteral("enabled"), flag(b2bServerList));
-    QDomElement servers = addElement(doc, root, QStringLiteral("Servers"));
-    servers.setAttribute(QStringLiteral("lastUsed"), lastUsedServer);
-    servers.setAttribute(QStringLiteral("favorite"), favoriteServer);
-    addElement(doc, root, QStringLiteral("AutoLaunch")).setAttribute(QStringLiteral("enabled"), flag(autoLaunch));
-    addElement(doc, root, QStringLiteral("MinimizeToTray")).setAttribute(QStringLiteral("enabled"), flag(minimizeToTray));
-    addElement(doc, root, QStringLiteral("RemindAboutConnection"))
-        .setAttribute(QStringLiteral("enabled"), flag(remindAboutConnection));
-    addElement(doc, root, QStringLiteral("AutoConnect")).setAttribute(QStringLiteral("enabled"), flag(autoConnect));
-    addElement(doc, root, QStringLiteral("FavoriteServer")).setAttribute(QStringLiteral("enabled"), flag(connectToFavorite));
-    addElement(doc, root, QStringLiteral("NearestServer")).setAttribute(QStringLiteral("enabled"), flag(connectToNearest));
-    addElement(doc, root, QStringLiteral("KillSwitch")).setAttribute(QStringLiteral("enabled"), flag(killSwitch));
-    addElement(doc, root, QStringLiteral("DnsLeakFix")).setAttribute(QStringLiteral("enabled"), flag(dnsLeakFix));
-    addElement(doc, root, QStringLiteral("LoginMethod")).setAttribute(QStringLiteral("type"), LoginMethodToString(loginMethod));
-
-    if (!saveDocument(path, doc)) {
+    const bool saved = saveDocument(path, [this](QXmlStreamWriter &xml) {
+        xml.writeEmptyElement(QStringLiteral("Connection"));
+        xml.writeAttribute(QStringLiteral("type"), ProtocolToString(protocol));
+        writeFlag(xml, QStringLiteral("SmartServerList"), smartServerList);
+        writeFlag(xml, QStringLiteral("B2bServerList"), b2bServerList);
+        xml.writeEmptyElement(QStringLiteral("Servers"));
+        xml.writeAttribute(QStringLiteral("lastUsed"), lastUsedServer);
+        xml.writeAttribute(QStringLiteral("favorite"), favoriteServer);
+        writeFlag(xml, QStringLiteral("AutoLaunch"), autoLaunch);
+        writeFlag(xml, QStringLiteral("MinimizeToTray"), minimizeToTray);
+        writeFlag(xml, QStringLiteral("RemindAboutConnection"), remindAboutConnection);
+        writeFlag(xml, QStringLiteral("AutoConnect"), autoConnect);
+        writeFlag(xml, QStringLiteral("FavoriteServer"), connectToFavorite);
+        writeFlag(xml, QStringLiteral("NearestServer"), connectToNearest);
+        writeFlag(xml, QStringLiteral("KillSwitch"), killSwitch);
+        writeFlag(xml, QStringLiteral("DnsLeakFix"), dnsLeakFix);
+        xml.writeEmptyElement(QStringLiteral("LoginMethod"));
+        xml.writeAttribute(QStringLiteral("type"), LoginMethodToString(loginMethod));
+    });
+    if (!saved)
         qDebug() << "Can't save settings to file";
-        return false;
-    }
-    return true;
+    return saved;
 }
 
 void Configuration::ResetPopupFields()
@@ -195,22 +205,20 @@ void Configuration::ReadPopupFile(const QString &path)
 
 bool Configuration::WritePopupFile(const QString &path) const
 {
-    QDomDocument doc;
-    QDomElement root = doc.createElement(QStringLiteral("Settings"));
-    doc.appendChild(root);
-    QDomElement review = addElement(doc, root, QStringLiteral("ReviewPopup"));
-    review.setAttribute(QStringLiteral("isAlreadyShown"), flag(reviewShown));
-    review.setAttribute(QStringLiteral("connectionCount"), QString::number(reviewConnectionCount));
-    review.setAttribute(QStringLiteral("appVersion"), reviewAppVersion);
-    QDomElement invite = addElement(doc, root, QStringLiteral("InvitePopup"));
-    invite.setAttribute(QStringLiteral("isAlreadyShown"), flag(inviteShown));
-    invite.setAttribute(QStringLiteral("connectionCount"), QString::number(inviteConnectionCount));
-    invite.setAttribute(QStringLiteral("appVersion"), inviteAppVersion);
-    if (!saveDocument(path, doc)) {
+    const auto writePopup = [](QXmlStreamWriter &xml, const QString &name, bool shown, int count,
+                               const QString &version) {
+        xml.writeEmptyElement(name);
+        xml.writeAttribute(QStringLiteral("isAlreadyShown"), flag(shown));
+        xml.writeAttribute(QStringLiteral("connectionCount"), QString::number(count));
+        xml.writeAttribute(QStringLiteral("appVersion"), version);
+    };
+    const bool saved = saveDocument(path, [&](QXmlStreamWriter &xml) {
+        writePopup(xml, QStringLiteral("ReviewPopup"), reviewShown, reviewConnectionCount, reviewAppVersion);
+        writePopup(xml, QStringLiteral("InvitePopup"), inviteShown, inviteConnectionCount, inviteAppVersion);
+    });
+    if (!saved)
         qDebug() << "Can't save review popup settings to file.";
-        return false;
-    }
-    return true;
+    return saved;
 }
 
 void Configuration::LoadSettings() { ReadSettingsFile(AppContext::instance()->dataPaths()->settingsFile()); }

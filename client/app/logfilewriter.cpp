@@ -15,7 +15,8 @@ LogFileWriter *LogFileWriter::instance()
 
 LogFileWriter::LogFileWriter(const QString &path) : file(path)
 {
-    // Text mode truncates: each run starts a fresh log.
+    // Text mode truncates: each run starts a fresh log. The first run of a new install has no data folder yet.
+    EnsureParentDir(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Text))
         stream.setDevice(&file);
 }

@@ -1,0 +1,43 @@
+#include "logcapture.h"
+
+namespace {
+QMutex mutex;
+QStringList captured;
+} // namespace
+
+LogCapture::LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handler))
+{
+    clear();
+}
+
+LogCapture::~LogCapture() { qInstallMessageHandler(m_previous); }
+
+QStringList LogCapture::lines() const
+{
+    QMutexLocker lock(&mutex);
+    return captured;
+}
+
+bool LogCapture::anyContains(const QString &text) const
+{
+    const QStringList all = lines();
+    for (const QString &line : all) {
+        if (line.contains(text))
+            return true;
+    }
+    return false;
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&mutex);
+    captured.clear();
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        return;
+    QMutexLocker lock(&mutex);
+    captured.append(message);
+}
