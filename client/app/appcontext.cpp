@@ -12,7 +12,6 @@ AppContext *AppContext::instance()
 AppContext::AppContext()
     : m_dataPaths(std::make_unique<DataPaths>(BuildConstants::productShortName())),
       m_translator(std::make_unique<QTranslator>())
-{
-}
+{}
 
 AppContext::~AppContext() = default;

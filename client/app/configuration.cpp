@@ -12,7 +12,10 @@
 
 namespace {
 
-QString flag(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
+QString flag(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 bool parseFile(const QString &path, QDomDocument *doc, bool *opened)
 {
@@ -122,8 +125,8 @@ void Configuration::ReadSettingsFile(const QString &path)
         loginMethod = LoginMethodFromString(login.attribute(QStringLiteral("type"), QStringLiteral("EMAIL")));
     } else {
         const QDomElement facebook = root.firstChildElement(QStringLiteral("FacebookLogin"));
-        const bool viaFacebook =
-            !facebook.isNull() && facebook.attribute(QStringLiteral("enabled"), QStringLiteral("0")) == QLatin1String("1");
+        const bool viaFacebook = !facebook.isNull() && facebook.attribute(QStringLiteral("enabled"),
+                                                                          QStringLiteral("0")) == QLatin1String("1");
         loginMethod = viaFacebook ? LoginFacebook : LoginEmail;
     }
 }
@@ -197,10 +200,10 @@ void Configuration::ReadPopupFile(const QString &path)
         if (!readPopup(QStringLiteral("InvitePopup"), &inviteShown, &inviteConnectionCount, &inviteAppVersion))
             qDebug() << "Invite popup xml element not found, invite variables set to default values.";
     }
-    qDebug() << "Review popup variables: isAlreadyShown:" << reviewShown
-             << "Connection count:" << reviewConnectionCount << "App version: " << reviewAppVersion;
-    qDebug() << "Invite popup variables: isAlreadyShown:" << inviteShown
-             << "Connection count:" << inviteConnectionCount << "App version: " << inviteAppVersion;
+    qDebug() << "Review popup variables: isAlreadyShown:" << reviewShown << "Connection count:" << reviewConnectionCount
+             << "App version: " << reviewAppVersion;
+    qDebug() << "Invite popup variables: isAlreadyShown:" << inviteShown << "Connection count:" << inviteConnectionCount
+             << "App version: " << inviteAppVersion;
 }
 
 bool Configuration::WritePopupFile(const QString &path) const
@@ -221,7 +224,10 @@ bool Configuration::WritePopupFile(const QString &path) const
     return saved;
 }
 
-void Configuration::LoadSettings() { ReadSettingsFile(AppContext::instance()->dataPaths()->settingsFile()); }
+void Configuration::LoadSettings()
+{
+    ReadSettingsFile(AppContext::instance()->dataPaths()->settingsFile());
+}
 
 void Configuration::SaveSettings()
 {
@@ -231,11 +237,20 @@ void Configuration::SaveSettings()
     ReadSettingsFile(path);
 }
 
-void Configuration::LoadPopupState() { ReadPopupFile(AppContext::instance()->dataPaths()->popupFile()); }
+void Configuration::LoadPopupState()
+{
+    ReadPopupFile(AppContext::instance()->dataPaths()->popupFile());
+}
 
-void Configuration::SavePopupState() const { WritePopupFile(AppContext::instance()->dataPaths()->popupFile()); }
+void Configuration::SavePopupState() const
+{
+    WritePopupFile(AppContext::instance()->dataPaths()->popupFile());
+}
 
-bool IsWelcomeGuideAlreadyShown() { return IsWelcomeGuideAlreadyShown(AppContext::instance()->dataPaths()->welcomeFile()); }
+bool IsWelcomeGuideAlreadyShown()
+{
+    return IsWelcomeGuideAlreadyShown(AppContext::instance()->dataPaths()->welcomeFile());
+}
 
 bool IsWelcomeGuideAlreadyShown(const QString &path)
 {

@@ -49,7 +49,8 @@ void LogFileWriter::write(QtMsgType type, const QString &message)
     QMutexLocker lock(&mutex);
     if (!enabled || !stream.device())
         return;
-    const QString stamp = QLocale(QStringLiteral("en")).toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd hh:mm:ss | "));
+    const QString stamp =
+        QLocale(QStringLiteral("en")).toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd hh:mm:ss | "));
     stream << stamp << level << QString::fromLatin1(ScrambleText(message).toLatin1()) << '\n';
     stream.flush();
 }

@@ -25,7 +25,8 @@ void LoadApplicationFont()
 {
     AppContext *context = AppContext::instance();
     context->config()->LoadSettings();
-    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/resources/fonts/SourceSansPro-Regular.ttf"));
+    const int id =
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/resources/fonts/SourceSansPro-Regular.ttf"));
     const QStringList families = id != -1 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
     context->setAppFont(families.isEmpty() ? QFont(QStringLiteral("Arial")) : QFont(families.first()));
     QGuiApplication::setFont(context->appFont());

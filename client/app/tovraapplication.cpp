@@ -12,7 +12,10 @@ TovraApplication::TovraApplication(const QString &appId, int &argc, char **argv)
 
 TovraApplication::~TovraApplication() = default;
 
-bool TovraApplication::isRunning() { return m_instance->isRunning(); }
+bool TovraApplication::isRunning()
+{
+    return m_instance->isRunning();
+}
 
 bool TovraApplication::sendMessage(const QString &message, int timeoutMs)
 {

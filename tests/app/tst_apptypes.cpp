@@ -69,10 +69,14 @@ void tst_AppTypes::loginMethodText_data()
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("read");
     QTest::addColumn<int>("readValue");
-    QTest::newRow("email") << 0 << "EMAIL" << "email" << 0;
-    QTest::newRow("facebook") << 1 << "FACEBOOK" << "Facebook" << 1;
-    QTest::newRow("google") << 2 << "GOOGLE" << "google" << 2;
-    QTest::newRow("unknown") << 7 << "Email" << "twitter" << 0;
+    QTest::newRow("email") << 0 << "EMAIL"
+                           << "email" << 0;
+    QTest::newRow("facebook") << 1 << "FACEBOOK"
+                              << "Facebook" << 1;
+    QTest::newRow("google") << 2 << "GOOGLE"
+                            << "google" << 2;
+    QTest::newRow("unknown") << 7 << "Email"
+                             << "twitter" << 0;
 }
 
 void tst_AppTypes::loginMethodText()
@@ -95,8 +99,10 @@ void tst_AppTypes::formatVersion_data()
 {
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("four parts") << "4.1.5.71" << "4.1.5 (71)";
-    QTest::newRow("two parts") << "4.2" << "4 (2)";
+    QTest::newRow("four parts") << "4.1.5.71"
+                                << "4.1.5 (71)";
+    QTest::newRow("two parts") << "4.2"
+                               << "4 (2)";
 }
 
 void tst_AppTypes::formatVersion()

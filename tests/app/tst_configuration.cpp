@@ -264,17 +264,15 @@ void tst_Configuration::readPopup_data()
     QTest::addColumn<QStringList>("logLines");
 
     const QString reviewDefaults = QStringLiteral("0 0 ");
-    QTest::newRow("missing file") << QByteArray() << false << reviewDefaults << reviewDefaults
-                                  << QStringList{
-                                         QStringLiteral(
-                                             "Can't open popup settings file. Popup variables set to default values."),
-                                         QStringLiteral("Review popup variables: isAlreadyShown: false Connection "
-                                                        "count: 0 App version:  \"\""),
-                                         QStringLiteral("Invite popup variables: isAlreadyShown: false Connection "
-                                                        "count: 0 App version:  \"\"")};
-    QTest::newRow("malformed")
-        << QByteArray("<Settings><ReviewPopup") << true << reviewDefaults << reviewDefaults
-        << QStringList{QStringLiteral("Popup variables set to default values.")};
+    QTest::newRow("missing file")
+        << QByteArray() << false << reviewDefaults << reviewDefaults
+        << QStringList{QStringLiteral("Can't open popup settings file. Popup variables set to default values."),
+                       QStringLiteral("Review popup variables: isAlreadyShown: false Connection "
+                                      "count: 0 App version:  \"\""),
+                       QStringLiteral("Invite popup variables: isAlreadyShown: false Connection "
+                                      "count: 0 App version:  \"\"")};
+    QTest::newRow("malformed") << QByteArray("<Settings><ReviewPopup") << true << reviewDefaults << reviewDefaults
+                               << QStringList{QStringLiteral("Popup variables set to default values.")};
     QTest::newRow("both present")
         << QByteArray("<Settings><ReviewPopup isAlreadyShown=\"1\" connectionCount=\"7\" appVersion=\"4.1.5.71\"/>"
                       "<InvitePopup isAlreadyShown=\"0\" connectionCount=\"3\" appVersion=\"4.1.4.60\"/></Settings>")
@@ -309,9 +307,15 @@ void tst_Configuration::readPopup()
     config.inviteAppVersion = QStringLiteral("old");
     LogCapture log;
     config.ReadPopupFile(m_path);
-    QCOMPARE(QStringLiteral("%1 %2 %3").arg(config.reviewShown).arg(config.reviewConnectionCount).arg(config.reviewAppVersion),
+    QCOMPARE(QStringLiteral("%1 %2 %3")
+                 .arg(config.reviewShown)
+                 .arg(config.reviewConnectionCount)
+                 .arg(config.reviewAppVersion),
              review);
-    QCOMPARE(QStringLiteral("%1 %2 %3").arg(config.inviteShown).arg(config.inviteConnectionCount).arg(config.inviteAppVersion),
+    QCOMPARE(QStringLiteral("%1 %2 %3")
+                 .arg(config.inviteShown)
+                 .arg(config.inviteConnectionCount)
+                 .arg(config.inviteAppVersion),
              invite);
     for (const QString &line : logLines)
         QVERIFY2(log.lines().contains(line), qPrintable(log.lines().join(QLatin1Char('\n'))));

@@ -7,8 +7,8 @@
 #include "app/scramble.h"
 
 namespace {
-const QRegularExpression linePattern(
-    QStringLiteral("^([A-Z][a-z]{2}) \\d\\d \\d\\d:\\d\\d:\\d\\d \\| (Message|Critical|Fatal): ([A-Y]{4}[A-Za-z0-9+/=]*[A-Y]{4})$"));
+const QRegularExpression linePattern(QStringLiteral(
+    "^([A-Z][a-z]{2}) \\d\\d \\d\\d:\\d\\d:\\d\\d \\| (Message|Critical|Fatal): ([A-Y]{4}[A-Za-z0-9+/=]*[A-Y]{4})$"));
 }
 
 class tst_LogFileWriter : public QObject
@@ -42,7 +42,10 @@ void tst_LogFileWriter::initTestCase()
     m_previous = qInstallMessageHandler(LogMessageHandler);
 }
 
-void tst_LogFileWriter::cleanupTestCase() { qInstallMessageHandler(m_previous); }
+void tst_LogFileWriter::cleanupTestCase()
+{
+    qInstallMessageHandler(m_previous);
+}
 
 QStringList tst_LogFileWriter::readLines() const
 {

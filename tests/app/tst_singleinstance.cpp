@@ -204,7 +204,8 @@ void tst_SingleInstance::translationAndStartLines()
     const QStringList lines = logLines();
     QVERIFY2(lines.size() >= 5, qPrintable(lines.join(QLatin1Char('\n'))));
     QCOMPARE(lines.at(0), QStringLiteral("TOVRA started"));
-    QCOMPARE(lines.at(1), QStringLiteral("Loading translation from:  ") + m_dir->path() + QStringLiteral("/language/language_de"));
+    QCOMPARE(lines.at(1),
+             QStringLiteral("Loading translation from:  ") + m_dir->path() + QStringLiteral("/language/language_de"));
     QCOMPARE(lines.at(2), QStringLiteral("Application version:  4.1.5 (71)"));
     QVERIFY(lines.at(3).startsWith(QLatin1String("OS:  ")));
     QVERIFY(lines.at(4).startsWith(QLatin1String("Kernel version:  ")));

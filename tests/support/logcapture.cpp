@@ -10,7 +10,10 @@ LogCapture::LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handle
     clear();
 }
 
-LogCapture::~LogCapture() { qInstallMessageHandler(m_previous); }
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+}
 
 QStringList LogCapture::lines() const
 {
