@@ -1,0 +1,116 @@
+#include "vpn/openvpnmgmtinterface.h"
+
+#include <QDebug>
+#include <QTcpSocket>
+
+namespace {
+const char kHost[] = "127.0.0.1";
+const quint16 kPort = 52025;
+const char kUsernamePrefix[] = "username \"Auth\" ";
+const char kPasswordPrefix[] = "password \"Auth\" ";
+const char kSocketError[] = "Socket error";
+
+QByteArray CommandBytes(const QString &command)
+{
+    return command.toUtf8() + '\n';
+}
+} // namespace
+
+OpenVpnMgmtInterface::OpenVpnMgmtInterface(QObject *parent) : QObject(parent), m_socket(std::make_unique<QTcpSocket>())
+{
+    connect(m_socket.get(), &QTcpSocket::readyRead, this, &OpenVpnMgmtInterface::ReadMessage);
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &OpenVpnMgmtInterface::DisplayError);
+}
+
+OpenVpnMgmtInterface::~OpenVpnMgmtInterface()
+{
+    // What the socket reports while it is torn down must not reach a half-destroyed object.
+    m_socket->disconnect(this);
+}
+
+void OpenVpnMgmtInterface::Connect()
+{
+    // A leftover channel (an earlier OpenVPN run) would make connectToHost a no-op.
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+    m_socket->connectToHost(QString::fromLatin1(kHost), kPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void OpenVpnMgmtInterface::Disconnect()
+{
+    qDebug() << "Disconnecting management interface.";
+    m_socket->disconnectFromHost();
+}
+
+void OpenVpnMgmtInterface::SendUsername(QString userName)
+{
+    const QByteArray bytes = CommandBytes(QLatin1String(kUsernamePrefix) + userName);
+    qDebug() << "Sending command :" << bytes;
+    m_socket->write(bytes);
+}
+
+void OpenVpnMgmtInterface::SendPassword(QString password)
+{
+    const QByteArray bytes = CommandBytes(QLatin1String(kPasswordPrefix) + password);
+    // The password is the user's API token and the log travels with support tickets.
+    const int characters = password.toUcs4().size();
+    const QByteArray masked = QByteArray(kPasswordPrefix) + QByteArray(characters, '*') + '\n';
+    qDebug() << "Sending command :" << masked;
+    m_socket->write(bytes);
+}
+
+void OpenVpnMgmtInterface::SendSIGTERM()
+{
+    qDebug() << "Sending SIGTERM signal.";
+    const QByteArray bytes = CommandBytes(QStringLiteral("signal SIGTERM"));
+    qDebug() << "Sending command :" << bytes;
+    m_socket->write(bytes);
+}
+
+void OpenVpnMgmtInterface::SendReleaseHold()
+{
+    SetState();
+    SendCommand(QStringLiteral("hold release"));
+}
+
+void OpenVpnMgmtInterface::SetState()
+{
+    SendCommand(QStringLiteral("state on"));
+}
+
+void OpenVpnMgmtInterface::SendCommand(const QString &command)
+{
+    m_socket->write(CommandBytes(command));
+}
+
+void OpenVpnMgmtInterface::ReadMessage()
+{
+    QByteArray data = m_socket->readAll();
+    const int nul = data.indexOf('\0');
+    if (nul >= 0)
+        data.truncate(nul);
+    const QString text = QString::fromLocal8Bit(data);
+    qDebug().noquote() << text;
+    emit MessageReceived(text);
+}
+
+void OpenVpnMgmtInterface::DisplayError(QAbstractSocket::SocketError socketError)
+{
+    switch (socketError) {
+    case QAbstractSocket::RemoteHostClosedError:
+        qDebug() << "Remote host closed socket.";
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        qDebug() << "The host was not found. Please check the "
+                 << "host name and port settings.";
+        break;
+    case QAbstractSocket::ConnectionRefusedError:
+        qDebug() << "The connection was refused by the peer. Make sure the openvpn server is running, and check that "
+                    "the host name and port settings are correct.";
+        break;
+    default:
+        qDebug().noquote() << QStringLiteral("The following error occurred: %1.").arg(m_socket->errorString());
+        break;
+    }
+    emit MessageReceived(QString::fromLatin1(kSocketError));
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <memory>
+
+class QTcpSocket;
+
+// The client's end of OpenVPN's management interface on 127.0.0.1:52025.
+// Sends the few commands the tunnel manager needs and hands every received chunk, unparsed, to the owner.
+class OpenVpnMgmtInterface : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OpenVpnMgmtInterface(QObject *parent = nullptr);
+    ~OpenVpnMgmtInterface() override;
+
+signals:
+    // One emission per socket read, or "Socket error" after any socket error.
+    void MessageReceived(QString message);
+
+public slots:
+    void Connect();
+    void Disconnect();
+    void SendUsername(QString userName);
+    void SendPassword(QString password);
+    void SendSIGTERM();
+    void SendReleaseHold();
+    void SetState();
+
+private slots:
+    void ReadMessage();
+    void DisplayError(QAbstractSocket::SocketError socketError);
+
+private:
+    void SendCommand(const QString &command);
+
+    std::unique_ptr<QTcpSocket> m_socket;
+};
