@@ -430,8 +430,6 @@ void IKEv2Manager::DoDisconnect()
         QThread::msleep(static_cast<unsigned long>(hangUpPollPause));
     }
 
-    // A connected report dispatched during the wait must not leave the regular check running.
-    statusTimer.stop();
     hangUpRunning = false;
     qDebug().noquote() << QStringLiteral("%1 disconnected.").arg(ProtocolName());
     emit Disconnected();

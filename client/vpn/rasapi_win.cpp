@@ -154,8 +154,8 @@ public:
         }
         dialNotifier.storeRelease(reinterpret_cast<void *>(notifier));
         HRASCONN connection = nullptr;
-        const DWORD result = RasDialW(nullptr, nullptr, &record, 1, reinterpret_cast<LPVOID>(&DialNotification),
-                                      &connection);
+        const DWORD result =
+            RasDialW(nullptr, nullptr, &record, 1, reinterpret_cast<LPVOID>(&DialNotification), &connection);
         *handle = reinterpret_cast<RasHandle>(connection);
         Wipe(&record);
         return result;
