@@ -16,6 +16,7 @@ set(TOVRA_REVIEW_URL_DE "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/review/
 set(TOVRA_FAQ_URL_EN "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/faq" CACHE STRING "FAQ page (en)")
 set(TOVRA_FAQ_URL_NL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/nl/faq" CACHE STRING "FAQ page (nl)")
 set(TOVRA_FAQ_URL_DE "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/de/faq" CACHE STRING "FAQ page (de)")
+set(TOVRA_L2TP_PRESHARED_KEY "YpGgWsnRBOUohqVwUwIwt5NDHXCodO" CACHE STRING "L2TP/IPSec pre-shared key (30 alphanumeric characters)")
 
 set(TOVRA_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/client/app/tovraconstants.h.in ${TOVRA_GENERATED_DIR}/tovraconstants.h @ONLY)
