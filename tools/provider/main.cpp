@@ -53,6 +53,11 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
     if (!server->is_valid())
         return nullptr;
     server->new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // Without SO_REUSEPORT: a second program on a port in use must fail, not share it.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     const auto handler = [&state, origin](const httplib::Request &req, httplib::Response &res) {
         state.Handle(origin, req, res);
     };

@@ -24,8 +24,6 @@ namespace provider {
 
 namespace {
 
-thread_local int tSocket = -1;
-
 constexpr int kRedirectListenerPort = 56743;
 
 QByteArray ToJson(const QJsonObject &object)
@@ -229,7 +227,6 @@ QString Provider::Expand(QString text) const
 
 void Provider::Handle(Origin origin, const httplib::Request &req, httplib::Response &res)
 {
-    tSocket = req.ssl ? SSL_get_fd(req.ssl) : -1;
     Call call;
     call.origin = origin;
     call.method = QString::fromStdString(req.method);
@@ -251,8 +248,8 @@ void Provider::Handle(Origin origin, const httplib::Request &req, httplib::Respo
             reply = Error(503, QStringLiteral("shutting down"));
         } else if (scripted && script.hangup) {
             // No answer at all: the peer sees the connection closed.
-            if (tSocket >= 0)
-                ::shutdown(tSocket, SHUT_RDWR);
+            if (TlsServer::currentSocket() >= 0)
+                ::shutdown(TlsServer::currentSocket(), SHUT_RDWR);
             res.status = 500;
             return;
         } else if (scripted && script.status > 0) {

@@ -14,6 +14,7 @@ namespace provider {
 namespace {
 
 thread_local std::string tCapture;
+thread_local int tSocket = -1;
 
 constexpr int kIoTimeoutMs = 5000;
 
@@ -107,6 +108,11 @@ const std::string &TlsServer::currentRawRequest()
     return tCapture;
 }
 
+int TlsServer::currentSocket()
+{
+    return tSocket;
+}
+
 bool TlsServer::process_and_close_socket(socket_t sock)
 {
     // Blocking socket with time limits, so a silent peer cannot hold a worker forever.
@@ -119,11 +125,13 @@ bool TlsServer::process_and_close_socket(socket_t sock)
     if (ssl && SSL_set_fd(ssl, sock) == 1 && SSL_accept(ssl) == 1) {
         CapturingStream stream(sock, ssl);
         tCapture.clear();
+        tSocket = sock;
         bool closed = false;
         // One request per connection: the answer carries "Connection: close".
         ok = process_request(stream, true, closed, nullptr);
         SSL_shutdown(ssl);
     }
+    tSocket = -1;
     ERR_clear_error();
     if (ssl)
         SSL_free(ssl);

@@ -16,6 +16,8 @@ public:
     // Bytes read so far for the request being handled on the calling thread:
     // request line, header lines, blank line and the body read so far.
     static const std::string &currentRawRequest();
+    // Socket of the connection handled on the calling thread, or -1.
+    static int currentSocket();
 
 private:
     bool process_and_close_socket(socket_t sock) override;
