@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QUrl>
-#include <QUrlQuery>
 
 #include <httplib.h>
 
@@ -142,7 +141,7 @@ bool FlagParam(const QString &value, bool *flag)
 // page with an optional query and fragment, never another host.
 bool IsPortalPage(const QString &target)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]+(\\.php)?([?#][^\\s\\\\]*)?$"));
+    const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]+(\\.php)?([?#][^\\s\\\\]*)?$"));
     return pattern.match(target).hasMatch();
 }
 
@@ -718,8 +717,6 @@ Reply Provider::AutoAuthUrl(const Call &call, const Account &account)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_autoAuthKeys.insert(key, account.email);
     }
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("key"), key);
     QString url = QStringLiteral("%1/autoauth.php?key=%2").arg(m_portalBase, key);
     if (!target.isEmpty())
         url += QStringLiteral("&goto=") + QString::fromLatin1(QUrl::toPercentEncoding(target));
@@ -744,7 +741,7 @@ Reply Provider::PortalEndpoint(const Call &call, bool *known)
         return reply;
     }
     if (path.startsWith(QLatin1String("/styles/v1/mapbox/streets-v11/static/"))) {
-        static const QRegularExpression size(QStringLiteral("/auto/(\\d{1,4})x(\\d{1,4})(@2x)?$"));
+        const QRegularExpression size(QStringLiteral("/auto/(\\d{1,4})x(\\d{1,4})(@2x)?$"));
         const QRegularExpressionMatch match = size.match(path);
         if (!match.hasMatch())
             return Error(422, QStringLiteral("the map size is missing"));
@@ -823,7 +820,7 @@ Reply Provider::PortalEndpoint(const Call &call, bool *known)
                             .arg(kRedirectListenerPort)
                             .arg(call.rawQuery.isEmpty() ? QString() : QStringLiteral("?"), call.rawQuery));
     }
-    static const QRegularExpression info(QStringLiteral("^/((nl|de)/)?faq$|^/review/(en|nl|de)$"));
+    const QRegularExpression info(QStringLiteral("^/((nl|de)/)?faq$|^/review/(en|nl|de)$"));
     if (info.match(path).hasMatch())
         return Page(path.contains(QLatin1String("review")) ? QStringLiteral("Review TOVRA VPN")
                                                            : QStringLiteral("Frequently asked questions"),
