@@ -11,17 +11,18 @@
 ServiceHost::ServiceHost(int argc, char **argv, const QString &name)
     : m_argc(argc), m_argv(argv), m_name(name), m_registryDir(ServiceController::defaultRegistryDir())
 {
-    if (!QCoreApplication::instance())
+    m_app = QCoreApplication::instance();
+    if (m_app == nullptr) {
         m_app = new QCoreApplication(m_argc, m_argv);
-    else
-        m_app = QCoreApplication::instance();
+        m_ownsApp = true;
+    }
     d = new ServiceHostPrivate(this);
 }
 
 ServiceHost::~ServiceHost()
 {
     delete d;
-    if (m_app != nullptr && m_app == QCoreApplication::instance())
+    if (m_ownsApp)
         delete m_app;
 }
 

@@ -59,6 +59,7 @@ private:
     QString m_registryDir;
     ServiceFlags m_flags = Default;
     QCoreApplication *m_app = nullptr;
+    bool m_ownsApp = false;
     ServiceHostPrivate *d = nullptr;
 
     friend class ServiceHostPrivate;

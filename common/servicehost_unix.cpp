@@ -79,7 +79,9 @@ bool installSignalHandlers(ServiceHostPrivate *d)
         while ((count = read(p->pipeFds[0], received, sizeof received)) > 0) {
             for (ssize_t i = 0; i < count; ++i) {
                 const int signal = received[i];
-                if (signal == SIGTERM || signal == SIGINT) {
+                if (signal == SIGTERM && p->tracked && d->q->serviceFlags().testFlag(ServiceHost::CannotBeStopped)) {
+                    d->log(QStringLiteral("Stop refused: the service cannot be stopped."), ServiceHost::Warning);
+                } else if (signal == SIGTERM || signal == SIGINT) {
                     QCoreApplication::quit();
                 } else if (signal == SIGUSR1 || signal == SIGUSR2) {
                     const bool changed = signal == SIGUSR1 ? d->pauseService() : d->resumeService();

@@ -65,6 +65,7 @@ private slots:
     void stalePidFile();
     void killedServiceReadsStopped();
     void plainCommand();
+    void openVpnRegistration_data();
     void openVpnRegistration();
 };
 
@@ -296,8 +297,17 @@ void tst_ServiceController::plainCommand()
     QVERIFY(controller.uninstall());
 }
 
+void tst_ServiceController::openVpnRegistration_data()
+{
+    QTest::addColumn<QByteArray>("configuration");
+    // A tunnel on the null device bound to loopback: openvpn runs, waits for a peer and sends nothing.
+    QTest::newRow("configuration present") << QByteArray("dev null\nlocal 127.0.0.1\nlport 0\nproto udp\n");
+    QTest::newRow("no configuration") << QByteArray();
+}
+
 void tst_ServiceController::openVpnRegistration()
 {
+    QFETCH(QByteArray, configuration);
     const QString openvpn = QStandardPaths::findExecutable(QStringLiteral("openvpn"),
                                                            {"/usr/sbin", "/sbin", "/usr/local/sbin", "/usr/bin"});
     if (openvpn.isEmpty())
@@ -305,6 +315,8 @@ void tst_ServiceController::openVpnRegistration()
     TestServiceFolder folder;
     QVERIFY(folder.isValid());
     const QString dataDir = folder.path() + QStringLiteral("/client");
+    if (!configuration.isEmpty())
+        QVERIFY(writeFile(dataDir + QStringLiteral("/Data/conn.ovpn"), configuration));
     QCOMPARE(QProcess::execute(QStringLiteral(TOVRA_SOURCE_DIR "/scripts/register-openvpn-service"),
                                {QStringLiteral("--registry"), folder.registryDir(), dataDir}),
              0);
@@ -313,11 +325,23 @@ void tst_ServiceController::openVpnRegistration()
     QCOMPARE(controller.serviceFilePath(), QFileInfo(openvpn).canonicalFilePath());
     const QByteArray registration = readFile(folder.registryDir() + QStringLiteral("/OpenVPNService.service"));
     QVERIFY(registration.contains("\nType=command\n"));
-    QVERIFY(registration.contains("\nArgument=--config\nArgument=" + dataDir.toUtf8() + "/Data/conn.ovpn\n"));
+    const QByteArray data = dataDir.toUtf8() + "/Data";
+    QVERIFY(registration.contains("\nArgument=--cd\nArgument=" + data + "\nArgument=--config\nArgument=" + data +
+                                  "/conn.ovpn\n"));
 
-    // Without a configuration file openvpn ends at once, and the service reads as stopped.
     QVERIFY(controller.start());
-    QTRY_VERIFY(!controller.isRunning());
+    if (configuration.isEmpty()) {
+        // openvpn ends at once, and the service reads as stopped.
+        QTRY_VERIFY(!controller.isRunning());
+        QVERIFY(!controller.stop());
+    } else {
+        QVERIFY(controller.isRunning());
+        const qint64 pid = recordedPid(folder, QStringLiteral("OpenVPNService"));
+        QTRY_COMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid)), QString::fromUtf8(data));
+        QVERIFY(controller.isRunning());
+        QVERIFY(controller.stop());
+        QVERIFY(processGone(pid));
+    }
     QVERIFY(controller.uninstall());
 }
 
