@@ -4,6 +4,7 @@
 // ("events.log") sit beside it, so every test run has its own.
 #include "common/servicecontroller.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,9 +24,12 @@ public:
     ~TestServiceFolder()
     {
         // Leave no service process behind, even when a test failed half-way.
-        ServiceController controller = this->controller();
-        if (controller.isRunning())
-            controller.stop();
+        const QStringList registrations = QDir(registryDir()).entryList({QStringLiteral("*.service")}, QDir::Files);
+        for (const QString &file : registrations) {
+            ServiceController controller = this->controller(file.chopped(8));
+            if (controller.isRunning())
+                controller.stop();
+        }
     }
 
     bool isValid() const { return m_ok; }
