@@ -18,5 +18,8 @@ set(TOVRA_FAQ_URL_NL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/nl/faq" CA
 set(TOVRA_FAQ_URL_DE "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/de/faq" CACHE STRING "FAQ page (de)")
 set(TOVRA_L2TP_PRESHARED_KEY "YpGgWsnRBOUohqVwUwIwt5NDHXCodO" CACHE STRING "L2TP/IPSec pre-shared key (30 alphanumeric characters)")
 
+# Folder of the Linux service registrations (the service-control layer in common/).
+set(TOVRA_SERVICE_REGISTRY_DIR "/var/lib/tovra/services" CACHE PATH "Folder of the Linux service registrations")
+
 set(TOVRA_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/client/app/tovraconstants.h.in ${TOVRA_GENERATED_DIR}/tovraconstants.h @ONLY)

@@ -1,51 +1,24 @@
 #include "common/servicecontroller.h"
 
 #include <QDebug>
+#include <QProcess>
+#include <QRegularExpression>
 
-ServiceController::ServiceController(const QString &name) : m_name(name) {}
+ServiceController::ServiceController(const QString &name) : m_name(name), m_registryDir(defaultRegistryDir()) {}
 
 ServiceController::~ServiceController() = default;
 
-// No platform backend is linked into this build yet: every request fails and says so.
-namespace {
-bool Unavailable(const QString &name, const char *request)
+bool ServiceController::install(const QString &programPath, const QString &account, const QString &password)
 {
-    qWarning().noquote() << QStringLiteral("Service control is not available in this build: %1 of %2 refused.")
-                                .arg(QLatin1String(request), name);
-    return false;
-}
-} // namespace
-
-bool ServiceController::isInstalled() const
-{
-    return Unavailable(m_name, "is-installed");
-}
-bool ServiceController::isRunning() const
-{
-    return Unavailable(m_name, "is-running");
-}
-bool ServiceController::start(const QStringList &)
-{
-    return Unavailable(m_name, "start");
-}
-bool ServiceController::stop()
-{
-    return Unavailable(m_name, "stop");
-}
-bool ServiceController::pause()
-{
-    return Unavailable(m_name, "pause");
-}
-bool ServiceController::resume()
-{
-    return Unavailable(m_name, "resume");
-}
-bool ServiceController::uninstall()
-{
-    return Unavailable(m_name, "uninstall");
+    // The program registers itself, so the registration names the path it really runs from.
+    const int code = QProcess::execute(programPath, {QStringLiteral("-i"), account, password});
+    if (code != 0)
+        qDebug().noquote() << "Service install failed:" << programPath << "exit code" << code;
+    return code == 0;
 }
 
-bool ServiceController::install(const QString &programPath, const QString &, const QString &)
+bool ServiceController::isValidServiceName(const QString &name)
 {
-    return Unavailable(programPath, "install");
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,127}$"));
+    return pattern.match(name).hasMatch();
 }
