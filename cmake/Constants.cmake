@@ -17,5 +17,8 @@ set(TOVRA_FAQ_URL_EN "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/faq" CACHE
 set(TOVRA_FAQ_URL_NL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/nl/faq" CACHE STRING "FAQ page (nl)")
 set(TOVRA_FAQ_URL_DE "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/de/faq" CACHE STRING "FAQ page (de)")
 
+# Folder of the Linux service registrations (the service-control layer in common/).
+set(TOVRA_SERVICE_REGISTRY_DIR "/var/lib/tovra/services" CACHE PATH "Folder of the Linux service registrations")
+
 set(TOVRA_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/client/app/tovraconstants.h.in ${TOVRA_GENERATED_DIR}/tovraconstants.h @ONLY)

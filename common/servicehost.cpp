@@ -1,0 +1,111 @@
+#include "common/servicehost.h"
+
+#include "common/servicecontroller.h"
+#include "common/servicehost_p.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+ServiceHost::ServiceHost(int argc, char **argv, const QString &name)
+    : m_argc(argc), m_argv(argv), m_name(name), m_registryDir(ServiceController::defaultRegistryDir())
+{
+    if (!QCoreApplication::instance())
+        m_app = new QCoreApplication(m_argc, m_argv);
+    else
+        m_app = QCoreApplication::instance();
+    d = new ServiceHostPrivate(this);
+}
+
+ServiceHost::~ServiceHost()
+{
+    delete d;
+    if (m_app != nullptr && m_app == QCoreApplication::instance())
+        delete m_app;
+}
+
+int ServiceHost::exec()
+{
+    QStringList words;
+    for (int i = 1; i < m_argc; ++i)
+        words << QString::fromLocal8Bit(m_argv[i]);
+    if (words.isEmpty())
+        return d->runService();
+
+    const QString option = words.takeFirst();
+    if (words.isEmpty()) {
+        d->printError(QStringLiteral("Options need a word after them, e.g. \"%1 now\".").arg(option));
+        return 1;
+    }
+    if (option == QLatin1String("-i"))
+        return d->install(words.value(0), words.value(1)) ? 0 : 1;
+    if (option == QLatin1String("-e"))
+        return d->runForeground();
+
+    ServiceController controller(m_name);
+    controller.setRegistryDir(m_registryDir);
+    bool ok = false;
+    if (option == QLatin1String("-t")) {
+        ok = controller.stop();
+    } else if (option == QLatin1String("-p")) {
+        ok = controller.pause();
+    } else if (option == QLatin1String("-r")) {
+        ok = controller.resume();
+    } else if (option == QLatin1String("-u")) {
+        ok = controller.uninstall();
+    } else {
+        d->printError(QStringLiteral("Unknown option %1. Options: -i ACCOUNT PASSWORD, -e foreground, -t now, "
+                                     "-p now, -r now, -u now.")
+                          .arg(option));
+        return 1;
+    }
+    if (!ok)
+        d->printError(QStringLiteral("The service %1 did not accept option %2.").arg(m_name, option));
+    return ok ? 0 : 1;
+}
+
+void ServiceHost::logMessage(const QString &message, MessageType type)
+{
+    d->log(message, type);
+}
+
+int ServiceHostPrivate::runLoop()
+{
+    bool started = false;
+    QTimer::singleShot(0, q->m_app, [this, &started] {
+        started = true;
+        q->start();
+    });
+    const int code = q->m_app->exec();
+    if (started)
+        q->stop();
+    return code;
+}
+
+bool ServiceHostPrivate::pauseService()
+{
+    if (!(q->m_flags & ServiceHost::CanBeSuspended)) {
+        log(QStringLiteral("Pause refused: the service cannot be suspended."), ServiceHost::Warning);
+        return false;
+    }
+    if (m_paused)
+        return false;
+    q->pause();
+    m_paused = true;
+    return true;
+}
+
+bool ServiceHostPrivate::resumeService()
+{
+    if (!m_paused)
+        return false;
+    q->resume();
+    m_paused = false;
+    return true;
+}
+
+void ServiceHostPrivate::printError(const QString &text) const
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(q->m_name), qPrintable(text));
+}

@@ -1,0 +1,326 @@
+#include "common/serviceregistry_unix.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace ServiceRegistry {
+
+namespace {
+
+bool writeFileAtomically(const QString &path, const QByteArray &content)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    file.write(content);
+    return file.commit();
+}
+
+QString canonicalProgram(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+// Path of the program a process runs: /proc/PID/exe, or the first word of its command line when
+// the link cannot be read (another user's process).
+QString processProgram(qint64 pid)
+{
+    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+    QString exe = QFile::symLinkTarget(proc + QStringLiteral("exe"));
+    if (!exe.isEmpty()) {
+        // The kernel marks a program file replaced since the start; the process still runs it.
+        static const QString deleted = QStringLiteral(" (deleted)");
+        if (exe.endsWith(deleted) && !QFileInfo::exists(exe))
+            exe.chop(deleted.size());
+        return exe;
+    }
+    QFile cmdline(proc + QStringLiteral("cmdline"));
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray first = cmdline.readAll().split('\0').value(0);
+    return first.startsWith('/') ? canonicalProgram(QFile::decodeName(first)) : QString();
+}
+
+} // namespace
+
+QString registrationFile(const QString &dir, const QString &name)
+{
+    return dir + QLatin1Char('/') + name + ".service";
+}
+
+QString statusFile(const QString &dir, const QString &name)
+{
+    return dir + QLatin1Char('/') + name + ".pid";
+}
+
+QString stateFile(const QString &dir, const QString &name)
+{
+    return dir + QLatin1Char('/') + name + ".state";
+}
+
+bool readRegistration(const QString &dir, const QString &name, Registration *registration)
+{
+    QFile file(registrationFile(dir, name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    Registration result;
+    result.name = name;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const int eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = line.left(eq).trimmed();
+        const QString value = QString::fromUtf8(line.mid(eq + 1));
+        if (key == "Type")
+            result.isProgram = value.trimmed() != QLatin1String("command");
+        else if (key == "Program")
+            result.program = value;
+        else if (key == "Argument")
+            result.arguments << value;
+        else if (key == "Description")
+            result.description = value;
+        else if (key == "Flags")
+            result.canBeSuspended = value.split(QLatin1Char(',')).contains(QLatin1String("CanBeSuspended"));
+    }
+    if (!QDir::isAbsolutePath(result.program))
+        return false;
+    *registration = result;
+    return true;
+}
+
+bool writeRegistration(const QString &dir, const Registration &registration, QString *error)
+{
+    QStringList values = registration.arguments;
+    values << registration.program << registration.description;
+    for (const QString &value : qAsConst(values)) {
+        if (value.contains(QLatin1Char('\n')) || value.contains(QChar(0))) {
+            *error = QStringLiteral("a value holds a line break");
+            return false;
+        }
+    }
+    if (!QDir::isAbsolutePath(registration.program)) {
+        *error = QStringLiteral("the program path is not absolute");
+        return false;
+    }
+    QByteArray text = "# Service registration: key=value a line, one Argument line per word.\n";
+    text += "Name=" + registration.name.toUtf8() + '\n';
+    text += QByteArray("Type=") + (registration.isProgram ? "program" : "command") + '\n';
+    text += "Program=" + registration.program.toUtf8() + '\n';
+    for (const QString &argument : registration.arguments)
+        text += "Argument=" + argument.toUtf8() + '\n';
+    text += "Description=" + registration.description.toUtf8() + '\n';
+    text += QByteArray("Flags=") + (registration.canBeSuspended ? "CanBeSuspended" : "") + '\n';
+    if (!writeFileAtomically(registrationFile(dir, registration.name), text)) {
+        *error = QStringLiteral("cannot write %1").arg(registrationFile(dir, registration.name));
+        return false;
+    }
+    return true;
+}
+
+bool readStatus(const QString &dir, const QString &name, Status *status)
+{
+    QFile file(statusFile(dir, name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> words = file.read(256).simplified().split(' ');
+    bool pidOk = false;
+    bool timeOk = false;
+    Status result;
+    result.pid = words.value(0).toLongLong(&pidOk);
+    result.startTime = words.value(1).toULongLong(&timeOk);
+    if (!pidOk || !timeOk || result.pid <= 0)
+        return false;
+    *status = result;
+    return true;
+}
+
+bool writeStatus(const QString &dir, const QString &name, const Status &status)
+{
+    const QByteArray text = QByteArray::number(status.pid) + ' ' + QByteArray::number(status.startTime) + '\n';
+    return writeFileAtomically(statusFile(dir, name), text);
+}
+
+bool readState(const QString &dir, const QString &name, State *state)
+{
+    QFile file(stateFile(dir, name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> words = file.read(256).simplified().split(' ');
+    bool pidOk = false;
+    State result;
+    result.pid = words.value(0).toLongLong(&pidOk);
+    const QByteArray word = words.value(1);
+    if (!pidOk || result.pid <= 0 || (word != "running" && word != "paused"))
+        return false;
+    result.paused = word == "paused";
+    *state = result;
+    return true;
+}
+
+bool writeState(const QString &dir, const QString &name, const State &state)
+{
+    const QByteArray text = QByteArray::number(state.pid) + ' ' + (state.paused ? "paused" : "running") + '\n';
+    return writeFileAtomically(stateFile(dir, name), text);
+}
+
+void removeStatus(const QString &dir, const QString &name, qint64 pid)
+{
+    State state;
+    if (readState(dir, name, &state) && state.pid == pid)
+        QFile::remove(stateFile(dir, name));
+    Status status;
+    if (readStatus(dir, name, &status) && status.pid == pid)
+        QFile::remove(statusFile(dir, name));
+}
+
+quint64 processStartTime(qint64 pid)
+{
+    if (pid <= 0)
+        return 0;
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    // The command name in parentheses may hold spaces; the fields after it are plain.
+    const int close = stat.lastIndexOf(')');
+    if (close < 0)
+        return 0;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    // fields[0] is the state (field 3), fields[19] the start time (field 22).
+    const QByteArray state = fields.value(0);
+    if (state == "Z" || state == "X" || state == "x")
+        return 0;
+    return fields.value(19).toULongLong();
+}
+
+bool isServiceProcess(const Status &status, const Registration &registration)
+{
+    const quint64 startTime = processStartTime(status.pid);
+    if (startTime == 0 || startTime != status.startTime)
+        return false;
+    return processProgram(status.pid) == canonicalProgram(registration.program);
+}
+
+bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error)
+{
+    // Everything the children need is prepared here: after fork only async-signal-safe calls are made.
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> words{path};
+    for (const QString &argument : arguments)
+        words.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    long maxFd = sysconf(_SC_OPEN_MAX);
+    if (maxFd < 0 || maxFd > 65536)
+        maxFd = 65536;
+
+    int errorPipe[2];
+    int pidPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (pipe2(pidPipe, O_CLOEXEC) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(errorPipe[0]);
+        ::close(errorPipe[1]);
+        return false;
+    }
+
+    const pid_t child = fork();
+    if (child == 0) {
+        ::close(errorPipe[0]);
+        ::close(pidPipe[0]);
+        setsid();
+        const pid_t grandchild = fork();
+        if (grandchild < 0) {
+            const int code = errno;
+            (void)!write(errorPipe[1], &code, sizeof code);
+            _exit(1);
+        }
+        if (grandchild > 0) {
+            (void)!write(pidPipe[1], &grandchild, sizeof grandchild);
+            _exit(0);
+        }
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = SIG_DFL;
+        for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGCHLD})
+            sigaction(signal, &action, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+        }
+        if (chdir("/") != 0) {
+            // Keep the inherited folder.
+        }
+        for (int fd = 3; fd < maxFd; ++fd) {
+            if (fd != errorPipe[1])
+                ::close(fd);
+        }
+        execv(argv[0], argv.data());
+        const int code = errno;
+        (void)!write(errorPipe[1], &code, sizeof code);
+        _exit(127);
+    }
+    ::close(errorPipe[1]);
+    ::close(pidPipe[1]);
+    if (child < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(errorPipe[0]);
+        ::close(pidPipe[0]);
+        return false;
+    }
+    int childStatus = 0;
+    while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
+    }
+    pid_t grandchild = 0;
+    ssize_t got;
+    do {
+        got = read(pidPipe[0], &grandchild, sizeof grandchild);
+    } while (got < 0 && errno == EINTR);
+    const bool havePid = got == ssize_t(sizeof grandchild);
+    int code = 0;
+    do {
+        got = read(errorPipe[0], &code, sizeof code);
+    } while (got < 0 && errno == EINTR);
+    ::close(errorPipe[0]);
+    ::close(pidPipe[0]);
+    if (got == ssize_t(sizeof code)) {
+        *error = QString::fromLocal8Bit(std::strerror(code));
+        return false;
+    }
+    if (!havePid) {
+        *error = QStringLiteral("the starter process ended without a process id");
+        return false;
+    }
+    *pid = grandchild;
+    return true;
+}
+
+} // namespace ServiceRegistry

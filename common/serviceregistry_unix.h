@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The Linux service registry: one registration file per service ("NAME.service", key=value lines)
+// and, per started service, a status file ("NAME.pid": pid and process start time, written by whoever
+// starts it) and a state file ("NAME.state": pid and running or paused, written by a service program once
+// it takes control requests).
+namespace ServiceRegistry {
+
+struct Registration
+{
+    QString name;
+    bool isProgram = true; // a ServiceHost program; false for a plain command
+    QString program;       // absolute path
+    QStringList arguments;
+    QString description;
+    bool canBeSuspended = false;
+};
+
+struct Status
+{
+    qint64 pid = 0;
+    quint64 startTime = 0; // clock ticks after boot, from /proc/PID/stat
+};
+
+struct State
+{
+    qint64 pid = 0;
+    bool paused = false;
+};
+
+QString registrationFile(const QString &dir, const QString &name);
+QString statusFile(const QString &dir, const QString &name);
+QString stateFile(const QString &dir, const QString &name);
+
+bool readRegistration(const QString &dir, const QString &name, Registration *registration);
+bool writeRegistration(const QString &dir, const Registration &registration, QString *error);
+
+bool readStatus(const QString &dir, const QString &name, Status *status);
+bool writeStatus(const QString &dir, const QString &name, const Status &status);
+bool readState(const QString &dir, const QString &name, State *state);
+bool writeState(const QString &dir, const QString &name, const State &state);
+// Removes the status and state files when they still name pid.
+void removeStatus(const QString &dir, const QString &name, qint64 pid);
+
+// Start time of a live process; 0 when there is none or it is a zombie.
+quint64 processStartTime(qint64 pid);
+// The process is alive, started at status.startTime and runs the registered program.
+bool isServiceProcess(const Status &status, const Registration &registration);
+
+// Starts program detached from the caller (own session, stdio on /dev/null, no inherited descriptors).
+bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error);
+
+} // namespace ServiceRegistry
