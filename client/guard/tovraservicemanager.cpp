@@ -191,8 +191,10 @@ void TovraServiceManager::RunTask(const QString &command, AnswerSignal answer)
     });
     const QMetaObject::Connection closed =
         connect(m_socket.get(), &QTcpSocket::disconnected, &loop, [&] { giveUp("connection closed"); });
-    const QMetaObject::Connection failed = connect(m_socket.get(), &QTcpSocket::errorOccurred, &loop,
-                                                   [&](QAbstractSocket::SocketError) { giveUp("socket error"); });
+    const QMetaObject::Connection failed =
+        connect(m_socket.get(), &QTcpSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError error) {
+            giveUp(error == QAbstractSocket::RemoteHostClosedError ? "connection closed" : "socket error");
+        });
     connect(&timeout, &QTimer::timeout, &loop, [&] { giveUp("timed out"); });
 
     m_socket->write(bytes);
