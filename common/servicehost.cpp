@@ -70,17 +70,23 @@ void ServiceHost::logMessage(const QString &message, MessageType type)
     d->log(message, type);
 }
 
-int ServiceHostPrivate::runLoop()
+int ServiceHostPrivate::runLoop(bool startAtOnce)
 {
-    bool started = false;
-    QTimer::singleShot(0, q->m_app, [this, &started] {
-        started = true;
-        q->start();
-    });
+    if (startAtOnce)
+        QTimer::singleShot(0, q->m_app, [this] { startService(); });
     const int code = q->m_app->exec();
-    if (started)
+    if (m_started) {
+        m_started = false;
         q->stop();
+    }
+    m_paused = false;
     return code;
+}
+
+void ServiceHostPrivate::startService()
+{
+    m_started = true;
+    q->start();
 }
 
 bool ServiceHostPrivate::pauseService()

@@ -18,8 +18,10 @@ public:
     void log(const QString &message, ServiceHost::MessageType type);
 
     // Neutral helpers (servicehost.cpp).
-    // Runs start() from inside the event loop (so it may quit the application), the loop, then stop().
-    int runLoop();
+    // Runs the event loop, then stop() when the service was started. With startAtOnce, start() runs
+    // from inside the loop (so it may quit the application); otherwise the backend calls startService().
+    int runLoop(bool startAtOnce = true);
+    void startService();
     // Pause or resume the service; false when refused or already in that state.
     bool pauseService();
     bool resumeService();
@@ -30,5 +32,6 @@ public:
     ServiceHostPlatform *platform = nullptr;
 
 private:
+    bool m_started = false;
     bool m_paused = false;
 };

@@ -94,11 +94,13 @@ bool installSignalHandlers(ServiceHostPrivate *d)
 
 void removeSignalHandlers(ServiceHostPlatform *p)
 {
+    // A pause or resume request that arrives while the service ends must not kill the process.
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = SIG_DFL;
-    for (int signal : handledSignals)
+    for (int signal : handledSignals) {
+        action.sa_handler = (signal == SIGUSR1 || signal == SIGUSR2) ? SIG_IGN : SIG_DFL;
         sigaction(signal, &action, nullptr);
+    }
     signalPipeWrite = -1;
     delete p->notifier;
     p->notifier = nullptr;
