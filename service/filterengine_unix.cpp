@@ -54,8 +54,9 @@ public:
 
     bool hasSublayer(Handle, const QUuid &) override
     {
-        return m_runner.run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("table"),
-                                                    QStringLiteral("ip"), QStringLiteral("tovravpn")})
+        return m_runner
+            .run(QStringLiteral("nft"),
+                 {QStringLiteral("list"), QStringLiteral("table"), QStringLiteral("ip"), QStringLiteral("tovravpn")})
             .succeeded();
     }
 
@@ -113,10 +114,10 @@ public:
             lookup = ParseResolvectlDns(ToolLines(ToolText(run.output)));
         }
         if (lookup.outcome == VpnDnsLookup::AdapterNotFound && haveNmcli) {
-            const ToolRun run = m_runner.run(QStringLiteral("nmcli"),
-                                             {QStringLiteral("-t"), QStringLiteral("-f"),
-                                              QStringLiteral("GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS"),
-                                              QStringLiteral("device"), QStringLiteral("show")});
+            const ToolRun run =
+                m_runner.run(QStringLiteral("nmcli"), {QStringLiteral("-t"), QStringLiteral("-f"),
+                                                       QStringLiteral("GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS"),
+                                                       QStringLiteral("device"), QStringLiteral("show")});
             lookup = ParseNmcliDns(ToolLines(ToolText(run.output)));
         }
         return lookup;
@@ -126,9 +127,9 @@ public:
     {
         if (QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty())
             return;
-        const ToolRun chain = m_runner.run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("chain"),
-                                                                   QStringLiteral("ip"), QStringLiteral("tovravpn"),
-                                                                   Chain});
+        const ToolRun chain =
+            m_runner.run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("chain"), QStringLiteral("ip"),
+                                                 QStringLiteral("tovravpn"), Chain});
         if (!chain.succeeded())
             return;
         if (nft(QStringLiteral("delete chain %1 %2\n").arg(Table, Chain)) == 0)
@@ -143,10 +144,7 @@ private:
         QList<FilterSpec> filters;
     };
 
-    static QString quoted(QString text)
-    {
-        return text.remove(QLatin1Char('"')).remove(QLatin1Char('\n'));
-    }
+    static QString quoted(QString text) { return text.remove(QLatin1Char('"')).remove(QLatin1Char('\n')); }
 
     static QString rule(const FilterSpec &filter)
     {
@@ -154,7 +152,9 @@ private:
         QString text;
         if (filter.matchRemoteAddress)
             text += QStringLiteral("ip daddr %1 ").arg(QHostAddress(filter.remoteAddress).toString());
-        text += QStringLiteral("%1 dport %2 ").arg(tcp ? QStringLiteral("tcp") : QStringLiteral("udp")).arg(filter.remotePort);
+        text += QStringLiteral("%1 dport %2 ")
+                    .arg(tcp ? QStringLiteral("tcp") : QStringLiteral("udp"))
+                    .arg(filter.remotePort);
         // A blocked TCP connect is refused at once; a blocked UDP send fails with "operation not permitted".
         if (filter.permit)
             text += QStringLiteral("accept");
@@ -166,8 +166,8 @@ private:
 
     quint32 nft(const QString &script)
     {
-        const ToolRun run = m_runner.run(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")},
-                                         script.toUtf8());
+        const ToolRun run =
+            m_runner.run(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")}, script.toUtf8());
         if (run.succeeded())
             return 0;
         qDebug().noquote() << "nft failed:" << ToolText(run.errorOutput).trimmed();

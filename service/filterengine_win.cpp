@@ -3,8 +3,11 @@
 #include "service/dnsserverparse.h"
 #include "service/toolrunner.h"
 
+// winsock2.h before windows.h, and both before the filtering headers.
 #include <winsock2.h>
+
 #include <windows.h>
+
 #include <fwpmu.h>
 #include <rpc.h>
 
@@ -17,6 +20,12 @@
 #endif
 
 namespace {
+
+// The SDK's keys (fwpmu.h), which the mingw headers lack.
+const GUID LayerAleAuthConnectV4 = {0xc38d57d1, 0x05a7, 0x4c33, {0x90, 0x4f, 0x7f, 0xbc, 0xee, 0xe6, 0x0e, 0x82}};
+const GUID ConditionIpProtocol = {0x3971ef2b, 0x623e, 0x4f9a, {0x8c, 0xb1, 0x6e, 0x79, 0xb8, 0x06, 0xb9, 0xa7}};
+const GUID ConditionIpRemoteAddress = {0xb235ae9a, 0x1d64, 0x49b8, {0xa4, 0x4c, 0x5f, 0xf3, 0xd9, 0x09, 0x50, 0x45}};
+const GUID ConditionIpRemotePort = {0xc35a604d, 0xd22b, 0x4e1a, {0x91, 0xb4, 0x68, 0xf6, 0x74, 0xee, 0x67, 0x4b}};
 
 HANDLE ToHandle(FilterEngine::Handle handle)
 {
@@ -73,19 +82,19 @@ public:
         FWPM_FILTER_CONDITION0 conditions[3];
         ZeroMemory(conditions, sizeof(conditions));
         UINT32 count = 0;
-        conditions[count].fieldKey = FWPM_CONDITION_IP_PROTOCOL;
+        conditions[count].fieldKey = ConditionIpProtocol;
         conditions[count].matchType = FWP_MATCH_EQUAL;
         conditions[count].conditionValue.type = FWP_UINT8;
         conditions[count].conditionValue.uint8 = spec.protocol;
         ++count;
         if (spec.matchRemoteAddress) {
-            conditions[count].fieldKey = FWPM_CONDITION_IP_REMOTE_ADDRESS;
+            conditions[count].fieldKey = ConditionIpRemoteAddress;
             conditions[count].matchType = FWP_MATCH_EQUAL;
             conditions[count].conditionValue.type = FWP_UINT32;
             conditions[count].conditionValue.uint32 = spec.remoteAddress;
             ++count;
         }
-        conditions[count].fieldKey = FWPM_CONDITION_IP_REMOTE_PORT;
+        conditions[count].fieldKey = ConditionIpRemotePort;
         conditions[count].matchType = FWP_MATCH_EQUAL;
         conditions[count].conditionValue.type = FWP_UINT16;
         conditions[count].conditionValue.uint16 = spec.remotePort;
@@ -94,7 +103,7 @@ public:
         std::wstring name = spec.name.toStdWString();
         FWPM_FILTER0 filter;
         ZeroMemory(&filter, sizeof(filter));
-        filter.layerKey = FWPM_LAYER_ALE_AUTH_CONNECT_V4;
+        filter.layerKey = LayerAleAuthConnectV4;
         filter.subLayerKey = spec.sublayer;
         filter.displayData.name = &name[0];
         filter.flags = 0;

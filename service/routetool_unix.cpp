@@ -1,5 +1,5 @@
-#include "service/routetool.h"
 #include "service/routetool_unix.h"
+#include "service/routetool.h"
 
 #include "service/toolrunner.h"
 
@@ -119,9 +119,10 @@ public:
         for (const IpRoute &route : routes) {
             if (route.destination != QLatin1String("0.0.0.0") || route.gateway != gateway || gateway.isEmpty())
                 continue;
-            QStringList args{QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("del"),
-                             QStringLiteral("%1/%2").arg(route.destination).arg(route.prefixLength),
-                             QStringLiteral("via"), route.gateway};
+            QStringList args{
+                QStringLiteral("-4"),  QStringLiteral("route"),
+                QStringLiteral("del"), QStringLiteral("%1/%2").arg(route.destination).arg(route.prefixLength),
+                QStringLiteral("via"), route.gateway};
             if (!route.device.isEmpty())
                 args << QStringLiteral("dev") << route.device;
             if (route.hasMetric)
@@ -146,15 +147,15 @@ public:
 private:
     QList<IpRoute> readRoutes()
     {
-        const ToolRun routes = m_runner.run(QStringLiteral("ip"), {QStringLiteral("-j"), QStringLiteral("-4"),
-                                                                   QStringLiteral("route"), QStringLiteral("show"),
-                                                                   QStringLiteral("table"), QStringLiteral("main")});
+        const ToolRun routes = m_runner.run(QStringLiteral("ip"),
+                                            {QStringLiteral("-j"), QStringLiteral("-4"), QStringLiteral("route"),
+                                             QStringLiteral("show"), QStringLiteral("table"), QStringLiteral("main")});
         if (!routes.succeeded()) {
             qDebug().noquote() << "Reading the route table failed:" << ToolText(routes.errorOutput).trimmed();
             return {};
         }
-        const ToolRun addresses = m_runner.run(
-            QStringLiteral("ip"), {QStringLiteral("-j"), QStringLiteral("-4"), QStringLiteral("addr"), QStringLiteral("show")});
+        const ToolRun addresses = m_runner.run(QStringLiteral("ip"), {QStringLiteral("-j"), QStringLiteral("-4"),
+                                                                      QStringLiteral("addr"), QStringLiteral("show")});
         if (!addresses.succeeded())
             qDebug().noquote() << "Reading interface addresses failed:" << ToolText(addresses.errorOutput).trimmed();
         return ParseIpRoutes(routes.output, addresses.output);
@@ -164,7 +165,8 @@ private:
     {
         const ToolRun run = m_runner.run(QStringLiteral("ip"), args);
         if (!run.succeeded())
-            qDebug().noquote() << "ip" << args.join(QLatin1Char(' ')) << "failed:" << ToolText(run.errorOutput).trimmed();
+            qDebug().noquote() << "ip" << args.join(QLatin1Char(' '))
+                               << "failed:" << ToolText(run.errorOutput).trimmed();
         return run.succeeded();
     }
 

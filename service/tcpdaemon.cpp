@@ -8,14 +8,11 @@
 TcpDaemon::TcpDaemon(QObject *parent)
     : QTcpServer(parent), tools(std::make_unique<ToolRunner>()), routes(CreateSystemRouteTool(*tools)),
       filters(CreateSystemFilterEngine(*tools)), dnsFilter(*filters)
-{
-}
+{}
 
-TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
-                     QObject *parent)
+TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine, QObject *parent)
     : QTcpServer(parent), routes(std::move(routeTool)), filters(std::move(filterEngine)), dnsFilter(*filters)
-{
-}
+{}
 
 TcpDaemon::~TcpDaemon() = default;
 

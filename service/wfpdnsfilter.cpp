@@ -27,8 +27,7 @@ WfpDnsFilter::~WfpDnsFilter()
 
 QList<FilterSpec> WfpDnsFilter::FilterSpecs(quint32 dnsAddress)
 {
-    auto spec = [](const char *name, quint8 weight, quint8 protocol, bool matchAddress, quint32 address,
-                   bool permit) {
+    auto spec = [](const char *name, quint8 weight, quint8 protocol, bool matchAddress, quint32 address, bool permit) {
         FilterSpec filter;
         filter.sublayer = SublayerKey;
         filter.name = QString::fromLatin1(name);
@@ -76,7 +75,8 @@ quint32 WfpDnsFilter::addFilters()
         result = addSublayer(SublayerKey);
         if (result != 0 && result != AlreadyExists) {
             closeSession();
-            lastError = QStringLiteral("Failed to add persistent TOVRAVPN wfp sublayer with error: %1").arg(Code(result));
+            lastError =
+                QStringLiteral("Failed to add persistent TOVRAVPN wfp sublayer with error: %1").arg(Code(result));
             return result;
         }
     }

@@ -13,7 +13,7 @@ class WfpDnsFilter
 {
 public:
     static const QUuid SublayerKey;
-    static constexpr quint32 DnsLookupFailure = 8524; // ERROR_DS_DNS_LOOKUP_FAILURE
+    static constexpr quint32 DnsLookupFailure = 8524;    // ERROR_DS_DNS_LOOKUP_FAILURE
     static constexpr quint32 AlreadyExists = 0x80320009; // FWP_E_ALREADY_EXISTS
 
     explicit WfpDnsFilter(FilterEngine &engine);

@@ -41,8 +41,7 @@ const Reply Replies[] = {
 
 TovraServiceManager::TovraServiceManager(QObject *parent)
     : TovraServiceManager(std::make_unique<ServiceController>(ServiceName), parent)
-{
-}
+{}
 
 TovraServiceManager::TovraServiceManager(std::unique_ptr<ServiceController> controller, QObject *parent)
     : QObject(parent), m_controller(std::move(controller)), m_socket(std::make_unique<QTcpSocket>())

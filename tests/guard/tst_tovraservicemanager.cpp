@@ -116,7 +116,10 @@ void tst_TovraServiceManager::cleanup()
 void tst_TovraServiceManager::watch(TovraServiceManager &manager, QStringList *seen)
 {
     auto add = [seen](const char *name) {
-        return [seen, name](bool result) { seen->append(QStringLiteral("%1(%2)").arg(QLatin1String(name), result ? QStringLiteral("true") : QStringLiteral("false"))); };
+        return [seen, name](bool result) {
+            seen->append(QStringLiteral("%1(%2)").arg(QLatin1String(name),
+                                                      result ? QStringLiteral("true") : QStringLiteral("false")));
+        };
     };
     connect(&manager, &TovraServiceManager::srvTaskCheckFinished, this, add("check"));
     connect(&manager, &TovraServiceManager::srvTaskDeleteFinished, this, add("delete"));
@@ -143,12 +146,14 @@ void tst_TovraServiceManager::startService_data()
                                             << QStringList{"isRunning", "start", "isRunning"} << ok << 0;
     QTest::newRow("running on fifth check")
         << true << QList<bool>{false, false, false, false, false, true} << true << true
-        << QStringList{"isRunning", "start", "isRunning", "isRunning", "isRunning", "isRunning", "isRunning"} << ok << 4;
+        << QStringList{"isRunning", "start", "isRunning", "isRunning", "isRunning", "isRunning", "isRunning"} << ok
+        << 4;
     QTest::newRow("never running: five checks")
         << true << QList<bool>{false} << true << false
-        << QStringList{"isRunning", "start", "isRunning", "isRunning", "isRunning", "isRunning", "isRunning"} << failed << 4;
-    QTest::newRow("start refused") << true << QList<bool>{false} << false << false
-                                   << QStringList{"isRunning", "start"} << failed << 0;
+        << QStringList{"isRunning", "start", "isRunning", "isRunning", "isRunning", "isRunning", "isRunning"} << failed
+        << 4;
+    QTest::newRow("start refused") << true << QList<bool>{false} << false << false << QStringList{"isRunning", "start"}
+                                   << failed << 0;
     QTest::newRow("left running: stopped first")
         << true << QList<bool>{true, true, true} << true << true
         << QStringList{"isRunning", "isRunning", "stop", "start", "isRunning"} << ok << 0;
@@ -233,8 +238,8 @@ void tst_TovraServiceManager::replies_data()
                                   << QByteArray("SRV ERROR DNS REMOVE: EngineClosed with result: 6") << "remove(false)";
     QTest::newRow("reply decides, not the command") << &TovraServiceManager::CheckGateway << QByteArray("INFO\n")
                                                     << QByteArray("SRV SUCCESS DELETE: x") << "delete(true)";
-    QTest::newRow("unknown reply: no answer") << &TovraServiceManager::CheckGateway << QByteArray("INFO\n")
-                                              << QByteArray("OK") << QString();
+    QTest::newRow("unknown reply: no answer")
+        << &TovraServiceManager::CheckGateway << QByteArray("INFO\n") << QByteArray("OK") << QString();
     QTest::newRow("text after NUL ignored") << &TovraServiceManager::CheckGateway << QByteArray("INFO\n")
                                             << QByteArray("OK\0SRV SUCCESS INFO", 19) << QString();
 }
@@ -300,9 +305,12 @@ void tst_TovraServiceManager::noReply_data()
 {
     QTest::addColumn<QString>("peer");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("service closes without reply") << "close" << "connection closed";
-    QTest::newRow("connection reset") << "abort" << "connection closed";
-    QTest::newRow("reply never comes") << "silent" << "timed out";
+    QTest::newRow("service closes without reply") << "close"
+                                                  << "connection closed";
+    QTest::newRow("connection reset") << "abort"
+                                      << "connection closed";
+    QTest::newRow("reply never comes") << "silent"
+                                       << "timed out";
 }
 
 void tst_TovraServiceManager::noReply()
@@ -362,7 +370,8 @@ void tst_TovraServiceManager::realService()
     tool.close();
     tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), bin.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("PATH"),
+                       bin.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
 
     ServiceProcess service;
     QVERIFY2(service.start(m_ns->prefix(), environment), qPrintable(service.log()));

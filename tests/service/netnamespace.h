@@ -49,7 +49,10 @@ public:
 
     bool isValid() const { return m_created; }
     QString name() const { return m_name; }
-    QStringList prefix() const { return {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), m_name}; }
+    QStringList prefix() const
+    {
+        return {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), m_name};
+    }
 
     // Runs a command inside the namespace; true on exit code 0.
     bool exec(const QStringList &command, QByteArray *output = nullptr) const

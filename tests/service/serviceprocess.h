@@ -18,7 +18,8 @@ public:
 
     // Starts the service and waits until it accepts connections on 127.0.0.1:56143 (seen from the
     // calling thread's namespace).
-    bool start(const QStringList &prefix = QStringList(), const QProcessEnvironment &environment = QProcessEnvironment())
+    bool start(const QStringList &prefix = QStringList(),
+               const QProcessEnvironment &environment = QProcessEnvironment())
     {
         QStringList command = prefix + QStringList{program(), QStringLiteral("-e"), QStringLiteral("foreground")};
         if (!environment.isEmpty())
@@ -39,7 +40,10 @@ public:
     }
 
     qint64 pid() const { return m_process.processId(); }
-    bool signal(int number) const { return m_process.processId() > 0 && ::kill(pid_t(m_process.processId()), number) == 0; }
+    bool signal(int number) const
+    {
+        return m_process.processId() > 0 && ::kill(pid_t(m_process.processId()), number) == 0;
+    }
 
     // Waits until the service has written this text to its log (standard error in the foreground) since
     // the last call that found one.

@@ -81,11 +81,10 @@ void tst_DnsServerParse::ipconfig_data()
                  "\r\n"
                  "   DNS Servers . . . . . . . . . . . : 192.168.0.1\r\n")
         << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("adapter name in other letter case")
-        << Lines("PPP adapter TovraVPN:\r\n"
-                 "\r\n"
-                 "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n")
-        << VpnDnsLookup::AdapterNotFound << QString();
+    QTest::newRow("adapter name in other letter case") << Lines("PPP adapter TovraVPN:\r\n"
+                                                                "\r\n"
+                                                                "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n")
+                                                       << VpnDnsLookup::AdapterNotFound << QString();
     QTest::newRow("no output") << QStringList() << VpnDnsLookup::AdapterNotFound << QString();
 }
 
@@ -109,14 +108,17 @@ void tst_DnsServerParse::linuxTools_data()
     const QString resolvectl = QStringLiteral("Global: 1.1.1.1\n"
                                               "Link 2 (eth0): 192.168.1.1 fe80::1%2\n"
                                               "Link 7 (TOVRAVPN): fd00::53 10.8.0.1#dns.tovra.test 10.8.0.2\n");
-    QTest::newRow("resolvectl: first IPv4 server of the link") << "resolvectl" << resolvectl << VpnDnsLookup::Found
-                                                               << "10.8.0.1";
-    QTest::newRow("resolvectl: server with port")
-        << "resolvectl" << "Link 9 (TOVRAVPN): 10.8.0.1:5353\n" << VpnDnsLookup::Found << "10.8.0.1";
-    QTest::newRow("resolvectl: link without servers")
-        << "resolvectl" << "Global:\nLink 7 (TOVRAVPN):\n" << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("resolvectl: other letter case")
-        << "resolvectl" << "Link 7 (tovravpn): 10.8.0.1\n" << VpnDnsLookup::AdapterNotFound << QString();
+    QTest::newRow("resolvectl: first IPv4 server of the link")
+        << "resolvectl" << resolvectl << VpnDnsLookup::Found << "10.8.0.1";
+    QTest::newRow("resolvectl: server with port") << "resolvectl"
+                                                  << "Link 9 (TOVRAVPN): 10.8.0.1:5353\n"
+                                                  << VpnDnsLookup::Found << "10.8.0.1";
+    QTest::newRow("resolvectl: link without servers") << "resolvectl"
+                                                      << "Global:\nLink 7 (TOVRAVPN):\n"
+                                                      << VpnDnsLookup::DnsNotFound << QString();
+    QTest::newRow("resolvectl: other letter case") << "resolvectl"
+                                                   << "Link 7 (tovravpn): 10.8.0.1\n"
+                                                   << VpnDnsLookup::AdapterNotFound << QString();
 
     const QString nmcli = QStringLiteral("GENERAL.DEVICE:eth0\n"
                                          "GENERAL.CONNECTION:Wired connection 1\n"
@@ -131,14 +133,16 @@ void tst_DnsServerParse::linuxTools_data()
                                          "GENERAL.CONNECTION:lo\n");
     QTest::newRow("nmcli: connection named TOVRAVPN") << "nmcli" << nmcli << VpnDnsLookup::Found << "10.8.0.1";
     QTest::newRow("nmcli: device named TOVRAVPN")
-        << "nmcli" << "GENERAL.DEVICE:TOVRAVPN\nGENERAL.CONNECTION:\nIP4.DNS[1]:10.7.0.1\n" << VpnDnsLookup::Found
-        << "10.7.0.1";
+        << "nmcli"
+        << "GENERAL.DEVICE:TOVRAVPN\nGENERAL.CONNECTION:\nIP4.DNS[1]:10.7.0.1\n"
+        << VpnDnsLookup::Found << "10.7.0.1";
     QTest::newRow("nmcli: no DNS on the VPN, the next device's does not count")
         << "nmcli"
         << "GENERAL.DEVICE:tun0\nGENERAL.CONNECTION:TOVRAVPN\n\nGENERAL.DEVICE:eth0\nGENERAL.CONNECTION:w\n"
            "IP4.DNS[1]:192.168.1.1\n"
         << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("nmcli: no VPN") << "nmcli" << "GENERAL.DEVICE:eth0\nIP4.DNS[1]:192.168.1.1\n"
+    QTest::newRow("nmcli: no VPN") << "nmcli"
+                                   << "GENERAL.DEVICE:eth0\nIP4.DNS[1]:192.168.1.1\n"
                                    << VpnDnsLookup::AdapterNotFound << QString();
 }
 

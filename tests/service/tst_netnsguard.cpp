@@ -1,10 +1,10 @@
 #include <QtTest>
 
 #include "netnamespace.h"
-#include "serviceprocess.h"
 #include "service/routetable.h"
 #include "service/routetool.h"
 #include "service/toolrunner.h"
+#include "serviceprocess.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -92,11 +92,13 @@ bool tst_NetnsGuard::startService()
     QFile tool(m_bin->filePath(QStringLiteral("resolvectl")));
     if (!tool.open(QIODevice::WriteOnly))
         return false;
-    tool.write("#!/bin/sh\necho 'Global:'\necho 'Link 2 (veth0): 192.168.98.1'\necho 'Link 4 (TOVRAVPN): 10.99.0.53'\n");
+    tool.write(
+        "#!/bin/sh\necho 'Global:'\necho 'Link 2 (veth0): 192.168.98.1'\necho 'Link 4 (TOVRAVPN): 10.99.0.53'\n");
     tool.close();
     tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), m_bin->path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("PATH"),
+                       m_bin->path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
 
     m_service = std::make_unique<ServiceProcess>();
     const bool started = m_service->start(m_ns->prefix(), environment);
@@ -168,7 +170,8 @@ void tst_NetnsGuard::routeBackend()
     QStringList table = routes->routeTable();
     const int index = RouteTable::FindDefaultRoute(table);
     QVERIFY2(index >= 0, qPrintable(table.join('\n')));
-    QCOMPARE(RouteTable::Fields(table.at(index)), (QStringList{"0.0.0.0", "0.0.0.0", "192.168.98.1", "192.168.98.2", "0"}));
+    QCOMPARE(RouteTable::Fields(table.at(index)),
+             (QStringList{"0.0.0.0", "0.0.0.0", "192.168.98.1", "192.168.98.2", "0"}));
     QVERIFY(table.join('\n').contains(QRegularExpression("10.99.0.0 +255.255.255.0 +On-link +10.99.0.2")));
 
     QVERIFY(routes->deleteDefaultRoute(QStringLiteral("192.168.98.1")));
@@ -192,14 +195,16 @@ void tst_NetnsGuard::killSwitchEndToEnd()
     QCOMPARE(send("DELETE\n"), QByteArray("SRV ERROR DELETE: Default gateway not found"));
 
     const QByteArray restored = send("RESTORE\n");
-    QVERIFY2(QRegularExpression("^SRV SUCCESS RESTORE: Default gateway restored - 192\\.168\\.98\\.1 \\(Full entry: +0\\.0\\.0\\.0 "
-                                "+0\\.0\\.0\\.0 +192\\.168\\.98\\.1 +192\\.168\\.98\\.2 +0\\)$")
+    QVERIFY2(QRegularExpression(
+                 "^SRV SUCCESS RESTORE: Default gateway restored - 192\\.168\\.98\\.1 \\(Full entry: +0\\.0\\.0\\.0 "
+                 "+0\\.0\\.0\\.0 +192\\.168\\.98\\.1 +192\\.168\\.98\\.2 +0\\)$")
                  .match(QString::fromLatin1(restored))
                  .hasMatch(),
              restored.constData());
     QVERIFY(defaultRoutePresent());
     QCOMPARE(send("INFO\n"), QByteArray("SRV SUCCESS INFO: Default gateway exists - 192.168.98.1"));
-    QVERIFY(send("RESTORE\n").startsWith("SRV ERROR RESTORE: Default gateway already exists - 192.168.98.1 (Full entry: "));
+    QVERIFY(
+        send("RESTORE\n").startsWith("SRV ERROR RESTORE: Default gateway already exists - 192.168.98.1 (Full entry: "));
 }
 
 void tst_NetnsGuard::dnsFiltersEndToEnd()

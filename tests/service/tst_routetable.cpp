@@ -6,40 +6,39 @@
 
 // route print of a machine with wired and wireless default routes, an OpenVPN tunnel (10.8.0.6) and
 // persistent routes; lines end in CR LF as Windows writes them.
-static const char RoutePrint[] =
-    "===========================================================================\r\n"
-    "Interface List\r\n"
-    " 18...00 ff 3a 9c 11 02 ......TAP-Windows Adapter V9\r\n"
-    " 12...d4 81 d7 22 10 9a ......Intel(R) Ethernet Connection I219-LM\r\n"
-    "  1...........................Software Loopback Interface 1\r\n"
-    "===========================================================================\r\n"
-    "\r\n"
-    "IPv4 Route Table\r\n"
-    "===========================================================================\r\n"
-    "Active Routes:\r\n"
-    "Network Destination        Netmask          Gateway       Interface  Metric\r\n"
-    "          0.0.0.0          0.0.0.0         10.8.0.5         10.8.0.6     35\r\n"
-    "          0.0.0.0        128.0.0.0         10.8.0.5         10.8.0.6     35\r\n"
-    "          0.0.0.0          0.0.0.0      192.168.1.1     192.168.1.20     25\r\n"
-    "          0.0.0.0          0.0.0.0      192.168.0.1     192.168.0.14     50\r\n"
-    "         10.8.0.0    255.255.255.0         On-link          10.8.0.6    291\r\n"
-    "        127.0.0.0        255.0.0.0         On-link         127.0.0.1    331\r\n"
-    "  255.255.255.255  255.255.255.255         On-link      192.168.1.20    281\r\n"
-    "===========================================================================\r\n"
-    "Persistent Routes:\r\n"
-    "  Network Address          Netmask  Gateway Address  Metric\r\n"
-    "          0.0.0.0          0.0.0.0      172.16.0.1  Default\r\n"
-    "===========================================================================\r\n"
-    "\r\n"
-    "IPv6 Route Table\r\n"
-    "===========================================================================\r\n"
-    "Active Routes:\r\n"
-    " If Metric Network Destination      Gateway\r\n"
-    " 12    281 ::/0                     fe80::1\r\n"
-    "  1    331 ::1/128                  On-link\r\n"
-    "===========================================================================\r\n"
-    "Persistent Routes:\r\n"
-    "  None\r\n";
+static const char RoutePrint[] = "===========================================================================\r\n"
+                                 "Interface List\r\n"
+                                 " 18...00 ff 3a 9c 11 02 ......TAP-Windows Adapter V9\r\n"
+                                 " 12...d4 81 d7 22 10 9a ......Intel(R) Ethernet Connection I219-LM\r\n"
+                                 "  1...........................Software Loopback Interface 1\r\n"
+                                 "===========================================================================\r\n"
+                                 "\r\n"
+                                 "IPv4 Route Table\r\n"
+                                 "===========================================================================\r\n"
+                                 "Active Routes:\r\n"
+                                 "Network Destination        Netmask          Gateway       Interface  Metric\r\n"
+                                 "          0.0.0.0          0.0.0.0         10.8.0.5         10.8.0.6     35\r\n"
+                                 "          0.0.0.0        128.0.0.0         10.8.0.5         10.8.0.6     35\r\n"
+                                 "          0.0.0.0          0.0.0.0      192.168.1.1     192.168.1.20     25\r\n"
+                                 "          0.0.0.0          0.0.0.0      192.168.0.1     192.168.0.14     50\r\n"
+                                 "         10.8.0.0    255.255.255.0         On-link          10.8.0.6    291\r\n"
+                                 "        127.0.0.0        255.0.0.0         On-link         127.0.0.1    331\r\n"
+                                 "  255.255.255.255  255.255.255.255         On-link      192.168.1.20    281\r\n"
+                                 "===========================================================================\r\n"
+                                 "Persistent Routes:\r\n"
+                                 "  Network Address          Netmask  Gateway Address  Metric\r\n"
+                                 "          0.0.0.0          0.0.0.0      172.16.0.1  Default\r\n"
+                                 "===========================================================================\r\n"
+                                 "\r\n"
+                                 "IPv6 Route Table\r\n"
+                                 "===========================================================================\r\n"
+                                 "Active Routes:\r\n"
+                                 " If Metric Network Destination      Gateway\r\n"
+                                 " 12    281 ::/0                     fe80::1\r\n"
+                                 "  1    331 ::1/128                  On-link\r\n"
+                                 "===========================================================================\r\n"
+                                 "Persistent Routes:\r\n"
+                                 "  None\r\n";
 
 class tst_RouteTable : public QObject
 {
@@ -70,11 +69,12 @@ void tst_RouteTable::defaultRoute_data()
 
     const QStringList full = ToolLines(ToolText(QByteArray(RoutePrint)));
     QTest::newRow("tunnel routes skipped, first of two default routes taken")
-        << full << "192.168.1.1" << "          0.0.0.0          0.0.0.0      192.168.1.1     192.168.1.20     25";
-    QTest::newRow("10.0. interface is not a tunnel")
-        << QStringList{"  0.0.0.0  0.0.0.0  10.0.0.1  10.0.0.15  10",
-                       "  0.0.0.0  0.0.0.0  192.168.1.1  192.168.1.20  25"}
-        << "10.0.0.1" << "  0.0.0.0  0.0.0.0  10.0.0.1  10.0.0.15  10";
+        << full << "192.168.1.1"
+        << "          0.0.0.0          0.0.0.0      192.168.1.1     192.168.1.20     25";
+    QTest::newRow("10.0. interface is not a tunnel") << QStringList{"  0.0.0.0  0.0.0.0  10.0.0.1  10.0.0.15  10",
+                                                                    "  0.0.0.0  0.0.0.0  192.168.1.1  192.168.1.20  25"}
+                                                     << "10.0.0.1"
+                                                     << "  0.0.0.0  0.0.0.0  10.0.0.1  10.0.0.15  10";
     QTest::newRow("netmask not looked at")
         << QStringList{"  0.0.0.0  128.0.0.0  192.168.5.1  192.168.5.9  5"} << "192.168.5.1"
         << "  0.0.0.0  128.0.0.0  192.168.5.1  192.168.5.9  5";
@@ -84,8 +84,8 @@ void tst_RouteTable::defaultRoute_data()
     QTest::newRow("only tunnel and persistent routes")
         << QStringList{"  0.0.0.0  0.0.0.0  10.8.0.5  10.8.0.6  35", "  0.0.0.0  0.0.0.0  172.16.0.1  Default"}
         << QString() << QString();
-    QTest::newRow("tab is no separator")
-        << QStringList{"0.0.0.0\t0.0.0.0 192.168.1.1 192.168.1.20 25"} << QString() << QString();
+    QTest::newRow("tab is no separator") << QStringList{"0.0.0.0\t0.0.0.0 192.168.1.1 192.168.1.20 25"} << QString()
+                                         << QString();
     QTest::newRow("IPv6 table only") << QStringList{" 12    281 ::/0                     fe80::1"} << QString()
                                      << QString();
 }

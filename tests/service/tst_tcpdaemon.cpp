@@ -79,8 +79,7 @@ void tst_TcpDaemon::killSwitch_data()
 
     const QStringList table{QStringLiteral("IPv4 Route Table"), Tunnel, Wired, Wireless};
     QTest::newRow("INFO before DELETE names no gateway")
-        << table << true << QByteArrayList{"INFO\n"}
-        << QByteArrayList{"SRV ERROR INFO: Default gateway () not found"};
+        << table << true << QByteArrayList{"INFO\n"} << QByteArrayList{"SRV ERROR INFO: Default gateway () not found"};
     QTest::newRow("DELETE, INFO, RESTORE, INFO")
         << table << true << QByteArrayList{"DELETE\n", "INFO\n", "RESTORE\n", "INFO\n"}
         << QByteArrayList{"SRV SUCCESS DELETE: Default gateway removed - 192.168.1.1",
@@ -129,7 +128,8 @@ void tst_TcpDaemon::restoreWhilePresent()
     m_routes->calls.clear();
     // Nothing is added while the route is there; the reply carries the line it stands on.
     QCOMPARE(command("RESTORE\n"), QByteArray("SRV ERROR RESTORE: Default gateway already exists - 192.168.1.1 "
-                                              "(Full entry: ") + Wired.toLatin1() + ")");
+                                              "(Full entry: ") +
+                                       Wired.toLatin1() + ")");
     QCOMPARE(m_routes->calls, QStringList{"print"});
 }
 

@@ -51,9 +51,9 @@ void tst_WfpDnsFilter::filterDefinitions()
     }
     QCOMPARE(engine.filtersInForce(), 4);
     // The sublayer was new: added through a second, non-dynamic session that is closed again.
-    QCOMPARE(engine.calls, (QStringList{"open dynamic", "has sublayer 1", "open static",
-                                        "add sublayer 2 TOVRAVPN WFP Filters 256", "close 2", "find dns",
-                                        "filter 1 1", "filter 1 2", "filter 1 3", "filter 1 4", "commit 1"}));
+    QCOMPARE(engine.calls,
+             (QStringList{"open dynamic", "has sublayer 1", "open static", "add sublayer 2 TOVRAVPN WFP Filters 256",
+                          "close 2", "find dns", "filter 1 1", "filter 1 2", "filter 1 3", "filter 1 4", "commit 1"}));
 }
 
 void tst_WfpDnsFilter::addFilters_data()
@@ -75,9 +75,10 @@ void tst_WfpDnsFilter::addFilters_data()
                               << "Failed to add 1st filter (Allow tcp dns on vpn interface) with error: 2150760457";
     QTest::newRow("filter 2") << "filter2" << 7u << true << 7u
                               << "Failed to add 2nd filter (Allow udp dns on vpn interface) with error: 7";
-    QTest::newRow("filter 3 leaves none") << "filter3" << 8u << true << 8u
-                                          << "Failed to add 3rd filter (Block tcp dns) with error: 8";
-    QTest::newRow("filter 4") << "filter4" << 9u << true << 9u << "Failed to add 4th filter (Block udp dns) with error: 9";
+    QTest::newRow("filter 3 leaves none")
+        << "filter3" << 8u << true << 8u << "Failed to add 3rd filter (Block tcp dns) with error: 8";
+    QTest::newRow("filter 4") << "filter4" << 9u << true << 9u
+                              << "Failed to add 4th filter (Block udp dns) with error: 9";
     QTest::newRow("commit") << "commit" << 1u << true << 1u << "Failed to apply filters with error: 1";
     QTest::newRow("adapter not found") << "adapter" << 0u << true << 8524u
                                        << "TOVRAVPN information not found in ipconfig results";
