@@ -1,11 +1,38 @@
+#include "common/servicecontroller.h"
+#include "service/httpservice.h"
+#include "service/programpath.h"
+
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char *WasOrWasNot(bool done)
+{
+    return done ? "was" : "was not";
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    (void)argv;
     if (argc == 2) {
-        std::printf("Wrong argument passed. Exiting...");
+        if (std::strcmp(argv[1], "-install") == 0) {
+            const bool installed = ServiceController::install(ServiceProgramPath(), QString(), QString());
+            std::printf("TOVRA VPN service %s installed.\n", WasOrWasNot(installed));
+        } else if (std::strcmp(argv[1], "-remove") == 0) {
+            ServiceController controller(QStringLiteral("TovraVPNService"));
+            std::printf("TOVRA VPN service %s stopped.\n", WasOrWasNot(controller.stop()));
+            std::fflush(stdout);
+            std::printf("TOVRA VPN service %s uninstalled.\n", WasOrWasNot(controller.uninstall()));
+        } else {
+            std::printf("Wrong argument passed. Exiting...");
+        }
         return 0;
     }
-    return 0;
+
+    HttpService service(argc, argv, QStringLiteral("TovraVPNService"));
+    service.setServiceDescription(QStringLiteral("TOVRA VPN Service"));
+    service.setServiceFlags(ServiceHost::CanBeSuspended);
+    return service.exec();
 }

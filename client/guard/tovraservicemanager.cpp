@@ -1,0 +1,252 @@
+#include "guard/tovraservicemanager.h"
+
+#include "common/servicecontroller.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QTcpSocket>
+
+namespace {
+
+const QLatin1String ServiceName("TovraVPNService");
+
+struct Reply
+{
+    const char *text;
+    const char *logLine;
+    void (TovraServiceManager::*answer)(bool);
+    bool result;
+};
+
+// Classified by the first of these that the reply contains.
+const Reply Replies[] = {
+    {"SRV SUCCESS INFO", "SRV SUCCESS INFO response received", &TovraServiceManager::srvTaskCheckFinished, true},
+    {"SRV ERROR INFO", "SRV ERROR INFO response received", &TovraServiceManager::srvTaskCheckFinished, false},
+    {"SRV SUCCESS DELETE", "SRV SUCCESS DELETE response received", &TovraServiceManager::srvTaskDeleteFinished, true},
+    {"SRV ERROR DELETE", "SRV ERROR DELETE response received", &TovraServiceManager::srvTaskDeleteFinished, false},
+    {"SRV SUCCESS RESTORE", "SRV SUCCESS RESTORE response received", &TovraServiceManager::srvTaskRestoreFinished,
+     true},
+    {"SRV ERROR RESTORE", "SRV ERROR RESTORE response received", &TovraServiceManager::srvTaskRestoreFinished, false},
+    {"SRV SUCCESS DNS ADD", "SRV SUCCESS DNS ADD response received", &TovraServiceManager::srvTaskAddFiltersFinished,
+     true},
+    {"SRV ERROR DNS ADD", "SRV ERROR DNS ADD response received", &TovraServiceManager::srvTaskAddFiltersFinished,
+     false},
+    {"SRV SUCCESS DNS REMOVE", "SRV SUCCESS DNS REMOVE response received",
+     &TovraServiceManager::srvTaskRmvFiltersFinished, true},
+    {"SRV ERROR DNS REMOVE", "SRV ERROR DNS REMOVE response received", &TovraServiceManager::srvTaskRmvFiltersFinished,
+     false},
+};
+
+} // namespace
+
+TovraServiceManager::TovraServiceManager(QObject *parent)
+    : TovraServiceManager(std::make_unique<ServiceController>(ServiceName), parent)
+{}
+
+TovraServiceManager::TovraServiceManager(std::unique_ptr<ServiceController> controller, QObject *parent)
+    : QObject(parent), m_controller(std::move(controller)), m_socket(std::make_unique<QTcpSocket>())
+{
+    connect(m_socket.get(), &QTcpSocket::readyRead, this, &TovraServiceManager::ReadMessageFromService);
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &TovraServiceManager::DisplayError);
+    connect(&m_pollTimer, &QTimer::timeout, this, &TovraServiceManager::CheckServiceStatus);
+}
+
+TovraServiceManager::~TovraServiceManager()
+{
+    m_socket->disconnect(this);
+    m_socket->abort();
+}
+
+bool TovraServiceManager::StartService()
+{
+    if (!m_controller->isInstalled()) {
+        qDebug() << "TovraVPNService error: service not installed.";
+        return false;
+    }
+    if (m_controller->isRunning()) {
+        qDebug() << "TovraVPNService is already running. Trying to stop it.";
+        StopService();
+    }
+    if (!m_controller->start()) {
+        qDebug() << "TovraVPNService error: service can't be started.";
+        return false;
+    }
+
+    qDebug() << "Starting TovraVPNService...";
+    m_serviceStarted = false;
+    m_pollCount = 0;
+    QEventLoop loop;
+    connect(this, &TovraServiceManager::srvStatusTimerFinished, &loop, &QEventLoop::quit);
+    m_pollTimer.start(pollIntervalMs);
+    loop.exec();
+
+    if (!m_serviceStarted) {
+        qDebug() << "TovraVPNService error: service can't be started.";
+        return false;
+    }
+    qDebug() << "TovraVPNService started successfully.";
+    return true;
+}
+
+void TovraServiceManager::CheckServiceStatus()
+{
+    ++m_pollCount;
+    if (m_controller->isRunning()) {
+        m_pollTimer.stop();
+        m_serviceStarted = true;
+        emit srvStatusTimerFinished();
+    } else if (m_pollCount == PollChecks) {
+        m_pollTimer.stop();
+        m_serviceStarted = false;
+        emit srvStatusTimerFinished();
+    } else {
+        qDebug() << "TovraVPNService still not running, next check in 1 sec.";
+    }
+}
+
+void TovraServiceManager::StopService()
+{
+    if (!m_controller->isRunning()) {
+        qDebug() << "TovraVPNService is not running. No need to stop it.";
+        return;
+    }
+    qDebug() << "TovraVPNService is running. Trying to stop it.";
+    const bool stopped = m_controller->stop();
+    qDebug() << "Result of stopping TovraVPNService:" << stopped;
+}
+
+void TovraServiceManager::CheckGateway()
+{
+    RunTask(QStringLiteral("INFO"), &TovraServiceManager::srvTaskCheckFinished);
+}
+
+void TovraServiceManager::DeleteGateway()
+{
+    RunTask(QStringLiteral("DELETE"), &TovraServiceManager::srvTaskDeleteFinished);
+}
+
+void TovraServiceManager::RestoreGateway()
+{
+    RunTask(QStringLiteral("RESTORE"), &TovraServiceManager::srvTaskRestoreFinished);
+}
+
+void TovraServiceManager::AddDnsFilters()
+{
+    RunTask(QStringLiteral("ADD_DNS_FILTERS"), &TovraServiceManager::srvTaskAddFiltersFinished);
+}
+
+void TovraServiceManager::RemoveDnsFilters()
+{
+    RunTask(QStringLiteral("REMOVE_DNS_FILTERS"), &TovraServiceManager::srvTaskRmvFiltersFinished);
+}
+
+bool TovraServiceManager::ConnectToService()
+{
+    qDebug() << "Connecting to TovraVPNService.";
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+    m_socket->connectToHost(QStringLiteral("127.0.0.1"), ServicePort, QIODevice::ReadWrite,
+                            QAbstractSocket::AnyIPProtocol);
+    return m_socket->waitForConnected(ConnectTimeoutMs);
+}
+
+void TovraServiceManager::DisconnectFromService()
+{
+    qDebug() << "Disconnecting from TovraVPNService.";
+    m_socket->disconnectFromHost();
+}
+
+void TovraServiceManager::RunTask(const QString &command, AnswerSignal answer)
+{
+    if (!ConnectToService()) {
+        qDebug() << "Connection to TovraVPNService failed.";
+        m_socket->abort();
+        emit(this->*answer)(false);
+        return;
+    }
+    qDebug() << "Connection to TovraVPNService successful.";
+
+    const QByteArray bytes = command.toUtf8() + '\n';
+    qDebug() << "Sending command:" << bytes;
+
+    // Without a reply the task still ends, with false: when the service goes away, on a socket error,
+    // and at the latest after taskTimeoutMs.
+    QEventLoop loop;
+    bool answered = false;
+    auto giveUp = [this, &loop, &answered, answer](const char *why) {
+        if (answered)
+            return;
+        answered = true;
+        qDebug() << "No reply from TovraVPNService:" << why;
+        m_socket->abort();
+        emit(this->*answer)(false);
+        loop.quit();
+    };
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    const QMetaObject::Connection finished = connect(this, &TovraServiceManager::srvTaskFinished, &loop, [&] {
+        answered = true;
+        loop.quit();
+    });
+    const QMetaObject::Connection closed =
+        connect(m_socket.get(), &QTcpSocket::disconnected, &loop, [&] { giveUp("connection closed"); });
+    const QMetaObject::Connection failed =
+        connect(m_socket.get(), &QTcpSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError error) {
+            giveUp(error == QAbstractSocket::RemoteHostClosedError ? "connection closed" : "socket error");
+        });
+    connect(&timeout, &QTimer::timeout, &loop, [&] { giveUp("timed out"); });
+
+    m_socket->write(bytes);
+    timeout.start(taskTimeoutMs);
+    loop.exec();
+
+    disconnect(finished);
+    disconnect(closed);
+    disconnect(failed);
+}
+
+void TovraServiceManager::ReadMessageFromService()
+{
+    const QByteArray bytes = m_socket->readAll();
+    const int nul = bytes.indexOf('\0');
+    const QString text = QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
+    qDebug().noquote() << "TovraVPNService message received: " << text;
+
+    emit srvTaskFinished();
+
+    const Reply *match = nullptr;
+    for (const Reply &reply : Replies) {
+        if (text.contains(QLatin1String(reply.text))) {
+            match = &reply;
+            break;
+        }
+    }
+    if (match) {
+        qDebug() << match->logLine;
+        emit(this->*match->answer)(match->result);
+    } else {
+        qDebug() << "Unknown TovraVPNService response received";
+    }
+
+    DisconnectFromService();
+}
+
+void TovraServiceManager::DisplayError(QAbstractSocket::SocketError socketError)
+{
+    switch (socketError) {
+    case QAbstractSocket::RemoteHostClosedError:
+        qDebug() << "Remote host closed socket.";
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        qDebug() << "The host was not found. Please check the "
+                    "host name and port settings.";
+        break;
+    case QAbstractSocket::ConnectionRefusedError:
+        qDebug() << "The connection was refused by the peer. Make sure the TovraVPNService is running, and check "
+                    "that the host name and port settings are correct.";
+        break;
+    default:
+        qDebug().noquote() << QStringLiteral("The following error occurred: %1.").arg(m_socket->errorString());
+        break;
+    }
+}

@@ -1,0 +1,107 @@
+#include "service/dnsserverparse.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+const QLatin1String VpnName("TOVRAVPN");
+
+bool ParseIpv4(const QString &text, QHostAddress *address)
+{
+    QHostAddress parsed;
+    if (!parsed.setAddress(text.trimmed()) || parsed.protocol() != QAbstractSocket::IPv4Protocol)
+        return false;
+    *address = parsed;
+    return true;
+}
+
+VpnDnsLookup Found(const QHostAddress &address)
+{
+    VpnDnsLookup lookup;
+    lookup.outcome = VpnDnsLookup::Found;
+    lookup.address = address;
+    return lookup;
+}
+
+VpnDnsLookup Missing(VpnDnsLookup::Outcome outcome)
+{
+    VpnDnsLookup lookup;
+    lookup.outcome = outcome;
+    return lookup;
+}
+
+} // namespace
+
+VpnDnsLookup ParseIpconfigDns(const QStringList &lines)
+{
+    int header = -1;
+    for (int i = 0; i < lines.size() && header < 0; ++i) {
+        if (lines.at(i).contains(VpnName))
+            header = i;
+    }
+    if (header < 0)
+        return Missing(VpnDnsLookup::AdapterNotFound);
+
+    int i = header + 1;
+    if (i < lines.size() && lines.at(i).isEmpty())
+        ++i;
+    for (; i < lines.size() && !lines.at(i).isEmpty(); ++i) {
+        // Continuation lines carry no colon and IPv6 lines split into more parts: neither qualifies.
+        const QStringList parts = lines.at(i).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+        QHostAddress address;
+        if (parts.size() == 2 && parts.at(0).contains(QLatin1String("DNS")) && ParseIpv4(parts.at(1), &address))
+            return Found(address);
+    }
+    return Missing(VpnDnsLookup::DnsNotFound);
+}
+
+VpnDnsLookup ParseResolvectlDns(const QStringList &lines)
+{
+    // "Link 7 (TOVRAVPN): 10.8.0.1 10.8.0.2"
+    static const QRegularExpression linkLine(QStringLiteral("^Link \\d+ \\(([^)]*)\\):(.*)$"));
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = linkLine.match(line.trimmed());
+        if (!match.hasMatch() || !match.captured(1).contains(VpnName))
+            continue;
+        const QStringList servers = match.captured(2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (QString server : servers) {
+            // A server may carry "#name" and an IPv4 one ":port".
+            server = server.section(QLatin1Char('#'), 0, 0);
+            if (server.count(QLatin1Char(':')) == 1)
+                server = server.section(QLatin1Char(':'), 0, 0);
+            QHostAddress address;
+            if (ParseIpv4(server, &address))
+                return Found(address);
+        }
+        return Missing(VpnDnsLookup::DnsNotFound);
+    }
+    return Missing(VpnDnsLookup::AdapterNotFound);
+}
+
+VpnDnsLookup ParseNmcliDns(const QStringList &lines)
+{
+    // Terse output: one "FIELD:value" per line, a block per device starting at GENERAL.DEVICE.
+    bool inVpnBlock = false;
+    bool seenVpn = false;
+    for (const QString &line : lines) {
+        const int colon = line.indexOf(QLatin1Char(':'));
+        if (colon < 0)
+            continue;
+        const QString field = line.left(colon);
+        const QString value = line.mid(colon + 1);
+        if (field == QLatin1String("GENERAL.DEVICE")) {
+            if (seenVpn)
+                break;
+            inVpnBlock = value.contains(VpnName);
+        } else if (field == QLatin1String("GENERAL.CONNECTION")) {
+            inVpnBlock = inVpnBlock || value.contains(VpnName);
+        }
+        if (!inVpnBlock)
+            continue;
+        seenVpn = true;
+        QHostAddress address;
+        if (field.startsWith(QLatin1String("IP4.DNS")) && ParseIpv4(value, &address))
+            return Found(address);
+    }
+    return Missing(seenVpn ? VpnDnsLookup::DnsNotFound : VpnDnsLookup::AdapterNotFound);
+}

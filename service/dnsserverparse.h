@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QStringList>
+
+#include "service/filterengine.h"
+
+// The first IPv4 DNS server of the VPN connection (the adapter, link or connection whose name holds
+// "TOVRAVPN", case-sensitively) in the output lines of the system's network tools.
+
+// Windows `ipconfig /all`.
+VpnDnsLookup ParseIpconfigDns(const QStringList &lines);
+// systemd's `resolvectl dns`.
+VpnDnsLookup ParseResolvectlDns(const QStringList &lines);
+// NetworkManager's `nmcli -t -f GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS device show`.
+VpnDnsLookup ParseNmcliDns(const QStringList &lines);

@@ -1,0 +1,3 @@
+#include "service/filterengine.h"
+
+FilterEngine::~FilterEngine() = default;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "common/servicehost.h"
+
+class TcpDaemon;
+
+// The helper service: owns the command listener for the length of a run.
+class HttpService : public ServiceHost
+{
+public:
+    HttpService(int argc, char **argv, const QString &name);
+
+    TcpDaemon *daemon() const { return m_daemon; }
+
+protected:
+    void start() override;
+    void stop() override;
+    void pause() override;
+    void resume() override;
+
+private:
+    TcpDaemon *m_daemon = nullptr;
+};

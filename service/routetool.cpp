@@ -1,0 +1,3 @@
+#include "service/routetool.h"
+
+RouteTool::~RouteTool() = default;

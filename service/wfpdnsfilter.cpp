@@ -1,0 +1,158 @@
+#include "service/wfpdnsfilter.h"
+
+#include <QDebug>
+
+const QUuid WfpDnsFilter::SublayerKey(QStringLiteral("{5AB776A8-E2E8-4024-B853-391A4168641E}"));
+
+namespace {
+
+const quint8 ProtocolTcp = 6;
+const quint8 ProtocolUdp = 17;
+const quint16 DnsPort = 53;
+
+QString Code(quint32 result)
+{
+    return QString::number(result);
+}
+
+} // namespace
+
+WfpDnsFilter::WfpDnsFilter(FilterEngine &engine) : engine(engine) {}
+
+WfpDnsFilter::~WfpDnsFilter()
+{
+    // The filters belong to this run only.
+    closeSession();
+}
+
+QList<FilterSpec> WfpDnsFilter::FilterSpecs(quint32 dnsAddress)
+{
+    auto spec = [](const char *name, quint8 weight, quint8 protocol, bool matchAddress, quint32 address, bool permit) {
+        FilterSpec filter;
+        filter.sublayer = SublayerKey;
+        filter.name = QString::fromLatin1(name);
+        filter.weight = weight;
+        filter.protocol = protocol;
+        filter.matchRemoteAddress = matchAddress;
+        filter.remoteAddress = address;
+        filter.remotePort = DnsPort;
+        filter.permit = permit;
+        return filter;
+    };
+    return {
+        spec("TOVRAVPN WFP Filter - allow TCP DNS on VPN interface", 15, ProtocolTcp, true, dnsAddress, true),
+        spec("TOVRAVPN WFP Filter - allow UDP DNS on VPN interface", 15, ProtocolUdp, true, dnsAddress, true),
+        spec("TOVRAVPN WFP Filter - block TCP DNS", 14, ProtocolTcp, false, 0, false),
+        spec("TOVRAVPN WFP Filter - block UDP DNS", 14, ProtocolUdp, false, 0, false),
+    };
+}
+
+void WfpDnsFilter::closeSession()
+{
+    if (engineHandle != 0)
+        engine.closeSession(engineHandle);
+    engineHandle = 0;
+}
+
+quint32 WfpDnsFilter::addFilters()
+{
+    // Filters of an earlier ADD would otherwise stay in force with no way to remove them.
+    if (engineHandle != 0) {
+        qDebug() << "Closing the earlier DNS filter session";
+        closeSession();
+    }
+
+    FilterEngine::Handle handle = 0;
+    quint32 result = engine.openSession(true, &handle);
+    engineHandle = handle;
+    if (result != 0) {
+        closeSession();
+        lastError = QStringLiteral("Error while opening engine: %1").arg(Code(result));
+        return result;
+    }
+
+    if (!engine.hasSublayer(engineHandle, SublayerKey)) {
+        result = addSublayer(SublayerKey);
+        if (result != 0 && result != AlreadyExists) {
+            closeSession();
+            lastError =
+                QStringLiteral("Failed to add persistent TOVRAVPN wfp sublayer with error: %1").arg(Code(result));
+            return result;
+        }
+    }
+
+    const quint32 dnsAddress = findVpnDnsAddress();
+    if (dnsAddress == 0) {
+        closeSession();
+        return DnsLookupFailure;
+    }
+
+    static const char *const failures[] = {
+        "Failed to add 1st filter (Allow tcp dns on vpn interface) with error: %1",
+        "Failed to add 2nd filter (Allow udp dns on vpn interface) with error: %1",
+        "Failed to add 3rd filter (Block tcp dns) with error: %1",
+        "Failed to add 4th filter (Block udp dns) with error: %1",
+    };
+    const QList<FilterSpec> filters = FilterSpecs(dnsAddress);
+    for (int k = 0; k < filters.size(); ++k) {
+        result = engine.addFilter(engineHandle, filters.at(k));
+        if (result != 0) {
+            closeSession();
+            lastError = QString::fromLatin1(failures[k]).arg(Code(result));
+            return result;
+        }
+    }
+
+    result = engine.commitSession(engineHandle);
+    if (result != 0) {
+        closeSession();
+        lastError = QStringLiteral("Failed to apply filters with error: %1").arg(Code(result));
+        return result;
+    }
+    return 0;
+}
+
+quint32 WfpDnsFilter::removeFilters()
+{
+    const quint32 result = engineHandle != 0 ? engine.closeSession(engineHandle) : 0;
+    lastError = QStringLiteral("EngineClosed with result: %1").arg(Code(result));
+    engineHandle = 0;
+    return result;
+}
+
+quint32 WfpDnsFilter::findVpnDnsAddress()
+{
+    const VpnDnsLookup lookup = engine.findVpnDnsServer();
+    switch (lookup.outcome) {
+    case VpnDnsLookup::Found:
+        vpnDnsAddress = lookup.address;
+        return lookup.address.toIPv4Address();
+    case VpnDnsLookup::AdapterNotFound:
+        lastError = QStringLiteral("TOVRAVPN information not found in ipconfig results");
+        break;
+    case VpnDnsLookup::DnsNotFound:
+        lastError = QStringLiteral("TOVRAVPN DNS information not found in ipconfig results");
+        break;
+    }
+    return 0;
+}
+
+quint32 WfpDnsFilter::addSublayer(const QUuid &key)
+{
+    FilterEngine::Handle session = 0;
+    quint32 result = engine.openSession(false, &session);
+    if (result != 0) {
+        if (session != 0)
+            engine.closeSession(session);
+        return result;
+    }
+    SublayerSpec spec;
+    spec.key = key;
+    spec.name = QStringLiteral("TOVRAVPN WFP Filters");
+    spec.description = spec.name;
+    spec.weight = 0x100;
+    result = engine.addSublayer(session, spec);
+    // Closing this session leaves the sublayer registered.
+    engine.closeSession(session);
+    return result;
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+// Stand-ins for the routing table and the packet filter, for tests of the algorithms above them.
+
+#include <QHash>
+#include <QStringList>
+
+#include "service/filterengine.h"
+#include "service/routetool.h"
+
+// A route table in route print's format that delete and add really change.
+class FakeRouteTool : public RouteTool
+{
+public:
+    QStringList lines;
+    bool deleteWorks = true;
+    QStringList calls;
+
+    QStringList routeTable() override
+    {
+        calls << QStringLiteral("print");
+        return lines;
+    }
+    bool deleteDefaultRoute(const QString &gateway) override
+    {
+        calls << QStringLiteral("delete 0.0.0.0 ") + gateway;
+        if (!deleteWorks)
+            return false;
+        const int before = lines.size();
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [&](const QString &line) {
+                                       const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                                       return f.size() == 5 && f[0] == QLatin1String("0.0.0.0") && f[2] == gateway;
+                                   }),
+                    lines.end());
+        return lines.size() != before;
+    }
+    bool addDefaultRoute(const QString &gateway) override
+    {
+        calls << QStringLiteral("add 0.0.0.0 mask 0.0.0.0 ") + gateway;
+        if (gateway.isEmpty())
+            return false;
+        lines << QStringLiteral("          0.0.0.0          0.0.0.0 %1     192.168.1.20     25").arg(gateway, 16);
+        return true;
+    }
+};
+
+// Records every call as text; results are set per operation.
+class FakeFilterEngine : public FilterEngine
+{
+public:
+    QStringList calls;
+    QHash<QString, quint32> results; // "open", "openStatic", "sublayer", "filter3", "commit", "close"
+    bool sublayerPresent = false;
+    VpnDnsLookup lookup;
+    QHash<Handle, bool> open;
+    QList<FilterSpec> filters;
+    Handle returnHandleOnFailure = 0;
+    Handle lastHandle = 0;
+
+    // Filters of sessions that are open now.
+    int filtersInForce() const
+    {
+        int count = 0;
+        for (auto it = open.begin(); it != open.end(); ++it)
+            count += it.value() ? m_filterCount.value(it.key()) : 0;
+        return count;
+    }
+
+    quint32 openSession(bool dynamic, Handle *handle) override
+    {
+        const quint32 result = results.value(dynamic ? QStringLiteral("open") : QStringLiteral("openStatic"));
+        calls << QStringLiteral("open %1").arg(dynamic ? "dynamic" : "static");
+        if (result != 0) {
+            *handle = returnHandleOnFailure;
+            if (*handle)
+                open.insert(*handle, dynamic);
+            return result;
+        }
+        *handle = ++lastHandle;
+        open.insert(*handle, dynamic);
+        return 0;
+    }
+    quint32 closeSession(Handle session) override
+    {
+        calls << QStringLiteral("close %1").arg(session);
+        open.remove(session);
+        return results.value(QStringLiteral("close"));
+    }
+    bool hasSublayer(Handle session, const QUuid &) override
+    {
+        calls << QStringLiteral("has sublayer %1").arg(session);
+        return sublayerPresent;
+    }
+    quint32 addSublayer(Handle session, const SublayerSpec &spec) override
+    {
+        calls << QStringLiteral("add sublayer %1 %2 %3").arg(session).arg(spec.name).arg(spec.weight);
+        const quint32 result = results.value(QStringLiteral("sublayer"));
+        if (result == 0)
+            sublayerPresent = true;
+        return result;
+    }
+    quint32 addFilter(Handle session, const FilterSpec &spec) override
+    {
+        filters << spec;
+        calls << QStringLiteral("filter %1 %2").arg(session).arg(filters.size());
+        const quint32 result = results.value(QStringLiteral("filter%1").arg(filters.size()));
+        if (result == 0)
+            m_filterCount[session]++;
+        return result;
+    }
+    quint32 commitSession(Handle session) override
+    {
+        calls << QStringLiteral("commit %1").arg(session);
+        return results.value(QStringLiteral("commit"));
+    }
+    VpnDnsLookup findVpnDnsServer() override
+    {
+        calls << QStringLiteral("find dns");
+        return lookup;
+    }
+    void removeLeftovers() override { calls << QStringLiteral("leftovers"); }
+
+private:
+    QHash<Handle, int> m_filterCount;
+};
