@@ -2,15 +2,54 @@
 
 namespace BuildConstants {
 
-QString productShortName() { return QString::fromUtf8(TovraConstants::ProductShortName); }
-QString productDisplayName() { return QString::fromUtf8(TovraConstants::ProductDisplayName); }
-QString productToken() { return QString::fromUtf8(TovraConstants::ProductToken); }
-QString applicationId() { return QString::fromUtf8(TovraConstants::ApplicationId); }
-QString apiBaseUrl() { return QString::fromUtf8(TovraConstants::ApiBaseUrl); }
-QString portalBaseUrl() { return QString::fromUtf8(TovraConstants::PortalBaseUrl); }
-QString signUpUrl() { return QString::fromUtf8(TovraConstants::SignUpUrl); }
-QString passwordResetUrl() { return QString::fromUtf8(TovraConstants::PasswordResetUrl); }
-QString serviceDomain() { return QString::fromUtf8(TovraConstants::ServiceDomain); }
+QString productShortName()
+{
+    return QString::fromUtf8(TovraConstants::ProductShortName);
+}
+QString productDisplayName()
+{
+    return QString::fromUtf8(TovraConstants::ProductDisplayName);
+}
+QString productToken()
+{
+    return QString::fromUtf8(TovraConstants::ProductToken);
+}
+QString applicationId()
+{
+    return QString::fromUtf8(TovraConstants::ApplicationId);
+}
+QString apiBaseUrl()
+{
+    return QString::fromUtf8(TovraConstants::ApiBaseUrl);
+}
+QString portalBaseUrl()
+{
+    return QString::fromUtf8(TovraConstants::PortalBaseUrl);
+}
+QString signUpUrl()
+{
+    return QString::fromUtf8(TovraConstants::SignUpUrl);
+}
+QString passwordResetUrl()
+{
+    return QString::fromUtf8(TovraConstants::PasswordResetUrl);
+}
+QString serviceDomain()
+{
+    return QString::fromUtf8(TovraConstants::ServiceDomain);
+}
+QString downloadPageUrl()
+{
+    return QString::fromUtf8(TovraConstants::DownloadPageUrl);
+}
+QString mapApiBaseUrl()
+{
+    return QString::fromUtf8(TovraConstants::MapApiBaseUrl);
+}
+QString mapAccessToken()
+{
+    return QString::fromUtf8(TovraConstants::MapAccessToken);
+}
 
 QMap<QString, QString> reviewPageUrls()
 {
