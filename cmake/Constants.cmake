@@ -18,7 +18,8 @@ set(TOVRA_FAQ_URL_NL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/nl/faq" CA
 set(TOVRA_FAQ_URL_DE "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/de/faq" CACHE STRING "FAQ page (de)")
 
 set(TOVRA_DOWNLOAD_PAGE_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/" CACHE STRING "Public web site, with trailing slash")
-set(TOVRA_MAP_API_BASE_URL "https://api.mapbox.com" CACHE STRING "Static map API origin, no trailing slash")
+# The development build asks the stand-in portal for maps; deployments use https://api.mapbox.com.
+set(TOVRA_MAP_API_BASE_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}" CACHE STRING "Static map API origin, no trailing slash")
 set(TOVRA_MAP_ACCESS_TOKEN "pk.eyJ1IjoidG92cmEtZGV2IiwiYSI6InN0YW5kLWluLXByb3ZpZGVyIn0.TovraDevMapTokenPlaceholder0123"
     CACHE STRING "Static map API public access token")
 

@@ -6,15 +6,19 @@
 
 bool IsInternetConnected()
 {
-    // Connected when some interface other than loopback is up, has a carrier and holds an address.
+    // Connected when some interface other than loopback is up, has a carrier and holds an address
+    // beyond the link-local ones every interface gets by itself.
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &interface : interfaces) {
         const QNetworkInterface::InterfaceFlags flags = interface.flags();
         if (flags.testFlag(QNetworkInterface::IsLoopBack) || !flags.testFlag(QNetworkInterface::IsUp) ||
             !flags.testFlag(QNetworkInterface::IsRunning))
             continue;
-        if (!interface.addressEntries().isEmpty())
-            return true;
+        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (!entry.ip().isLinkLocal())
+                return true;
+        }
     }
     return false;
 }
