@@ -1,0 +1,173 @@
+#include "support/standinprovider.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QTimer>
+
+StandInProvider::StandInProvider(QObject *parent) : QObject(parent)
+{
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+StandInProvider::~StandInProvider()
+{
+    stop();
+}
+
+bool StandInProvider::start(const QStringList &extraArgs, int timeoutMs)
+{
+    stop();
+    m_output.clear();
+    m_apiPort = m_portalPort = 0;
+    m_state = std::make_unique<QTemporaryDir>();
+    if (!m_state->isValid()) {
+        m_error = QStringLiteral("cannot make a state folder");
+        return false;
+    }
+    QStringList args = {QStringLiteral("--api-port"), QStringLiteral("0"),       QStringLiteral("--portal-port"),
+                        QStringLiteral("0"),          QStringLiteral("--state"), m_state->path()};
+    args += extraArgs;
+    m_process.start(QStringLiteral(TOVRA_PROVIDER_EXE), args);
+    if (!m_process.waitForStarted(timeoutMs)) {
+        m_error =
+            QStringLiteral("cannot start %1: %2").arg(QStringLiteral(TOVRA_PROVIDER_EXE), m_process.errorString());
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("^LISTENING api=(\\d+) portal=(\\d+)$"),
+                                              QRegularExpression::MultilineOption);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        m_process.waitForReadyRead(100);
+        m_output += m_process.readAllStandardOutput();
+        m_output += m_process.readAllStandardError();
+        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(m_output));
+        if (match.hasMatch()) {
+            m_apiPort = static_cast<quint16>(match.captured(1).toUInt());
+            m_portalPort = static_cast<quint16>(match.captured(2).toUInt());
+            return true;
+        }
+        if (m_process.state() == QProcess::NotRunning)
+            break;
+    }
+    m_error = QStringLiteral("no LISTENING line from %1; output: %2")
+                  .arg(QStringLiteral(TOVRA_PROVIDER_EXE), QString::fromUtf8(m_output));
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    return false;
+}
+
+bool StandInProvider::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    m_process.terminate();
+    if (!m_process.waitForFinished(15000)) {
+        m_error = QStringLiteral("tovra-provider did not stop on SIGTERM");
+        m_process.kill();
+        m_process.waitForFinished(5000);
+        return false;
+    }
+    m_output += m_process.readAllStandardOutput();
+    m_output += m_process.readAllStandardError();
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+bool StandInProvider::isRunning() const
+{
+    return m_process.state() == QProcess::Running;
+}
+
+QString StandInProvider::apiUrl() const
+{
+    return QStringLiteral("https://127.0.0.1:%1").arg(m_apiPort);
+}
+
+QString StandInProvider::portalUrl() const
+{
+    return QStringLiteral("https://127.0.0.1:%1").arg(m_portalPort);
+}
+
+QString StandInProvider::statePath() const
+{
+    return m_state ? m_state->path() : QString();
+}
+
+StandInProvider::Response StandInProvider::call(const QByteArray &method, const QString &url, const QByteArray &body,
+                                                const QList<QPair<QByteArray, QByteArray>> &headers, int timeoutMs)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request{QUrl(url)};
+    for (const auto &header : headers)
+        request.setRawHeader(header.first, header.second);
+    QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
+    // The certificate is self-signed.
+    connect(reply, &QNetworkReply::sslErrors, reply, [reply] { reply->ignoreSslErrors(); });
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    if (reply->isRunning())
+        loop.exec();
+    Response response;
+    response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->isOpen())
+        response.body = reply->readAll();
+    response.headers = reply->rawHeaderPairs();
+    reply->deleteLater();
+    return response;
+}
+
+bool StandInProvider::script(const QString &path, int status, const QByteArray &body, int delayMs,
+                             const QString &method)
+{
+    return script(QJsonObject{{QStringLiteral("path"), path},
+                              {QStringLiteral("status"), status},
+                              {QStringLiteral("body"), QString::fromUtf8(body)},
+                              {QStringLiteral("delayMs"), delayMs},
+                              {QStringLiteral("method"), method}});
+}
+
+bool StandInProvider::script(const QJsonObject &scriptEntry)
+{
+    const Response response = call("POST", apiUrl() + QStringLiteral("/_test/script"),
+                                   QJsonDocument(scriptEntry).toJson(), {{"Content-Type", "application/json"}});
+    if (response.status != 200)
+        m_error = QStringLiteral("script refused (%1): %2").arg(response.status).arg(QString::fromUtf8(response.body));
+    return response.status == 200;
+}
+
+bool StandInProvider::reset()
+{
+    const Response response = call("POST", apiUrl() + QStringLiteral("/_test/reset"));
+    if (response.status != 200)
+        m_error = QStringLiteral("reset refused (%1)").arg(response.status);
+    return response.status == 200;
+}
+
+QJsonDocument StandInProvider::fetchJson(const QString &path)
+{
+    const Response response = call("GET", apiUrl() + path);
+    if (response.status != 200)
+        m_error = QStringLiteral("GET %1 answered %2").arg(path).arg(response.status);
+    return QJsonDocument::fromJson(response.body);
+}
+
+QJsonArray StandInProvider::requests(const QString &path)
+{
+    QString query = QStringLiteral("/_test/requests");
+    if (!path.isEmpty())
+        query += QStringLiteral("?path=") + QString::fromLatin1(QUrl::toPercentEncoding(path));
+    return fetchJson(query).array();
+}
+
+QJsonArray StandInProvider::tickets()
+{
+    return fetchJson(QStringLiteral("/_test/tickets")).array();
+}

@@ -1,0 +1,184 @@
+// tovra-provider: the stand-in for the provider's REST API and web portal.
+#include "certificate.h"
+#include "provider.h"
+#include "tlsserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace {
+
+bool ParsePort(const QString &text, int *port)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > 65535)
+        return false;
+    *port = value;
+    return true;
+}
+
+QString DefaultDataFile()
+{
+    const QDir exeDir(QCoreApplication::applicationDirPath());
+    const QStringList candidates = {exeDir.filePath(QStringLiteral("tovra-provider-data/demo.json")),
+                                    exeDir.filePath(QStringLiteral("../share/tovra-provider/demo.json"))};
+    for (const QString &candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return candidates.first();
+}
+
+int Fail(const QString &message)
+{
+    std::fprintf(stderr, "tovra-provider: %s\n", qPrintable(message));
+    return 1;
+}
+
+std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provider::Origin origin, const QString &cert,
+                                                const QString &key)
+{
+    auto server =
+        std::make_unique<provider::TlsServer>(QFile::encodeName(cert).constData(), QFile::encodeName(key).constData());
+    if (!server->is_valid())
+        return nullptr;
+    server->new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // Without SO_REUSEPORT: a second program on a port in use must fail, not share it.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
+    const auto handler = [&state, origin](const httplib::Request &req, httplib::Response &res) {
+        state.Handle(origin, req, res);
+    };
+    for (const char *method : {"GET", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+        const std::string any = ".*";
+        if (std::string(method) == "GET")
+            server->Get(any, handler);
+        else if (std::string(method) == "POST")
+            server->Post(any, handler);
+        else if (std::string(method) == "PUT")
+            server->Put(any, handler);
+        else if (std::string(method) == "DELETE")
+            server->Delete(any, handler);
+        else if (std::string(method) == "PATCH")
+            server->Patch(any, handler);
+        else
+            server->Options(any, handler);
+    }
+    // Requests httplib refuses on its own (bad request line, unknown method) still get a JSON body.
+    server->set_error_handler([](const httplib::Request &, httplib::Response &res) {
+        if (res.body.empty())
+            res.set_content("{\"error\":\"HTTP " + std::to_string(res.status) + "\"}", "application/json");
+    });
+    server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        res.status = 500;
+        res.set_content("{\"error\":\"internal error\"}", "application/json");
+    });
+    return server;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Block the stop signals before any thread starts; the main thread waits for them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tovra-provider"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Stand-in for the TOVRA VPN provider's REST API and web portal (HTTPS on 127.0.0.1)."));
+    parser.addHelpOption();
+    const QCommandLineOption apiPortOption(QStringLiteral("api-port"),
+                                           QStringLiteral("Port of the API origin (0: any free port)."),
+                                           QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_API_PORT));
+    const QCommandLineOption portalPortOption(
+        QStringLiteral("portal-port"), QStringLiteral("Port of the portal origin (0: any free port)."),
+        QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_PORTAL_PORT));
+    const QCommandLineOption dataOption(QStringLiteral("data"), QStringLiteral("Demo data file (JSON)."),
+                                        QStringLiteral("file"), DefaultDataFile());
+    const QCommandLineOption stateOption(
+        QStringLiteral("state"), QStringLiteral("Folder for the certificate and the stored tickets."),
+        QStringLiteral("dir"),
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tovra-provider"));
+    parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption});
+    parser.process(app);
+
+    int apiPort = 0;
+    int portalPort = 0;
+    if (!ParsePort(parser.value(apiPortOption), &apiPort) || !ParsePort(parser.value(portalPortOption), &portalPort))
+        return Fail(QStringLiteral("ports are numbers from 0 to 65535"));
+    if (apiPort != 0 && apiPort == portalPort)
+        return Fail(QStringLiteral("the API and the portal need different ports"));
+
+    const QString stateDir = QDir(parser.value(stateOption)).absolutePath();
+    QString certPath;
+    QString keyPath;
+    QString error;
+    if (!provider::EnsureCertificate(stateDir, &certPath, &keyPath, &error))
+        return Fail(error);
+
+    provider::Provider state;
+    if (!state.Load(parser.value(dataOption), stateDir, &error))
+        return Fail(error);
+
+    auto api = MakeServer(state, provider::Origin::Api, certPath, keyPath);
+    auto portal = MakeServer(state, provider::Origin::Portal, certPath, keyPath);
+    if (!api || !portal)
+        return Fail(QStringLiteral("cannot load the certificate from %1").arg(stateDir));
+
+    const auto bind = [](provider::TlsServer &server, int port) {
+        if (port == 0)
+            return server.bind_to_any_port("127.0.0.1");
+        return server.bind_to_port("127.0.0.1", port) ? port : -1;
+    };
+    apiPort = bind(*api, apiPort);
+    if (apiPort < 0)
+        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(parser.value(apiPortOption)));
+    portalPort = bind(*portal, portalPort);
+    if (portalPort < 0)
+        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(parser.value(portalPortOption)));
+    state.SetOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
+                     QStringLiteral("https://127.0.0.1:%1").arg(portalPort));
+
+    std::thread apiThread([&api] { api->listen_after_bind(); });
+    std::thread portalThread([&portal] { portal->listen_after_bind(); });
+    // Announce only once both accept loops run, so an early stop() reaches them.
+    while (!api->is_running() || !portal->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    std::printf("CERTIFICATE %s\n", qPrintable(certPath));
+    std::printf("LISTENING api=%d portal=%d\n", apiPort, portalPort);
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+
+    state.Shutdown();
+    api->stop();
+    portal->stop();
+    apiThread.join();
+    portalThread.join();
+    std::printf("STOPPED\n");
+    std::fflush(stdout);
+    return 0;
+}
