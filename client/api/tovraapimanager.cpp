@@ -1,5 +1,6 @@
 #include "api/tovraapimanager.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFile>
@@ -148,6 +149,12 @@ void AppendPolylineNumber(QString &out, double value)
     } while (bits);
 }
 
+// The network objects hold TLS state that has to be released while the application object still exists.
+void ReleaseNetwork()
+{
+    AppContext::instance()->apiManager()->ReleaseNetwork();
+}
+
 } // namespace
 
 TovraApiManager::TovraApiManager()
@@ -156,15 +163,26 @@ TovraApiManager::TovraApiManager()
 {
     qRegisterMetaType<TovraServer>("TovraServer");
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
+    qAddPostRoutine(::ReleaseNetwork);
 }
 
 TovraApiManager::~TovraApiManager()
 {
+    ReleaseNetwork();
+}
+
+void TovraApiManager::ReleaseNetwork()
+{
+    if (!m_manager)
+        return;
     // Replies dying with the access manager must not reach handlers of objects already gone.
     const QList<QNetworkReply *> replies = m_manager->findChildren<QNetworkReply *>();
     for (QNetworkReply *reply : replies)
         disconnect(reply, nullptr, this, nullptr);
     delete m_manager;
+    m_manager = nullptr;
+    if (QCoreApplication::instance())
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // ---- request core ---------------------------------------------------------------------------------------------
@@ -185,6 +203,8 @@ QNetworkRequest TovraApiManager::MakeAuthorizedRequest(const QString &url) const
 
 QNetworkReply *TovraApiManager::Get(const QNetworkRequest &request, ReplyHandler handler)
 {
+    if (!m_manager)
+        return nullptr;
     QNetworkReply *reply = m_manager->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply, handler] { (this->*handler)(reply); });
     return reply;
@@ -194,9 +214,12 @@ QNetworkReply *TovraApiManager::Post(const QString &url, const QByteArray &body,
 {
     QNetworkRequest request = MakeRequest(url);
     request.setRawHeader("Content-Type", "application/json");
+    // Qt sets this once more from the upload size when it sends, which moves it behind the others on the wire.
     request.setRawHeader("Content-Length", QByteArray::number(body.size()));
     if (authorized)
         request.setRawHeader("Authorization", QStringLiteral("Bearer: %1").arg(token).toLatin1());
+    if (!m_manager)
+        return nullptr;
     QNetworkReply *reply = m_manager->post(request, body);
     connect(reply, &QNetworkReply::finished, this, [this, reply, handler] { (this->*handler)(reply); });
     return reply;
@@ -509,7 +532,7 @@ void TovraApiManager::GetAssignedIpData()
     const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserIp));
     qDebug().noquote() << url;
     QNetworkReply *reply = Get(MakeAuthorizedRequest(url), &TovraApiManager::OnAssignedIpReplyFinished);
-    if (reply->isRunning()) {
+    if (reply && reply->isRunning()) {
         // One timer per request, so a second check cannot take the first one's time limit away.
         auto *timer = new QTimer(reply);
         timer->setObjectName(QStringLiteral("assignedIpTimer"));

@@ -75,6 +75,8 @@ public:
     static QString EncodePolyline(double fromLatitude, double fromLongitude, double toLatitude, double toLongitude);
     // Builds the four server lists from the server-list reply and hands them to the server manager.
     void BuildServerLists(const QJsonArray &servers);
+    // Ends all network traffic for good; called when the application object goes away.
+    void ReleaseNetwork();
 
 public slots:
     bool IsRegularCountryServerAdded(const QString &countryCode) const;
