@@ -384,7 +384,9 @@ void TovraApiManager::OnUserPlanReceived(QNetworkReply *reply)
     const QByteArray body = reply->readAll();
     LogBody(path, body);
     if (reply->error() != QNetworkReply::NoError) {
-        if (status > 499)
+        // Only an HTTP answer can refuse the token; without one (status 0) the network failed, and the
+        // session must survive that.
+        if (status == 0 || status > 499)
             ReportNetworkError(reply);
         else
             AppContext::instance()->authManager()->OnUserDataChecked(TovraAuthManager::AuthFailed, m_userData);

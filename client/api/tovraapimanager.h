@@ -63,6 +63,8 @@ public:
     void GetBestServer(const QString &countryCode, bool isP2p, bool isStreaming);
     void GetOpenVpnTcpConfig();
     void GetOpenVpnUdpConfig();
+    // The configuration the connection workflow uses.
+    void GetOpenVpnConfig() { GetOpenVpnTcpConfig(); }
     void GetUpdateData();
     void SendSupportTicket(bool signedIn);
     void GetMapImage(double userLongitude, double userLatitude, double serverLongitude, double serverLatitude,

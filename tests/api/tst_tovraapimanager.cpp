@@ -443,8 +443,8 @@ void tst_TovraApiManager::planReplies_data()
     QTest::newRow("401") << plan("", 401) << int(TovraAuthManager::AuthFailed) << QString() << false;
     QTest::newRow("404") << plan("", 404) << int(TovraAuthManager::AuthFailed) << QString() << false;
     QTest::newRow("502") << plan("", 502) << -1 << "Network error: " << true;
-    QTest::newRow("no answer at all") << QJsonObject{{"path", "/users/me/plan"}, {"hangup", true}}
-                                      << int(TovraAuthManager::AuthFailed) << QString() << false;
+    QTest::newRow("no answer at all") << QJsonObject{{"path", "/users/me/plan"}, {"hangup", true}} << -1
+                                      << "Network error: " << true;
     QTest::newRow("empty body") << plan("") << -1 << "API returned empty result" << true;
     QTest::newRow("malformed body") << plan("{\"status\"") << -1 << "API returned empty result" << true;
     QTest::newRow("array body") << plan("[1]") << -1 << "API returned empty result" << true;
