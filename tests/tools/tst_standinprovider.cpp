@@ -8,6 +8,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QSslSocket>
+#include <QTcpSocket>
 #include <QUrlQuery>
 #include <QtTest>
 
@@ -39,6 +41,9 @@ private slots:
     void ticketsAreStoredDecoded_data();
     void ticketsAreStoredDecoded();
     void facebookFlow();
+    void facebookTokenRequestChecks_data();
+    void facebookTokenRequestChecks();
+    void survivesGarbage();
     void googleSignIn_data();
     void googleSignIn();
     void accountLink();
@@ -597,6 +602,70 @@ void TestStandInProvider::facebookFlow()
     QCOMPARE(object(signIn).value(QLatin1String("token")).toString(), QStringLiteral("demo-token-active"));
     QCOMPARE(post(QStringLiteral("/auth/facebook"), "{\"secure_token\": \"EAAFdemoUnlinked\"}").status, 404);
     QCOMPARE(post(QStringLiteral("/auth/facebook"), "{\"secure_token\": \"forged\"}").status, 401);
+}
+
+void TestStandInProvider::facebookTokenRequestChecks_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("status");
+
+    const QString rest = QStringLiteral("&code=ABC&state=xyz");
+    const QString ids =
+        QStringLiteral("client_id=123456789012345&client_secret=0123456789abcdef0123456789abcdef&scope&redirect_uri=");
+    QTest::newRow("portal built for another port") << ids + "https://127.0.0.1:58444/fbredirect.php" + rest << 200;
+    QTest::newRow("localhost") << ids + "https://localhost:1/fbredirect.php" + rest << 200;
+    QTest::newRow("other host") << ids + "https://evil.example/fbredirect.php" + rest << 400;
+    QTest::newRow("plain http") << ids + "http://127.0.0.1:58444/fbredirect.php" + rest << 400;
+    QTest::newRow("other page") << ids + "https://127.0.0.1:58444/facebook.php" + rest << 400;
+    QTest::newRow("no secret") << "client_id=1&scope&redirect_uri=https://127.0.0.1:58444/fbredirect.php" + rest << 400;
+    QTest::newRow("no code") << ids + "https://127.0.0.1:58444/fbredirect.php&state=xyz" << 400;
+}
+
+void TestStandInProvider::facebookTokenRequestChecks()
+{
+    QFETCH(QString, query);
+    QFETCH(int, status);
+
+    const auto response =
+        m_provider.call("GET", m_provider.portalUrl() + QStringLiteral("/v5.0/oauth/access_token?") + query);
+    QCOMPARE(response.status, status);
+    const QJsonObject reply = object(response);
+    if (status == 200) {
+        QCOMPARE(reply.value(QLatin1String("access_token")).toString(), QStringLiteral("EAAFdemoActive"));
+    } else {
+        QCOMPARE(reply.value(QLatin1String("error")).toObject().value(QLatin1String("type")).toString(),
+                 QStringLiteral("OAuthException"));
+    }
+}
+
+void TestStandInProvider::survivesGarbage()
+{
+    // Not HTTP inside TLS.
+    QSslSocket tls;
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_provider.apiPort());
+    QVERIFY(tls.waitForEncrypted(10000));
+    tls.write("\x01\x02 NOT HTTP\r\n\r\n");
+    QVERIFY(tls.waitForBytesWritten(10000));
+    QByteArray answer;
+    while (tls.waitForReadyRead(10000))
+        answer += tls.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 400"), answer.constData());
+
+    // Plain HTTP on the TLS port, then a client that hangs up mid-handshake.
+    QTcpSocket plain;
+    plain.connectToHost(QStringLiteral("127.0.0.1"), m_provider.apiPort());
+    QVERIFY(plain.waitForConnected(10000));
+    plain.write("GET /users/me HTTP/1.1\r\nHost: x\r\n\r\n");
+    plain.waitForDisconnected(10000);
+    QTcpSocket quitter;
+    quitter.connectToHost(QStringLiteral("127.0.0.1"), m_provider.apiPort());
+    QVERIFY(quitter.waitForConnected(10000));
+    quitter.write(QByteArray("\x16\x03\x01\x02\x00\x01", 6));
+    quitter.waitForBytesWritten(10000);
+    quitter.abort();
+
+    QCOMPARE(get(QStringLiteral("/users/me"), "demo-token-active").status, 200);
 }
 
 void TestStandInProvider::googleSignIn_data()

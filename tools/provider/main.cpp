@@ -52,6 +52,7 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
         std::make_unique<provider::TlsServer>(QFile::encodeName(cert).constData(), QFile::encodeName(key).constData());
     if (!server->is_valid())
         return nullptr;
+    server->set_payload_max_length(64 * 1024 * 1024);
     server->new_task_queue = [] { return new httplib::ThreadPool(32); };
     // Without SO_REUSEPORT: a second program on a port in use must fail, not share it.
     server->set_socket_options([](socket_t sock) {

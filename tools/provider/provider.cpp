@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QUrl>
-#include <QUrlQuery>
 
 #include <httplib.h>
 
@@ -25,6 +24,7 @@ namespace provider {
 namespace {
 
 constexpr int kRedirectListenerPort = 56743;
+constexpr int kMaxRecordedRequests = 10000;
 
 QByteArray ToJson(const QJsonObject &object)
 {
@@ -141,8 +141,18 @@ bool FlagParam(const QString &value, bool *flag)
 // page with an optional query and fragment, never another host.
 bool IsPortalPage(const QString &target)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]+(\\.php)?([?#][^\\s\\\\]*)?$"));
+    const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]+(\\.php)?([?#][^\\s\\\\]*)?$"));
     return pattern.match(target).hasMatch();
+}
+
+// The registered Facebook redirect: the portal's fbredirect.php on this machine
+// (any port, so clients built for other ports work with a test instance).
+bool IsFacebookRedirect(const QString &uri)
+{
+    const QUrl url(uri, QUrl::StrictMode);
+    return url.isValid() && url.scheme() == QLatin1String("https") &&
+           (url.host() == QLatin1String("127.0.0.1") || url.host() == QLatin1String("localhost")) &&
+           url.path() == QLatin1String("/fbredirect.php") && !url.hasQuery() && !url.hasFragment();
 }
 
 } // namespace
@@ -285,6 +295,9 @@ QJsonObject Provider::RecordRequest(const Call &call)
     };
     std::lock_guard<std::mutex> lock(m_mutex);
     entry.insert(QStringLiteral("seq"), ++m_sequence);
+    // Bounded, so a long manual session does not grow without end.
+    if (m_requests.size() >= kMaxRecordedRequests)
+        m_requests.removeFirst();
     m_requests.append(entry);
     return entry;
 }
@@ -704,8 +717,6 @@ Reply Provider::AutoAuthUrl(const Call &call, const Account &account)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_autoAuthKeys.insert(key, account.email);
     }
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("key"), key);
     QString url = QStringLiteral("%1/autoauth.php?key=%2").arg(m_portalBase, key);
     if (!target.isEmpty())
         url += QStringLiteral("&goto=") + QString::fromLatin1(QUrl::toPercentEncoding(target));
@@ -730,7 +741,7 @@ Reply Provider::PortalEndpoint(const Call &call, bool *known)
         return reply;
     }
     if (path.startsWith(QLatin1String("/styles/v1/mapbox/streets-v11/static/"))) {
-        static const QRegularExpression size(QStringLiteral("/auto/(\\d{1,4})x(\\d{1,4})(@2x)?$"));
+        const QRegularExpression size(QStringLiteral("/auto/(\\d{1,4})x(\\d{1,4})(@2x)?$"));
         const QRegularExpressionMatch match = size.match(path);
         if (!match.hasMatch())
             return Error(422, QStringLiteral("the map size is missing"));
@@ -809,7 +820,7 @@ Reply Provider::PortalEndpoint(const Call &call, bool *known)
                             .arg(kRedirectListenerPort)
                             .arg(call.rawQuery.isEmpty() ? QString() : QStringLiteral("?"), call.rawQuery));
     }
-    static const QRegularExpression info(QStringLiteral("^/((nl|de)/)?faq$|^/review/(en|nl|de)$"));
+    const QRegularExpression info(QStringLiteral("^/((nl|de)/)?faq$|^/review/(en|nl|de)$"));
     if (info.match(path).hasMatch())
         return Page(path.contains(QLatin1String("review")) ? QStringLiteral("Review TOVRA VPN")
                                                            : QStringLiteral("Frequently asked questions"),
@@ -821,7 +832,6 @@ Reply Provider::PortalEndpoint(const Call &call, bool *known)
 Reply Provider::SocialEndpoint(const Call &call, bool *known)
 {
     const QString &path = call.path;
-    const QString facebookRedirect = m_portalBase + QStringLiteral("/fbredirect.php");
     const QString googleRedirect = QStringLiteral("http://127.0.0.1:%1/").arg(kRedirectListenerPort);
     if (call.method != QLatin1String("GET"))
         return {};
@@ -829,7 +839,7 @@ Reply Provider::SocialEndpoint(const Call &call, bool *known)
     if (path == QLatin1String("/v5.0/dialog/oauth")) {
         *known = true;
         const QString redirectUri = call.param("redirect_uri");
-        if (call.param("client_id").isEmpty() || redirectUri != facebookRedirect)
+        if (call.param("client_id").isEmpty() || !IsFacebookRedirect(redirectUri))
             return Page(QStringLiteral("Facebook Login"),
                         QStringLiteral("<p>URL blocked: client_id is missing or the redirect URI is not allowed.</p>"),
                         400);
@@ -854,7 +864,7 @@ Reply Provider::SocialEndpoint(const Call &call, bool *known)
         };
         if (call.param("client_id").isEmpty() || call.param("client_secret").isEmpty())
             return graphError(QStringLiteral("Missing client_id or client_secret parameter."));
-        if (call.param("redirect_uri") != facebookRedirect)
+        if (!IsFacebookRedirect(call.param("redirect_uri")))
             return graphError(QStringLiteral("Can't load URL: the redirect_uri does not match."));
         for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
             const QJsonObject identity = value.toObject();
