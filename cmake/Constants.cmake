@@ -21,5 +21,11 @@ set(TOVRA_L2TP_PRESHARED_KEY "YpGgWsnRBOUohqVwUwIwt5NDHXCodO" CACHE STRING "L2TP
 # Folder of the Linux service registrations (the service-control layer in common/).
 set(TOVRA_SERVICE_REGISTRY_DIR "/var/lib/tovra/services" CACHE PATH "Folder of the Linux service registrations")
 
+set(TOVRA_DOWNLOAD_PAGE_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/" CACHE STRING "Public web site, with trailing slash")
+# The development build asks the stand-in portal for maps; deployments use https://api.mapbox.com.
+set(TOVRA_MAP_API_BASE_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}" CACHE STRING "Static map API origin, no trailing slash")
+set(TOVRA_MAP_ACCESS_TOKEN "pk.eyJ1IjoidG92cmEtZGV2IiwiYSI6InN0YW5kLWluLXByb3ZpZGVyIn0.TovraDevMapTokenPlaceholder0123"
+    CACHE STRING "Static map API public access token")
+
 set(TOVRA_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/client/app/tovraconstants.h.in ${TOVRA_GENERATED_DIR}/tovraconstants.h @ONLY)

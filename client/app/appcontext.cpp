@@ -1,6 +1,10 @@
 #include "app/appcontext.h"
 
+#include "api/tovraapimanager.h"
+#include "api/tovraauthmanager.h"
 #include "app/buildconstants.h"
+#include "guard/tovraipmanager.h"
+#include "servers/tovraservermanager.h"
 
 AppContext *AppContext::instance()
 {
@@ -11,7 +15,9 @@ AppContext *AppContext::instance()
 
 AppContext::AppContext()
     : m_dataPaths(std::make_unique<DataPaths>(BuildConstants::productShortName())),
-      m_translator(std::make_unique<QTranslator>())
+      m_apiManager(std::make_unique<TovraApiManager>()), m_translator(std::make_unique<QTranslator>()),
+      m_serverManager(std::make_unique<TovraServerManager>()), m_authManager(std::make_unique<TovraAuthManager>()),
+      m_ipManager(std::make_unique<TovraIpManager>())
 {}
 
 AppContext::~AppContext() = default;

@@ -7,6 +7,11 @@
 #include "app/configuration.h"
 #include "app/datapaths.h"
 
+class TovraApiManager;
+class TovraAuthManager;
+class TovraIpManager;
+class TovraServerManager;
+
 // The process-wide owner of the client's long-lived service objects.
 class AppContext
 {
@@ -18,6 +23,10 @@ public:
     DataPaths *dataPaths() { return m_dataPaths.get(); }
     Configuration *config() { return &m_config; }
     QTranslator *translator() { return m_translator.get(); }
+    TovraApiManager *apiManager() { return m_apiManager.get(); }
+    TovraServerManager *serverManager() { return m_serverManager.get(); }
+    TovraAuthManager *authManager() { return m_authManager.get(); }
+    TovraIpManager *ipManager() { return m_ipManager.get(); }
 
 private:
     AppContext();
@@ -27,6 +36,10 @@ private:
     // Created in this order, destroyed in reverse.
     QFont m_appFont;
     std::unique_ptr<DataPaths> m_dataPaths;
+    std::unique_ptr<TovraApiManager> m_apiManager;
     Configuration m_config;
     std::unique_ptr<QTranslator> m_translator;
+    std::unique_ptr<TovraServerManager> m_serverManager;
+    std::unique_ptr<TovraAuthManager> m_authManager;
+    std::unique_ptr<TovraIpManager> m_ipManager;
 };

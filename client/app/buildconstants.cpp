@@ -38,6 +38,18 @@ QString serviceDomain()
 {
     return QString::fromUtf8(TovraConstants::ServiceDomain);
 }
+QString downloadPageUrl()
+{
+    return QString::fromUtf8(TovraConstants::DownloadPageUrl);
+}
+QString mapApiBaseUrl()
+{
+    return QString::fromUtf8(TovraConstants::MapApiBaseUrl);
+}
+QString mapAccessToken()
+{
+    return QString::fromUtf8(TovraConstants::MapAccessToken);
+}
 
 QMap<QString, QString> reviewPageUrls()
 {

@@ -16,6 +16,9 @@ QString portalBaseUrl();
 QString signUpUrl();
 QString passwordResetUrl();
 QString serviceDomain();
+QString downloadPageUrl();
+QString mapApiBaseUrl();
+QString mapAccessToken();
 // Keyed by language code: "en", "nl", "de".
 QMap<QString, QString> reviewPageUrls();
 QMap<QString, QString> faqPageUrls();

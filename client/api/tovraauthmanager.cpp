@@ -1,0 +1,141 @@
+#include "api/tovraauthmanager.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include "api/tovraapimanager.h"
+#include "app/appcontext.h"
+#include "app/scramble.h"
+
+TovraAuthManager::TovraAuthManager(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<TovraAuthManager::eAuthResults>("TovraAuthManager::eAuthResults");
+}
+
+void TovraAuthManager::LoginEmail(const QString &email, const QString &password)
+{
+    m_userData.email = email;
+    AppContext::instance()->apiManager()->AuthEmail(email, password);
+}
+
+bool TovraAuthManager::LoadToken()
+{
+    QFile file(AppContext::instance()->dataPaths()->tokenFile());
+    if (!file.exists() || !file.open(QIODevice::ReadOnly)) {
+        m_userData.clear();
+        return false;
+    }
+    const QString line = QString::fromLatin1(file.readLine()).trimmed();
+    file.close();
+    const QString token = UnscrambleText(line);
+    // A file that does not unscramble to anything holds no token.
+    if (token.isEmpty()) {
+        m_userData.clear();
+        return false;
+    }
+    m_userData.token = token;
+    return true;
+}
+
+void TovraAuthManager::SaveToken()
+{
+    const QString path = AppContext::instance()->dataPaths()->tokenFile();
+    EnsureParentDir(path);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(ScrambleText(m_userData.token).toLatin1());
+        file.close();
+    } else {
+        qDebug().noquote() << "Can't save user token:" << file.errorString();
+    }
+    AppContext::instance()->apiManager()->token = m_userData.token;
+}
+
+void TovraAuthManager::RequestUserData()
+{
+    TovraApiManager *api = AppContext::instance()->apiManager();
+    api->token = m_userData.token;
+    api->GetUserPlan();
+}
+
+bool TovraAuthManager::DeleteToken()
+{
+    QFile file(AppContext::instance()->dataPaths()->tokenFile());
+    // Without a file there is nothing to delete: the session is over all the same.
+    if (!file.exists() || file.remove()) {
+        m_userData.clear();
+        qDebug() << "User token was deleted.";
+        return true;
+    }
+    qDebug().noquote() << "Error on deleting User Token: " << file.errorString();
+    return false;
+}
+
+void TovraAuthManager::OnCredentialsChecked(TovraAuthManager::eAuthResults result, const QString &token)
+{
+    switch (result) {
+    case AuthFailed:
+        qDebug() << "User credentials are incorrect";
+        emit UserDataReceived(AuthFailed);
+        break;
+    case AuthIpBlacklisted:
+        qDebug() << "User's IP is in blacklist";
+        emit UserDataReceived(AuthIpBlacklisted);
+        break;
+    case AuthSuccess:
+        m_userData.token = token;
+        SaveToken();
+        qDebug() << "User credentials checked. Getting user data";
+        RequestUserData();
+        break;
+    default:
+        break;
+    }
+}
+
+void TovraAuthManager::OnUserDataChecked(TovraAuthManager::eAuthResults result, const TovraUserData &data)
+{
+    switch (result) {
+    case AuthSuccess:
+        qDebug() << "User data by token received succesfully";
+        m_userData.email = data.email;
+        m_userData.id = data.id;
+        m_userData.firstName = data.firstName;
+        m_userData.lastName = data.lastName;
+        m_userData.bytesTotal = data.bytesTotal;
+        m_userData.bytesUsed = qMin(data.bytesUsed, data.bytesTotal);
+        m_userData.isUnlimited = data.isUnlimited;
+        m_userData.isAnnual = data.isAnnual;
+        m_userData.isTrial = data.isTrial;
+        m_userData.status = data.status;
+        m_userData.isB2b = data.isB2b;
+        emit UserDataReceived(AuthSuccess);
+        break;
+    case AuthFailed:
+        qDebug() << "Token check failed";
+        DeleteToken();
+        emit UserDataReceived(AuthFailed);
+        break;
+    case AuthAccountInactive:
+        qDebug() << "User has pending/suspended status";
+        DeleteToken();
+        m_userData.isUnlimited = data.isUnlimited;
+        m_userData.isAnnual = data.isAnnual;
+        m_userData.isTrial = data.isTrial;
+        m_userData.status = data.status;
+        emit UserDataReceived(AuthAccountInactive);
+        break;
+    default:
+        break;
+    }
+}
+
+void TovraAuthManager::OnTrafficUpdated(bool ok, quint64 bytesTotal, quint64 bytesUsed, bool isUnlimited)
+{
+    if (ok) {
+        m_userData.bytesTotal = bytesTotal;
+        m_userData.isUnlimited = isUnlimited;
+        m_userData.bytesUsed = qMin(bytesUsed, bytesTotal);
+    }
+    emit UserTrafficUpdated(ok);
+}

@@ -1,0 +1,79 @@
+#include "guard/tovraipmanager.h"
+
+#include <QDebug>
+#include <QUrl>
+
+#include "api/tovraapimanager.h"
+#include "app/appcontext.h"
+
+TovraIpManager::TovraIpManager(QObject *parent) : QObject(parent)
+{
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(3000);
+    connect(&m_retryTimer, &QTimer::timeout, this, &TovraIpManager::StartRemoteRequest);
+}
+
+void TovraIpManager::RequestLocalIp()
+{
+    isAssignedIpRequest = false;
+    localIp.clear();
+    AppContext::instance()->apiManager()->GetLocalIpData();
+}
+
+void TovraIpManager::RequestRemoteIp()
+{
+    // A new check replaces a retry still waiting from an earlier one, so each check answers once.
+    if (m_retryTimer.isActive()) {
+        m_retryTimer.stop();
+        firstAttempt = true;
+    }
+    StartRemoteRequest();
+}
+
+void TovraIpManager::StartRemoteRequest()
+{
+    isAssignedIpRequest = true;
+    assignedIp.clear();
+    AppContext::instance()->apiManager()->GetAssignedIpData();
+}
+
+void TovraIpManager::SetGenericIpData(const QString &ipAddress, double latitude, double longitude)
+{
+    if (isAssignedIpRequest)
+        SetAssignedIpData(ipAddress, latitude, longitude);
+    else
+        SetLocalIpData(ipAddress, latitude, longitude);
+}
+
+void TovraIpManager::SetLocalIpData(const QString &ipAddress, double lat, double lon)
+{
+    localIp = ipAddress;
+    latitude = lat;
+    longitude = lon;
+    qDebug().noquote() << "Local IP: " << localIp;
+    qDebug() << "Local latitude:" << latitude << " longitude:" << longitude;
+    emit LocalIpDataReceived();
+}
+
+void TovraIpManager::SetAssignedIpData(const QString &ipAddress, double, double)
+{
+    assignedIp = ipAddress;
+    qDebug().noquote() << "Assigned IP: " << assignedIp;
+    if (!assignedIp.isEmpty() && assignedIp != localIp) {
+        firstAttempt = true;
+        emit RemoteIpCheckFinished(true);
+    } else if (firstAttempt) {
+        qDebug() << "First attempt to request new IP failed. Second attempt in 3 sec.";
+        firstAttempt = false;
+        m_retryTimer.start();
+    } else {
+        qDebug() << "Second attempt to request new IP failed. Disconnect here.";
+        firstAttempt = true;
+        emit RemoteIpCheckFinished(false);
+    }
+}
+
+bool CheckActiveNetwork()
+{
+    return CheckActiveNetwork(QUrl(AppContext::instance()->apiManager()->apiBaseUrl()).host());
+}

@@ -1,0 +1,130 @@
+#include "servers/tovraservermanager.h"
+
+#include <QDebug>
+
+#include "api/tovraauthmanager.h"
+#include "app/appcontext.h"
+
+TovraServerManager::TovraServerManager(QObject *parent) : QObject(parent) {}
+
+void TovraServerManager::SetServerLists(const QList<TovraServer> &full, const QList<TovraServer> &smart,
+                                        const QList<TovraServer> &fullB2b, const QList<TovraServer> &smartB2b)
+{
+    fullList = full;
+    smartList = smart;
+    fullB2bList = fullB2b;
+    smartB2bList = smartB2b;
+    ApplyMainList();
+}
+
+void TovraServerManager::ApplyMainList()
+{
+    AppContext *context = AppContext::instance();
+    const Configuration *config = context->config();
+    const bool b2b = context->authManager()->userData().isB2b && config->b2bServerList;
+    if (config->smartServerList) {
+        if (b2b) {
+            qDebug() << "B2b smart server list is enabled. Set it as main server list.";
+            mainList = smartB2bList;
+        } else {
+            qDebug() << "Regular smart server list is enabled. Set it as main server list.";
+            mainList = smartList;
+        }
+    } else {
+        if (b2b) {
+            qDebug() << "Smart server list is disabled. Using full B2b list as main server list.";
+            mainList = fullB2bList;
+        } else {
+            qDebug() << "Smart server list is disabled. Using full list as main server list.";
+            mainList = fullList;
+        }
+    }
+    smartApplied = config->smartServerList;
+    emit ServersUpdated();
+}
+
+bool TovraServerManager::ApplySmartListSetting()
+{
+    if (smartApplied == AppContext::instance()->config()->smartServerList)
+        return false;
+    qDebug() << "Smart list settings were changed. Applying changes.";
+    ApplyMainList();
+    return true;
+}
+
+void TovraServerManager::LoadFavorites()
+{
+    const QString favorite = AppContext::instance()->config()->favoriteServer;
+    for (TovraServer &server : mainList)
+        server.isFavorite = !favorite.isEmpty() && server.key == favorite;
+}
+
+void TovraServerManager::ClearFavorites()
+{
+    for (TovraServer &server : mainList)
+        server.isFavorite = false;
+}
+
+void TovraServerManager::SetFavorite(const QString &key)
+{
+    ClearFavorites();
+    for (TovraServer &server : mainList) {
+        if (server.key == key)
+            server.isFavorite = true;
+    }
+}
+
+int TovraServerManager::IndexOfFavorite() const
+{
+    for (int i = 0; i < mainList.size(); ++i) {
+        if (mainList.at(i).isFavorite)
+            return i;
+    }
+    return -1;
+}
+
+int TovraServerManager::IndexOfNearest() const
+{
+    for (int i = 0; i < mainList.size(); ++i) {
+        if (mainList.at(i).isNearest)
+            return i;
+    }
+    return -1;
+}
+
+int TovraServerManager::IndexOfFirstAlive() const
+{
+    for (int i = 0; i < mainList.size(); ++i) {
+        if (mainList.at(i).isAlive)
+            return i;
+    }
+    return -1;
+}
+
+int TovraServerManager::IndexOfLastUsed() const
+{
+    const QString lastUsed = AppContext::instance()->config()->lastUsedServer;
+    if (lastUsed.isEmpty())
+        return -1;
+    for (int i = 0; i < mainList.size(); ++i) {
+        if (mainList.at(i).key == lastUsed && mainList.at(i).isAlive)
+            return i;
+    }
+    return -1;
+}
+
+int TovraServerManager::StartIndex() const
+{
+    const Configuration *config = AppContext::instance()->config();
+    const int nearest = IndexOfNearest();
+    if (config->connectToNearest && nearest != -1)
+        return nearest;
+    if (config->connectToFavorite)
+        return qMax(IndexOfFavorite(), 0);
+    const int lastUsed = IndexOfLastUsed();
+    if (lastUsed != -1)
+        return lastUsed;
+    if (nearest != -1)
+        return nearest;
+    return qMax(IndexOfFirstAlive(), 0);
+}
