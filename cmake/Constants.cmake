@@ -27,5 +27,26 @@ set(TOVRA_MAP_API_BASE_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}" CAC
 set(TOVRA_MAP_ACCESS_TOKEN "pk.eyJ1IjoidG92cmEtZGV2IiwiYSI6InN0YW5kLWluLXByb3ZpZGVyIn0.TovraDevMapTokenPlaceholder0123"
     CACHE STRING "Static map API public access token")
 
+# Social sign-in. The development build sends the consent pages and the Graph requests to the stand-in
+# portal; deployments use https://www.facebook.com/v5.0/dialog/oauth?response_type=code&,
+# https://graph.facebook.com/v5.0/oauth/access_token?, https://graph.facebook.com/me?fields=id,email& and
+# https://accounts.google.com/o/oauth2/v2/auth? with the provider's own app ID, secret and client ID.
+set(TOVRA_OAUTH_LISTENER_PORT 56743 CACHE STRING "Loopback port the browser returns to after social sign-in")
+set(TOVRA_FACEBOOK_APP_ID "584019273650183" CACHE STRING "Facebook app ID (15 digits)")
+set(TOVRA_FACEBOOK_APP_SECRET "5784de53aaaabc56e086f2c303c82c6b" CACHE STRING "Facebook app secret (32 hex digits)")
+set(TOVRA_FACEBOOK_DIALOG_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/v5.0/dialog/oauth?response_type=code&"
+    CACHE STRING "Facebook Login dialog, as a prefix for the query")
+set(TOVRA_FACEBOOK_ACCESS_TOKEN_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/v5.0/oauth/access_token?"
+    CACHE STRING "Graph access-token endpoint, as a prefix for the query")
+set(TOVRA_FACEBOOK_PROFILE_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/me?fields=id,email&"
+    CACHE STRING "Graph profile endpoint, as a prefix for the access token")
+set(TOVRA_FACEBOOK_LANDING_URL "${TOVRA_PORTAL_BASE_URL}/facebook.php" CACHE STRING "Portal page after Facebook sign-in")
+set(TOVRA_FACEBOOK_MAIL_DOMAIN "facebook.com" CACHE STRING "Mail domain of Facebook users without an e-mail address")
+set(TOVRA_GOOGLE_CLIENT_ID "72940183561-tovradevstandinclient0123456789a.apps.googleusercontent.com"
+    CACHE STRING "Google OAuth client ID (installed application)")
+set(TOVRA_GOOGLE_AUTH_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/o/oauth2/v2/auth?"
+    CACHE STRING "Google authorization endpoint, as a prefix for the query")
+set(TOVRA_GOOGLE_LANDING_URL "${TOVRA_PORTAL_BASE_URL}/google.php" CACHE STRING "Portal page after Google sign-in")
+
 set(TOVRA_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/client/app/tovraconstants.h.in ${TOVRA_GENERATED_DIR}/tovraconstants.h @ONLY)

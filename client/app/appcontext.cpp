@@ -2,6 +2,8 @@
 
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
+#include "api/tovrafacebookauthmanager.h"
+#include "api/tovragoogleauthmanager.h"
 #include "app/buildconstants.h"
 #include "guard/tovraipmanager.h"
 #include "servers/tovraservermanager.h"
@@ -17,7 +19,8 @@ AppContext::AppContext()
     : m_dataPaths(std::make_unique<DataPaths>(BuildConstants::productShortName())),
       m_apiManager(std::make_unique<TovraApiManager>()), m_translator(std::make_unique<QTranslator>()),
       m_serverManager(std::make_unique<TovraServerManager>()), m_authManager(std::make_unique<TovraAuthManager>()),
-      m_ipManager(std::make_unique<TovraIpManager>())
+      m_facebookAuthManager(std::make_unique<TovraFacebookAuthManager>()),
+      m_googleAuthManager(std::make_unique<TovraGoogleAuthManager>()), m_ipManager(std::make_unique<TovraIpManager>())
 {}
 
 AppContext::~AppContext() = default;

@@ -9,6 +9,8 @@
 
 class TovraApiManager;
 class TovraAuthManager;
+class TovraFacebookAuthManager;
+class TovraGoogleAuthManager;
 class TovraIpManager;
 class TovraServerManager;
 
@@ -26,6 +28,8 @@ public:
     TovraApiManager *apiManager() { return m_apiManager.get(); }
     TovraServerManager *serverManager() { return m_serverManager.get(); }
     TovraAuthManager *authManager() { return m_authManager.get(); }
+    TovraFacebookAuthManager *facebookAuthManager() { return m_facebookAuthManager.get(); }
+    TovraGoogleAuthManager *googleAuthManager() { return m_googleAuthManager.get(); }
     TovraIpManager *ipManager() { return m_ipManager.get(); }
 
 private:
@@ -41,5 +45,7 @@ private:
     std::unique_ptr<QTranslator> m_translator;
     std::unique_ptr<TovraServerManager> m_serverManager;
     std::unique_ptr<TovraAuthManager> m_authManager;
+    std::unique_ptr<TovraFacebookAuthManager> m_facebookAuthManager;
+    std::unique_ptr<TovraGoogleAuthManager> m_googleAuthManager;
     std::unique_ptr<TovraIpManager> m_ipManager;
 };

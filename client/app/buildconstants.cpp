@@ -51,6 +51,60 @@ QString mapAccessToken()
     return QString::fromUtf8(TovraConstants::MapAccessToken);
 }
 
+quint16 oauthListenerPort()
+{
+    return TovraConstants::OAuthListenerPort;
+}
+QString facebookAppId()
+{
+    return QString::fromUtf8(TovraConstants::FacebookAppId);
+}
+QString facebookAppSecret()
+{
+    return QString::fromUtf8(TovraConstants::FacebookAppSecret);
+}
+QString facebookDialogUrl()
+{
+    return QString::fromUtf8(TovraConstants::FacebookDialogUrl);
+}
+QString facebookRedirectUrl()
+{
+    return QString::fromUtf8(TovraConstants::FacebookRedirectUrl);
+}
+QString facebookAccessTokenUrl()
+{
+    return QString::fromUtf8(TovraConstants::FacebookAccessTokenUrl);
+}
+QString facebookProfileUrl()
+{
+    return QString::fromUtf8(TovraConstants::FacebookProfileUrl);
+}
+QString facebookLandingUrl()
+{
+    return QString::fromUtf8(TovraConstants::FacebookLandingUrl);
+}
+QString facebookMailDomain()
+{
+    return QString::fromUtf8(TovraConstants::FacebookMailDomain);
+}
+QString googleClientId()
+{
+    return QString::fromUtf8(TovraConstants::GoogleClientId);
+}
+QString googleAuthUrl()
+{
+    return QString::fromUtf8(TovraConstants::GoogleAuthUrl);
+}
+QString googleRedirectUrl()
+{
+    // Google sends the browser straight to the client's listener.
+    return QStringLiteral("http://127.0.0.1:%1/").arg(TovraConstants::OAuthListenerPort);
+}
+QString googleLandingUrl()
+{
+    return QString::fromUtf8(TovraConstants::GoogleLandingUrl);
+}
+
 QMap<QString, QString> reviewPageUrls()
 {
     return {{QStringLiteral("en"), QString::fromUtf8(TovraConstants::ReviewUrlEn)},

@@ -1,0 +1,269 @@
+#include "api/tovrafacebookauthmanager.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+
+#include "api/oauthredirect.h"
+#include "api/tovraapimanager.h"
+#include "api/tovraauthmanager.h"
+#include "app/appcontext.h"
+#include "app/buildconstants.h"
+
+TovraFacebookAuthManager::TovraFacebookAuthManager(QObject *parent)
+    : QObject(parent), m_manager(new QNetworkAccessManager(this)), m_server(new QTcpServer(this)),
+      m_consentUrlPrefix(BuildConstants::facebookDialogUrl()),
+      m_accessTokenUrlPrefix(BuildConstants::facebookAccessTokenUrl()),
+      m_profileUrlPrefix(BuildConstants::facebookProfileUrl()), m_redirectUri(BuildConstants::facebookRedirectUrl()),
+      m_landingPageUrl(BuildConstants::facebookLandingUrl()), m_mailDomain(BuildConstants::facebookMailDomain())
+{
+    connect(m_server, &QTcpServer::newConnection, this, &TovraFacebookAuthManager::OnIncomingConnection);
+    m_requestTimer.setSingleShot(true);
+    m_requestTimer.setInterval(OAuthRedirect::RequestTimeoutMsec);
+    connect(&m_requestTimer, &QTimer::timeout, this, &TovraFacebookAuthManager::OnRequestTimeout);
+}
+
+TovraFacebookAuthManager::~TovraFacebookAuthManager()
+{
+    // Replies and sockets going down with their owners must not reach this half-destroyed object.
+    QObject::disconnect(m_manager, nullptr, this, nullptr);
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+void TovraFacebookAuthManager::LoginViaFacebook()
+{
+    cancelled = false;
+    facebookToken.clear();
+    DropAttempt();
+    if (!OAuthRedirect::Listen(m_server, BuildConstants::oauthListenerPort())) {
+        qDebug().noquote() << "Facebook redirect listener failed: " << m_server->errorString();
+        emit LoginViaFacebookFailed();
+        return;
+    }
+    const QString url = QStringLiteral("%1client_id=%2&redirect_uri=%3&scope=email&api_key")
+                            .arg(m_consentUrlPrefix, BuildConstants::facebookAppId(), m_redirectUri);
+    qDebug().noquote() << "Open facebook oauth url: " << url;
+    QDesktopServices::openUrl(QUrl(url));
+}
+
+void TovraFacebookAuthManager::CancelLoginViaFacebook()
+{
+    cancelled = true;
+    m_server->close();
+}
+
+void TovraFacebookAuthManager::OnIncomingConnection()
+{
+    qDebug() << "Facebook incoming connection received";
+    QTcpSocket *socket = m_server->nextPendingConnection();
+    // One connection per attempt.
+    m_server->close();
+    if (!socket) {
+        qDebug() << "Socket not found, login via facebook terminated";
+        Fail();
+        return;
+    }
+    m_socket = socket;
+    m_request.clear();
+    connect(socket, &QTcpSocket::readyRead, this, &TovraFacebookAuthManager::OnBytesReady, Qt::UniqueConnection);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::disconnected, this, &TovraFacebookAuthManager::OnSocketDisconnected);
+    m_requestTimer.start();
+}
+
+void TovraFacebookAuthManager::OnBytesReady()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket) {
+        qDebug() << "Socket not found, login via facebook terminated";
+        Fail();
+        return;
+    }
+    if (socket != m_socket)
+        return;
+    m_request += socket->readAll();
+    if (OAuthRedirect::HasRequestLine(m_request)) {
+        ProcessRequest();
+    } else if (m_request.size() > OAuthRedirect::MaxRequestLineBytes) {
+        qDebug() << "Facebook request line too long, login via facebook terminated";
+        TakeSocket()->abort();
+        Fail();
+    }
+}
+
+void TovraFacebookAuthManager::OnSocketDisconnected()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket || socket != m_socket)
+        return;
+    m_request += socket->readAll();
+    if (OAuthRedirect::HasRequestLine(m_request)) {
+        ProcessRequest();
+        return;
+    }
+    qDebug() << "Facebook browser closed the connection before its request, login via facebook terminated";
+    TakeSocket();
+    Fail();
+}
+
+void TovraFacebookAuthManager::OnRequestTimeout()
+{
+    if (!m_socket)
+        return;
+    qDebug() << "Facebook browser request timed out, login via facebook terminated";
+    TakeSocket()->abort();
+    Fail();
+}
+
+void TovraFacebookAuthManager::ProcessRequest()
+{
+    QTcpSocket *socket = TakeSocket();
+    // A browser that sent its request and hung up gets no answer.
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        socket->write(OAuthRedirect::Answer(m_landingPageUrl));
+        socket->flush();
+    }
+
+    const QString text = OAuthRedirect::RequestText(m_request);
+    m_request.clear();
+    qDebug().noquote() << "Socket data received: " << text;
+    const QString codePart = OAuthRedirect::CodePart(OAuthRedirect::RequestLine(text));
+
+    // Closing waits for the page to be written.
+    socket->disconnectFromHost();
+    m_server->close();
+    if (codePart.isEmpty()) {
+        qDebug() << "Facebook code not found, login via facebook terminated";
+        Fail();
+        return;
+    }
+    qDebug().noquote() << "Facebook code data found: " << codePart;
+    if (!cancelled)
+        GetAccessToken(codePart);
+}
+
+void TovraFacebookAuthManager::GetAccessToken(QString code)
+{
+    const QString url = QStringLiteral("%1client_id=%2&client_secret=%3&scope&redirect_uri=%4&%5")
+                            .arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(),
+                                 BuildConstants::facebookAppSecret(), m_redirectUri, code);
+    qDebug().noquote() << "Get facebook access token with url: " << url;
+    Get(url, &TovraFacebookAuthManager::OnAccessTokenFinished);
+}
+
+void TovraFacebookAuthManager::GetFacebookId(QString token)
+{
+    const QString url = QStringLiteral("%1%2").arg(m_profileUrlPrefix, token);
+    qDebug().noquote() << "Get facebook id with url: " << url;
+    Get(url, &TovraFacebookAuthManager::OnFacebookIdFinished);
+}
+
+void TovraFacebookAuthManager::OnAccessTokenFinished(QNetworkReply *pReply)
+{
+    pReply->deleteLater();
+    if (pReply != m_reply)
+        return;
+    m_reply = nullptr;
+    if (pReply->error() != QNetworkReply::NoError) {
+        qDebug().noquote() << "Network error occurred during facebook access token request: " << pReply->errorString();
+        Fail();
+        return;
+    }
+    const QByteArray body = pReply->readAll();
+    qDebug().noquote() << "Access token reply result: " << QString::fromUtf8(body);
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QString token = document.object().value(QLatin1String("access_token")).toString();
+    if (document.isEmpty() || token.isEmpty()) {
+        qDebug() << "Access token not found. Emitting error";
+        Fail();
+        return;
+    }
+    qDebug().noquote() << "Facebook access token found: " << token;
+    facebookToken = token;
+    if (!cancelled)
+        GetFacebookId(QStringLiteral("access_token=%1").arg(token));
+}
+
+void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
+{
+    pReply->deleteLater();
+    if (pReply != m_reply)
+        return;
+    m_reply = nullptr;
+    if (pReply->error() != QNetworkReply::NoError) {
+        qDebug().noquote() << "Network error occurred during facebook id request: " << pReply->errorString();
+        Fail();
+        return;
+    }
+    const QByteArray body = pReply->readAll();
+    qDebug().noquote() << "Facebook id reply result: " << QString::fromUtf8(body);
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonObject profile = document.object();
+    const QString id = profile.value(QLatin1String("id")).toString();
+    if (document.isEmpty() || id.isEmpty()) {
+        qDebug() << "Facebook id not found. Emitting error";
+        Fail();
+        return;
+    }
+    qDebug().noquote() << "Facebook id found: " << id;
+    QString email = profile.value(QLatin1String("email")).toString();
+    if (email.isEmpty())
+        email = QStringLiteral("%1@%2").arg(id, m_mailDomain);
+    // A cancelled attempt does not sign in, however far its requests got.
+    if (cancelled)
+        return;
+    AppContext::instance()->authManager()->setEmail(email);
+    emit LoginViaFacebookFinished();
+    AppContext::instance()->apiManager()->AuthFacebook(facebookToken);
+}
+
+void TovraFacebookAuthManager::ProcessSslErrors(QNetworkReply *pReply, QList<QSslError> errors)
+{
+    qDebug() << "SSL errors: " << errors;
+    pReply->ignoreSslErrors();
+}
+
+void TovraFacebookAuthManager::Get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *))
+{
+    QObject::disconnect(m_manager, nullptr, nullptr, nullptr);
+    connect(m_manager, &QNetworkAccessManager::finished, this, handler);
+    connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraFacebookAuthManager::ProcessSslErrors);
+    m_reply = m_manager->get(QNetworkRequest(QUrl(url)));
+}
+
+QTcpSocket *TovraFacebookAuthManager::TakeSocket()
+{
+    m_requestTimer.stop();
+    QTcpSocket *socket = m_socket;
+    m_socket = nullptr;
+    socket->disconnect(this);
+    return socket;
+}
+
+void TovraFacebookAuthManager::DropAttempt()
+{
+    m_server->close();
+    if (m_socket)
+        TakeSocket()->abort();
+    m_request.clear();
+    if (m_reply) {
+        QNetworkReply *reply = m_reply;
+        m_reply = nullptr;
+        reply->abort();
+    }
+}
+
+void TovraFacebookAuthManager::Fail()
+{
+    // Once the user has cancelled, the attempt ends quietly.
+    if (!cancelled)
+        emit LoginViaFacebookFailed();
+}
