@@ -92,7 +92,7 @@ private slots:
 
 private:
     OpenVpnManager &makeManager();
-    void connect() { m_manager->Connect(QStringLiteral("nl1.vpn.example.net"), QStringLiteral("TCP")); }
+    void connectTcp() { m_manager->Connect(QStringLiteral("nl1.vpn.example.net"), QStringLiteral("TCP")); }
     // Connects until OpenVPN has been released from its hold (and, if asked, has reported CONNECTED).
     bool connectToHold(bool thenConnected = false);
 
@@ -158,7 +158,7 @@ bool tst_OpenVpnManager::connectToHold(bool thenConnected)
 {
     if (!m_peer->listen())
         return false;
-    connect();
+    connectTcp();
     if (!m_peer->waitForClient())
         return false;
     m_peer->send(kHold);
@@ -235,7 +235,7 @@ void tst_OpenVpnManager::configFileNotWritable()
 {
     OpenVpnManager &m = makeManager();
     m.SetConfigFilePath(m_dir->filePath(QStringLiteral("missing/conn.ovpn")));
-    connect();
+    connectTcp();
 
     QCOMPARE(m_events, (QStringList{"Connecting", "Disconnected"}));
     QVERIFY(m_log->contains(QStringLiteral("Can't generate config file. Error writing to file.")));
@@ -277,7 +277,7 @@ void tst_OpenVpnManager::serviceStart()
     m_service->acceptStart = acceptStart;
     m_service->runningFromCheck = runningFromCheck;
 
-    connect();
+    connectTcp();
 
     QStringList calls{"isInstalled"};
     if (installed)
@@ -317,7 +317,7 @@ void tst_OpenVpnManager::secondConnectAfterFailedOne()
 
     OpenVpnManager &m = makeManager();
     m_service->runningFromCheck = 0;
-    connect();
+    connectTcp();
     QCOMPARE(m_service->checksSinceStart, 10);
     QVERIFY(!m.serviceAvailable);
     if (waitForFirstDrop)
@@ -465,7 +465,7 @@ void tst_OpenVpnManager::teardown()
         QVERIFY(connectToHold(stage == QLatin1String("connected")));
     } else {
         QVERIFY(stage == QLatin1String("refused") || m_peer->listen());
-        connect();
+        connectTcp();
         QVERIFY(stage == QLatin1String("refused") || m_peer->waitForClient());
         m_events.clear();
         m_service->calls.clear();
