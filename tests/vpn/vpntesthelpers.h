@@ -1,26 +1,32 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QMutex>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
-// Captures every log line of the process while it lives.
+// Captures every log line of the process while it lives, from any thread.
 class LogCapture
 {
 public:
     LogCapture()
     {
-        lines().clear();
+        clear();
         m_previous = qInstallMessageHandler(&LogCapture::handle);
     }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
 
-    static QStringList &lines()
+    static void clear()
     {
-        static QStringList captured;
-        return captured;
+        QMutexLocker lock(&mutex());
+        store().clear();
+    }
+    static QStringList lines()
+    {
+        QMutexLocker lock(&mutex());
+        return store();
     }
     static bool contains(const QString &line) { return lines().contains(line); }
     static int count(const QString &line) { return lines().count(line); }
@@ -31,7 +37,21 @@ public:
     static QString dump() { return lines().join(QLatin1Char('\n')); }
 
 private:
-    static void handle(QtMsgType, const QMessageLogContext &, const QString &message) { lines().append(message); }
+    static QMutex &mutex()
+    {
+        static QMutex lock;
+        return lock;
+    }
+    static QStringList &store()
+    {
+        static QStringList captured;
+        return captured;
+    }
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
+    {
+        QMutexLocker lock(&mutex());
+        store().append(message);
+    }
 
     QtMessageHandler m_previous = nullptr;
 };
@@ -40,8 +60,6 @@ private:
 class ManagementPeer
 {
 public:
-    static constexpr quint16 kPort = 52025;
-
     ManagementPeer()
     {
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
@@ -53,14 +71,19 @@ public:
         });
     }
 
-    bool listen() { return m_server.listen(QHostAddress::LocalHost, kPort); }
-    bool waitForClient(int count = 1, int timeout = 5000)
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 52025); }
+    bool waitForClient(int count = 1)
     {
-        return QTest::qWaitFor([this, count] { return connections >= count; }, timeout);
+        return QTest::qWaitFor([this, count] { return connections >= count; });
     }
-    bool waitForReceived(const QByteArray &bytes, int timeout = 5000)
+    // Waits until as many bytes as `bytes` has arrived; the caller compares them.
+    bool waitForReceived(const QByteArray &bytes)
     {
-        return QTest::qWaitFor([this, &bytes] { return received.size() >= bytes.size(); }, timeout);
+        return QTest::qWaitFor([this, &bytes] { return received.size() >= bytes.size(); });
+    }
+    bool waitForConnected()
+    {
+        return QTest::qWaitFor([this] { return client && client->state() == QAbstractSocket::ConnectedState; });
     }
     void send(const QByteArray &bytes)
     {
