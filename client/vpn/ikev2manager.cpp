@@ -170,6 +170,8 @@ void IKEv2Manager::SetCredentials(const QString &newUserName, const QString &new
 
 void IKEv2Manager::Connect(const QString &newServerAddress, int newProtocol)
 {
+    // A failure report still pending from an earlier attempt must not land on this one.
+    failureTimer.stop();
     serverAvailable = true;
     connectionAvailable = true;
     serverAddress = newServerAddress;

@@ -198,6 +198,7 @@ private slots:
     void productionDelays_data();
     void productionDelays();
     void platformBackendReportsConnectionProblem();
+    void newConnectDropsPendingFailureReport();
 
 private:
     std::unique_ptr<LogCapture> m_log;
@@ -582,6 +583,21 @@ void tst_IKEv2Manager::platformBackendReportsConnectionProblem()
     QVERIFY(m_log->dump().contains("RAS dial is not available: no NetworkManager backend"));
     RasConnStatus status;
     QCOMPARE(ras->getConnectStatus(handle, &status), Ras::ErrorInvalidHandle);
+}
+
+void tst_IKEv2Manager::newConnectDropsPendingFailureReport()
+{
+    Fixture f(false);
+    QSignalSpy disconnected(&f.manager, &IKEv2Manager::Disconnected);
+    f.ras->dialResult = 633;
+    f.connect();
+    QVERIFY(f.timer("failureTimer")->isActive());
+    f.ras->dialResult = 0;
+    f.connect();
+    QVERIFY(!f.timer("failureTimer")->isActive());
+    QCOMPARE(f.ras->dials.size(), 2);
+    QVERIFY(f.manager.connectionAvailable);
+    QCOMPARE(disconnected.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_IKEv2Manager)
