@@ -2,14 +2,10 @@
 #include "support/standinprovider.h"
 
 #include <QImage>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QSslSocket>
 #include <QtTest>
-
-#include <memory>
 
 using Response = StandInProvider::Response;
 using Headers = QList<QPair<QByteArray, QByteArray>>;
@@ -64,12 +60,9 @@ private slots:
 
     void apiAnswers_data();
     void apiAnswers();
-    void facebookGraph_data();
-    void facebookGraph();
     void serverList();
     void scriptedAnswers_data();
     void scriptedAnswers();
-    void scriptedHangup();
     void recordsHeadersInOrder();
     void ticketsAreStoredDecoded_data();
     void ticketsAreStoredDecoded();
@@ -113,105 +106,88 @@ void TestStandInProvider::apiAnswers_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QJsonObject>("answer"); // see covers()
 
-    struct Row
-    {
-        const char *name, *method, *path, *authorization, *body;
-        int status;
-        const char *answer;
+    const auto row = [](const char *name, const char *method, const QString &path, const QByteArray &authorization,
+                        const char *body, int status, const char *answer) {
+        const QJsonDocument expected = QJsonDocument::fromJson(answer);
+        QVERIFY2(expected.isObject(), name);
+        QTest::newRow(name) << QByteArray(method) << path << authorization << QByteArray(body) << status
+                            << expected.object();
     };
-    const char *active = "Bearer: demo-token-active", *business = "Bearer: demo-token-business";
-    const Row rows[] = {
-        {"plan without token", "GET", "/users/me/plan", "", "", 401, "{}"},
-        {"plan with unknown token", "GET", "/users/me/plan", "Bearer: nope", "", 401, "{}"},
-        {"bearer without colon", "GET", "/users/me/plan", "Bearer demo-token-active", "", 401, "{}"},
-        {"signed-in ticket without token", "POST", "/users/me/ticket", "", "{}", 401, "{}"},
-        {"unknown api path", "GET", "/users/me/nothing", active, "", 404, "{}"},
-        {"unknown update platform", "GET", "/config/app/amiga", "", "", 404, "{}"},
-        {"sign-in with GET", "GET", "/auth/email", "", "", 405, "{}"},
-        {"sign-in body not JSON", "POST", "/auth/email", "", R"({"email": )", 400, R"({"token":null})"},
-        {"sign-in body an array", "POST", "/auth/email", "", "[1,2]", 400, R"({"token":null})"},
-        {"sign-in body empty", "POST", "/auth/facebook", "", "", 400, R"({"token":null})"},
-        {"ticket body not JSON", "POST", "/users/anonymous/ticket", "", R"({"name": "a"b"})", 400, "{}"},
-        {"ticket log not Base64", "POST", "/users/anonymous/ticket", "",
-         R"({"client_log": "**not base64**", "collected_data": ""})", 400, "{}"},
-        {"account link to another host", "GET", "/users/me/auto_auth_url?goto=https://evil.example/", active, "", 400,
-         "{}"},
-
-        {"e-mail: active", "POST", "/auth/email", "", R"({"email":"active@tovra.test","password":"Active-2026"})", 200,
-         R"({"token":"demo-token-active"})"},
-        {"e-mail: address in other case", "POST", "/auth/email", "",
-         R"({"email":"Business@Tovra.Test","password":"Business-2026"})", 200, R"({"token":"demo-token-business"})"},
-        {"e-mail: suspended still gets a token", "POST", "/auth/email", "",
-         R"({"email":"suspended@tovra.test","password":"Suspended-2026"})", 200, R"({"token":"demo-token-suspended"})"},
-        {"e-mail: wrong password", "POST", "/auth/email", "",
-         R"({"email":"active@tovra.test","password":"active-2026"})", 401, R"({"token":null})"},
-        {"e-mail: empty password", "POST", "/auth/email", "", R"({"email":"active@tovra.test","password":""})", 401,
-         R"({"token":null})"},
-        {"e-mail: unknown address", "POST", "/auth/email", "",
-         R"({"email":"nobody@tovra.test","password":"Active-2026"})", 404, R"({"token":null})"},
-        {"e-mail: blocked IP", "POST", "/auth/email", "", R"({"email":"blocked@tovra.test","password":"Blocked-2026"})",
-         503, R"({"token":null})"},
-        {"google: decoded code", "POST", "/auth/google", "",
-         R"({"code":"4/0Ab","redirect_uri":"http://127.0.0.1:56743/"})", 200, R"({"token":"demo-token-active"})"},
-        {"google: business", "POST", "/auth/google", "",
-         R"({"code":"4/0Business","redirect_uri":"http://127.0.0.1:56743/"})", 200,
-         R"({"token":"demo-token-business"})"},
-        {"google: code still percent-encoded", "POST", "/auth/google", "",
-         R"({"code":"4%2F0Ab","redirect_uri":"http://127.0.0.1:56743/"})", 401, R"({"token":null})"},
-        {"google: other redirect", "POST", "/auth/google", "",
-         R"({"code":"4/0Ab","redirect_uri":"http://127.0.0.1:56743"})", 401, R"({"token":null})"},
-        {"google: no linked account", "POST", "/auth/google", "",
-         R"({"code":"4/0Unlinked","redirect_uri":"http://127.0.0.1:56743/"})", 404, R"({"token":null})"},
-        {"facebook: linked account", "POST", "/auth/facebook", "", R"({"secure_token":"EAAFdemoActive"})", 200,
-         R"({"token":"demo-token-active"})"},
-        {"facebook: no linked account", "POST", "/auth/facebook", "", R"({"secure_token":"EAAFdemoUnlinked"})", 404,
-         R"({"token":null})"},
-        {"facebook: forged token", "POST", "/auth/facebook", "", R"({"secure_token":"forged"})", 401,
-         R"({"token":null})"},
-
-        {"unlimited plan", "GET", "/users/me/plan", active, "", 200, R"({"is_unlimited":1,"status":"active"})"},
-        {"trial pending verification", "GET", "/users/me/plan", "Bearer: demo-token-pending", "", 200,
-         R"({"status":"pending","is_trial":1})"},
-        {"suspended plan", "GET", "/users/me/plan", "Bearer: demo-token-suspended", "", 200,
-         R"({"status":"suspended"})"},
-        {"10 GB plan nearly used up", "GET", "/users/me/bandwidth", "Bearer: demo-token-limited", "", 200,
-         R"({"bytes_total":10737418240,"bytes_used":10522669875,"is_unlimited":0})"},
-        {"user id is a string", "GET", "/users/me", active, "", 200, R"({"id":"100001","is_b2b":0})"},
-        {"first name with quotes and a backslash", "GET", "/users/me", "Bearer: demo-token-quotes", "", 200,
-         R"({"first_name":"Jo \"JJ\" \\ O'Neil"})"},
-        {"business user", "GET", "/users/me", business, "", 200, R"({"is_b2b":1})"},
-        {"ip address", "GET", "/users/me/ip", "Bearer: demo-token-trial", "", 200, R"({"ip":"203.0.113.10"})"},
-
-        {"best nl regular: least loaded", "GET", "?country_code=nl&is_p2p=false&is_streaming=false", active, "", 200,
-         R"({"short_name":"nl-ams-01","country_code":"NL","ip":"198.18.0.2","load_percentage":12})"},
-        {"best nl p2p", "GET", "?country_code=nl&is_p2p=true&is_streaming=false", active, "", 200,
-         R"({"short_name":"nl-ams-02","country_code":"NL","ip":"198.18.0.4","load_percentage":71})"},
-        {"best nl streaming, code in upper case", "GET", "?country_code=NL&is_p2p=false&is_streaming=true", active, "",
-         200, R"({"short_name":"nl-rot-01","country_code":"NL","ip":"198.18.0.3","load_percentage":47})"},
-        {"best de streaming skips the full server", "GET", "?country_code=de&is_p2p=false&is_streaming=true", active,
-         "", 200, R"({"short_name":"de-mun-01","country_code":"DE","ip":"198.18.0.7","load_percentage":33})"},
-        {"best fr regular skips the dead server", "GET", "?country_code=fr&is_p2p=false&is_streaming=false", active, "",
-         200, R"({"short_name":"fr-par-01","country_code":"FR","ip":"198.18.0.17","load_percentage":15})"},
-        {"best for a business account is B2B", "GET", "?country_code=nl&is_p2p=false&is_streaming=false", business, "",
-         200, R"({"short_name":"b2b-nl-01","country_code":"NL","ip":"198.18.0.65","load_percentage":9})"},
-        {"best in an unknown country", "GET", "?country_code=zz&is_p2p=false&is_streaming=false", active, "", 404,
-         R"({"short_name":null})"},
-        {"best of no such category", "GET", "?country_code=ro&is_p2p=true&is_streaming=true", active, "", 404,
-         R"({"short_name":null})"},
-        {"best without flags", "GET", "?country_code=nl", active, "", 400, R"({"short_name":null})"},
-        {"best with a flag not a boolean", "GET", "?country_code=nl&is_p2p=1&is_streaming=false", active, "", 400,
-         R"({"short_name":null})"},
+    // A GET with a demo account's token ("" for none), a POST without one.
+    const auto get = [&](const char *name, const QString &path, const char *account, int status,
+                         const char *answer = "{}") {
+        row(name, "GET", path, *account ? "Bearer: demo-token-" + QByteArray(account) : QByteArray(), "", status,
+            answer);
     };
-    for (const Row &row : rows) {
-        // A path that is only a query asks for the best server.
-        QString path = QString::fromUtf8(row.path);
-        if (path.startsWith(QLatin1Char('?')))
-            path.prepend(QStringLiteral("/users/me/servers/best"));
-        const QJsonDocument answer = QJsonDocument::fromJson(row.answer);
-        QVERIFY2(answer.isObject(), row.name);
-        QTest::newRow(row.name) << QByteArray(row.method) << path << QByteArray(row.authorization)
-                                << QByteArray(row.body) << row.status << answer.object();
-    }
+    const auto post = [&](const char *name, const char *path, const char *body, int status, const char *answer = "{}") {
+        row(name, "POST", path, QByteArray(), body, status, answer);
+    };
+    const auto best = [&](const char *name, const char *query, const char *account, int status, const char *answer) {
+        get(name, QStringLiteral("/users/me/servers/best?country_code=") + query, account, status, answer);
+    };
+
+    get("plan without token", "/users/me/plan", "", 401);
+    get("plan with unknown token", "/users/me/plan", "nope", 401);
+    row("bearer without colon", "GET", "/users/me/plan", "Bearer demo-token-active", "", 401, "{}");
+    post("signed-in ticket without token", "/users/me/ticket", "{}", 401);
+    get("unknown api path", "/users/me/nothing", "active", 404);
+    get("unknown update platform", "/config/app/amiga", "", 404);
+    get("sign-in with GET", "/auth/email", "", 405);
+    post("sign-in body not JSON", "/auth/email", R"({"email": )", 400);
+    post("sign-in body an array", "/auth/email", "[1,2]", 400);
+    post("sign-in body empty", "/auth/facebook", "", 400);
+    post("ticket body not JSON", "/users/anonymous/ticket", R"({"name": "a"b"})", 400);
+    post("ticket log not Base64", "/users/anonymous/ticket",
+         R"({"client_log": "**not base64**", "collected_data": ""})", 400);
+    get("account link to another host", "/users/me/auto_auth_url?goto=https://evil.example/", "active", 400);
+
+    const char *e = "/auth/email", *g = "/auth/google", *f = "/auth/facebook";
+    post("e-mail: active", e, R"({"email":"active@tovra.test","password":"Active-2026"})", 200,
+         R"({"token":"demo-token-active"})");
+    post("e-mail: address in other case", e, R"({"email":"Business@Tovra.Test","password":"Business-2026"})", 200,
+         R"({"token":"demo-token-business"})");
+    post("e-mail: suspended still gets a token", e, R"({"email":"suspended@tovra.test","password":"Suspended-2026"})",
+         200, R"({"token":"demo-token-suspended"})");
+    post("e-mail: wrong password", e, R"({"email":"active@tovra.test","password":"active-2026"})", 401);
+    post("e-mail: empty password", e, R"({"email":"active@tovra.test","password":""})", 401);
+    post("e-mail: unknown address", e, R"({"email":"nobody@tovra.test","password":"Active-2026"})", 404);
+    post("e-mail: blocked IP", e, R"({"email":"blocked@tovra.test","password":"Blocked-2026"})", 503);
+    post("google: business", g, R"({"code":"4/0Business","redirect_uri":"http://127.0.0.1:56743/"})", 200,
+         R"({"token":"demo-token-business"})");
+    post("google: code still percent-encoded", g, R"({"code":"4%2F0Ab","redirect_uri":"http://127.0.0.1:56743/"})",
+         401);
+    post("google: other redirect", g, R"({"code":"4/0Ab","redirect_uri":"http://127.0.0.1:56743"})", 401);
+    post("google: no linked account", g, R"({"code":"4/0Unlinked","redirect_uri":"http://127.0.0.1:56743/"})", 404);
+    post("facebook: no linked account", f, R"({"secure_token":"EAAFdemoUnlinked"})", 404);
+    post("facebook: forged token", f, R"({"secure_token":"forged"})", 401);
+
+    get("unlimited plan", "/users/me/plan", "active", 200, R"({"is_unlimited":1,"status":"active"})");
+    get("trial pending verification", "/users/me/plan", "pending", 200, R"({"status":"pending","is_trial":1})");
+    get("suspended plan", "/users/me/plan", "suspended", 200, R"({"status":"suspended"})");
+    get("10 GB plan nearly used up", "/users/me/bandwidth", "limited", 200,
+        R"({"bytes_total":10737418240,"bytes_used":10522669875,"is_unlimited":0})");
+    get("user id is a string", "/users/me", "active", 200, R"({"id":"100001","is_b2b":0})");
+    get("first name with quotes and a backslash", "/users/me", "quotes", 200,
+        R"({"first_name":"Jo \"JJ\" \\ O'Neil"})");
+    get("business user", "/users/me", "business", 200, R"({"is_b2b":1})");
+    get("ip address", "/users/me/ip", "trial", 200, R"({"ip":"203.0.113.10"})");
+
+    best("best nl regular: least loaded", "nl&is_p2p=false&is_streaming=false", "active", 200,
+         R"({"short_name":"nl-ams-01","country_code":"NL","ip":"198.18.0.2","load_percentage":12})");
+    best("best nl p2p", "nl&is_p2p=true&is_streaming=false", "active", 200,
+         R"({"short_name":"nl-ams-02","country_code":"NL","ip":"198.18.0.4","load_percentage":71})");
+    best("best nl streaming, code in upper case", "NL&is_p2p=false&is_streaming=true", "active", 200,
+         R"({"short_name":"nl-rot-01","country_code":"NL","ip":"198.18.0.3","load_percentage":47})");
+    best("best de streaming skips the full server", "de&is_p2p=false&is_streaming=true", "active", 200,
+         R"({"short_name":"de-mun-01","country_code":"DE","ip":"198.18.0.7","load_percentage":33})");
+    best("best fr regular skips the dead server", "fr&is_p2p=false&is_streaming=false", "active", 200,
+         R"({"short_name":"fr-par-01","country_code":"FR","ip":"198.18.0.17","load_percentage":15})");
+    best("best for a business account is B2B", "nl&is_p2p=false&is_streaming=false", "business", 200,
+         R"({"short_name":"b2b-nl-01","country_code":"NL","ip":"198.18.0.65","load_percentage":9})");
+    best("best in an unknown country", "zz&is_p2p=false&is_streaming=false", "active", 404, "{}");
+    best("best of no such category", "ro&is_p2p=true&is_streaming=true", "active", 404, "{}");
+    best("best without flags", "nl", "active", 400, "{}");
+    best("best with a flag not a boolean", "nl&is_p2p=1&is_streaming=false", "active", 400, "{}");
 }
 
 void TestStandInProvider::apiAnswers()
@@ -228,51 +204,13 @@ void TestStandInProvider::apiAnswers()
         headers.append({"Authorization", authorization});
     const Response response = m_provider.call(method, m_provider.apiUrl() + path, body, headers);
     QCOMPARE(response.status, status);
-    QVERIFY2(covers(object(response), answer), response.body.constData());
-    // A refusal says why.
-    if (status >= 400)
-        QVERIFY2(!object(response).value(QLatin1String("error")).toString().isEmpty(), response.body.constData());
-}
-
-void TestStandInProvider::facebookGraph_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QJsonObject>("answer"); // see covers()
-
-    const QString token = "/v5.0/oauth/access_token?client_id=123456789012345&client_secret="
-                          "0123456789abcdef0123456789abcdef&scope&redirect_uri=";
-    const QString rest = "&code=ABC&state=xyz", profile = "/me?fields=id,email&access_token=";
-    const QJsonObject granted{{"access_token", "EAAFdemoActive"}};
-    const QJsonObject refused{{"error", QJsonObject{{"type", "OAuthException"}}}};
-    QTest::newRow("token: this portal") << token + m_provider.portalUrl() + "/fbredirect.php" + rest << 200 << granted;
-    QTest::newRow("token: portal built for another port")
-        << token + "https://127.0.0.1:58444/fbredirect.php" + rest << 200 << granted;
-    QTest::newRow("token: localhost") << token + "https://localhost:1/fbredirect.php" + rest << 200 << granted;
-    QTest::newRow("token: other host") << token + "https://evil.example/fbredirect.php" + rest << 400 << refused;
-    QTest::newRow("token: plain http") << token + "http://127.0.0.1:58444/fbredirect.php" + rest << 400 << refused;
-    QTest::newRow("token: other page") << token + "https://127.0.0.1:58444/facebook.php" + rest << 400 << refused;
-    QTest::newRow("token: no secret")
-        << "/v5.0/oauth/access_token?client_id=1&scope&redirect_uri=https://127.0.0.1:58444/fbredirect.php" + rest
-        << 400 << refused;
-    QTest::newRow("token: no code") << token + "https://127.0.0.1:58444/fbredirect.php&state=xyz" << 400 << refused;
-    QTest::newRow("token: wrong code") << token + "https://127.0.0.1:58444/fbredirect.php&code=XYZ" << 400 << refused;
-    QTest::newRow("profile") << profile + "EAAFdemoActive" << 200
-                             << QJsonObject{{"id", "104729384756101"}, {"email", "active@tovra.test"}};
-    QTest::newRow("profile without e-mail")
-        << profile + "EAAFdemoNoEmail" << 200 << QJsonObject{{"email", QJsonValue()}};
-    QTest::newRow("profile for a bad token") << profile + "bad" << 400 << refused;
-}
-
-void TestStandInProvider::facebookGraph()
-{
-    QFETCH(QString, path);
-    QFETCH(int, status);
-    QFETCH(QJsonObject, answer);
-
-    const Response response = m_provider.call("GET", m_provider.portalUrl() + path);
-    QCOMPARE(response.status, status);
-    QVERIFY2(covers(object(response), answer), response.body.constData());
+    const QJsonObject received = object(response);
+    QVERIFY2(covers(received, answer), response.body.constData());
+    // A refusal says why, and hands out nothing.
+    if (status >= 400) {
+        QVERIFY2(!received.value(QLatin1String("error")).toString().isEmpty(), response.body.constData());
+        QCOMPARE(received.keys(), QStringList{"error"});
+    }
 }
 
 void TestStandInProvider::serverList()
@@ -345,8 +283,6 @@ void TestStandInProvider::scriptedAnswers_data()
     QTest::newRow("object body sent as JSON")
         << QByteArray(R"({"path":"/users/me/plan","status":200,"body":{"status":"ACTIVE"}})") << QList<int>{200}
         << QByteArrayList{R"({"status":"ACTIVE"})"} << 20000;
-    QTest::newRow("empty body") << QByteArray(R"({"path":"/users/me/plan","status":200,"body":""})") << QList<int>{200}
-                                << QByteArrayList{""} << 20000;
     QTest::newRow("unknown path made to answer")
         << QByteArray(R"({"path":"/not/a/real/endpoint","status":200,"body":"[]"})") << QList<int>{200}
         << QByteArrayList{"[]"} << 20000;
@@ -376,21 +312,6 @@ void TestStandInProvider::scriptedAnswers()
     }
     QVERIFY(m_provider.reset());
     QCOMPARE(get(path, "demo-token-active").status, path.startsWith(QLatin1String("/users/")) ? 200 : 404);
-}
-
-void TestStandInProvider::scriptedHangup()
-{
-    // Qt resends a GET once when the connection closes before an answer, so the script stays.
-    QVERIFY(m_provider.script(QJsonObject{{"path", "/users/me/plan"}, {"hangup", true}}));
-    QNetworkAccessManager manager;
-    const std::unique_ptr<QNetworkReply> reply(
-        manager.get(QNetworkRequest(QUrl(m_provider.apiUrl() + QStringLiteral("/users/me/plan")))));
-    connect(reply.get(), &QNetworkReply::sslErrors, reply.get(), [&reply] { reply->ignoreSslErrors(); });
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    QVERIFY(finished.wait(20000));
-    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 0);
-    QVERIFY(reply->error() != QNetworkReply::NoError);
-    QVERIFY(m_provider.requests(QStringLiteral("/users/me/plan")).size() >= 1);
 }
 
 void TestStandInProvider::recordsHeadersInOrder()
@@ -488,39 +409,59 @@ void TestStandInProvider::portalPages_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("text"); // in the page, or the whole Location of a redirect
+    QTest::addColumn<QByteArray>("text"); // in the answer, or the whole Location of a redirect
     QTest::addColumn<QSize>("imageSize");
 
-    const QString fbRedirect = m_provider.portalUrl() + "/fbredirect.php";
-    const QByteArray none;
-    QTest::newRow("sign-up page") << "/register.php" << 200 << none << QSize();
-    QTest::newRow("password reset page") << "/pwreset.php" << 200 << none << QSize();
-    QTest::newRow("facebook landing page") << "/facebook.php" << 200 << none << QSize();
-    QTest::newRow("google landing page") << "/google.php" << 200 << none << QSize();
-    QTest::newRow("share page") << "/share.php" << 200 << none << QSize();
-    QTest::newRow("dutch faq") << "/nl/faq" << 200 << none << QSize();
-    QTest::newRow("unknown page") << "/nothing.php" << 404 << none << QSize();
-    QTest::newRow("facebook dialog links back with a code")
-        << "/v5.0/dialog/oauth?response_type=code&client_id=123456789012345&redirect_uri=" + fbRedirect +
-               "&scope=email&api_key"
-        << 200 << QString(fbRedirect + "?code=ABC").toUtf8() << QSize();
-    QTest::newRow("facebook redirect forwards to the loopback listener")
-        << "/fbredirect.php?code=ABC&state=xyz" << 302 << QByteArray("http://127.0.0.1:56743/?code=ABC&state=xyz")
-        << QSize();
-    QTest::newRow("google consent links back with a code")
-        << "/o/oauth2/v2/auth?scope=profile%20email&state=state_parameter_passthrough_value&redirect_uri=http://"
-           "127.0.0.1:56743/&response_type=code&client_id=x.apps.example"
-        << 200 << QByteArray("http://127.0.0.1:56743/?state=state_parameter_passthrough_value&amp;code=4%2F0Ab")
-        << QSize();
-    QTest::newRow("self marker") << "/assets/img/mapbox_marker_self.png" << 200 << none << QSize(20, 28);
-    QTest::newRow("server marker 2x") << "/assets/img/mapbox_marker_srv_2x.png" << 200 << none << QSize(40, 56);
-    QTest::newRow("unknown image") << "/assets/img/other.png" << 404 << none << QSize();
-    QTest::newRow("map") << "/styles/v1/mapbox/streets-v11/static/url-x(1,2),url-y(3,4)/auto/417x194?access_token=t"
-                         << 200 << none << QSize(417, 194);
-    QTest::newRow("b2b map 2x") << "/styles/v1/mapbox/streets-v11/static/"
-                                   "path-2+F38827-1(_p~iF~ps%7CU_ulLnnqC),url-x(1,2)/auto/417x174@2x?access_token=t"
-                                << 200 << none << QSize(834, 348);
-    QTest::newRow("map without token") << "/styles/v1/mapbox/streets-v11/static/auto/417x194" << 401 << none << QSize();
+    struct Row
+    {
+        const char *name, *path;
+        int status;
+        const char *text;
+        QSize imageSize = QSize();
+    };
+    const char *styles = "/styles/v1/mapbox/streets-v11/static/";
+    const QString token = "/v5.0/oauth/access_token?client_id=123456789012345&client_secret="
+                          "0123456789abcdef0123456789abcdef&scope&redirect_uri=";
+    const char *granted = R"("access_token":"EAAFdemoActive")", *refused = R"("type":"OAuthException")";
+    const Row rows[] = {
+        {"sign-up page", "/register.php", 200, ""},
+        {"password reset page", "/pwreset.php", 200, ""},
+        {"facebook landing page", "/facebook.php", 200, ""},
+        {"google landing page", "/google.php", 200, ""},
+        {"share page", "/share.php", 200, ""},
+        {"dutch faq", "/nl/faq", 200, ""},
+        {"unknown page", "/nothing.php", 404, ""},
+        {"facebook redirect to the listener", "/fbredirect.php?code=ABC&state=xyz", 302,
+         "http://127.0.0.1:56743/?code=ABC&state=xyz"},
+        {"self marker", "/assets/img/mapbox_marker_self.png", 200, "", QSize(20, 28)},
+        {"server marker 2x", "/assets/img/mapbox_marker_srv_2x.png", 200, "", QSize(40, 56)},
+        {"unknown image", "/assets/img/other.png", 404, ""},
+        {"map", "url-x(1,2),url-y(3,4)/auto/417x194?access_token=t", 200, "", QSize(417, 194)},
+        {"b2b map 2x", "path-2+F38827-1(_p~iF~ps%7CU_ulLnnqC),url-x(1,2)/auto/417x174@2x?access_token=t", 200, "",
+         QSize(834, 348)},
+        {"map without token", "auto/417x194", 401, ""},
+        {"facebook token: portal built for another port", "https://127.0.0.1:58444/fbredirect.php&code=ABC", 200,
+         granted},
+        {"facebook token: localhost", "https://localhost:1/fbredirect.php&code=ABC", 200, granted},
+        {"facebook token: other host", "https://evil.example/fbredirect.php&code=ABC", 400, refused},
+        {"facebook token: plain http", "http://127.0.0.1:58444/fbredirect.php&code=ABC", 400, refused},
+        {"facebook token: other page", "https://127.0.0.1:58444/facebook.php&code=ABC", 400, refused},
+        {"facebook token: no code", "https://127.0.0.1:58444/fbredirect.php&state=xyz", 400, refused},
+        {"facebook token: wrong code", "https://127.0.0.1:58444/fbredirect.php&code=XYZ", 400, refused},
+        {"facebook token: no secret",
+         "/v5.0/oauth/access_token?client_id=1&scope&redirect_uri=https://127.0.0.1:58444/fbredirect.php&code=ABC", 400,
+         refused},
+        {"facebook profile for a bad token", "/me?fields=id,email&access_token=bad", 400, refused},
+    };
+    for (const Row &row : rows) {
+        // Map rows give the path after the style, token rows the redirect_uri onwards.
+        QString path = QString::fromUtf8(row.path);
+        if (path.startsWith(QLatin1String("http")))
+            path.prepend(token);
+        else if (!path.startsWith(QLatin1Char('/')))
+            path.prepend(QLatin1String(styles));
+        QTest::newRow(row.name) << path << row.status << QByteArray(row.text) << row.imageSize;
+    }
 }
 
 void TestStandInProvider::portalPages()
@@ -591,29 +532,18 @@ void TestStandInProvider::survivesGarbage()
 
 void TestStandInProvider::certificateIsReused()
 {
-    StandInProvider other;
-    QVERIFY2(other.start(), qPrintable(other.errorString()));
-    QFile cert(other.statePath() + QStringLiteral("/cert.pem"));
+    QFile cert(m_provider.statePath() + QStringLiteral("/cert.pem"));
     QVERIFY(cert.open(QIODevice::ReadOnly));
     const QByteArray pem = cert.readAll();
-    QVERIFY(pem.startsWith("-----BEGIN CERTIFICATE-----"));
     const QSslCertificate parsed(pem, QSsl::Pem);
     QVERIFY(parsed.subjectAlternativeNames().values(QSsl::IpAddressEntry).contains(QStringLiteral("127.0.0.1")));
 
     // A second program on the same state folder serves the same certificate.
-    QProcess second;
-    second.start(QStringLiteral(TOVRA_PROVIDER_EXE),
-                 {"--api-port", "0", "--portal-port", "0", "--state", other.statePath()});
-    QByteArray output;
-    while (!output.contains("LISTENING") && second.waitForReadyRead(20000))
-        output += second.readAllStandardOutput();
-    QVERIFY2(output.contains("LISTENING"), output.constData());
-    second.terminate();
-    QVERIFY(second.waitForFinished(15000));
-    QCOMPARE(second.exitCode(), 0);
+    StandInProvider second;
+    QVERIFY2(second.start({"--state", m_provider.statePath()}), qPrintable(second.errorString()));
+    QVERIFY(second.stop());
     cert.seek(0);
     QCOMPARE(cert.readAll(), pem);
-    QVERIFY(other.stop());
 }
 
 void TestStandInProvider::portInUseFails()
