@@ -17,9 +17,8 @@ public:
 
     TestServiceFolder()
     {
-        m_program = m_dir.path() + QStringLiteral("/testservicehost");
-        m_ok = m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), m_program) &&
-               QFile::setPermissions(m_program, QFile::permissions(m_program) | QFile::ExeOwner);
+        m_ok = m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), program()) &&
+               QFile::setPermissions(program(), QFile::permissions(program()) | QFile::ExeOwner);
     }
     ~TestServiceFolder()
     {
@@ -34,7 +33,7 @@ public:
 
     bool isValid() const { return m_ok; }
     QString path() const { return m_dir.path(); }
-    QString program() const { return m_program; }
+    QString program() const { return m_dir.path() + QStringLiteral("/testservicehost"); }
     QString registryDir() const { return m_dir.path() + QStringLiteral("/services"); }
 
     ServiceController controller(const QString &name = QLatin1String(serviceName)) const
@@ -44,52 +43,41 @@ public:
         return controller;
     }
 
-    // Lines of events.log as "event" words, without the process ids.
+    // The events.log lines ("event pid"), and their event words alone.
+    QList<QByteArrayList> eventLines() const
+    {
+        QFile file(m_dir.path() + QStringLiteral("/events.log"));
+        QList<QByteArrayList> lines;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                if (!line.isEmpty())
+                    lines << line.split(' ');
+            }
+        }
+        return lines;
+    }
     QStringList events() const
     {
-        QFile file(m_dir.path() + QStringLiteral("/events.log"));
         QStringList events;
-        if (file.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> lines = file.readAll().split('\n');
-            for (const QByteArray &line : lines) {
-                if (!line.isEmpty())
-                    events << QString::fromUtf8(line.split(' ').value(0));
-            }
-        }
+        for (const QByteArrayList &line : eventLines())
+            events << QString::fromUtf8(line.value(0));
         return events;
-    }
-    // Process ids recorded with the events.
-    QList<qint64> eventPids() const
-    {
-        QFile file(m_dir.path() + QStringLiteral("/events.log"));
-        QList<qint64> pids;
-        if (file.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> lines = file.readAll().split('\n');
-            for (const QByteArray &line : lines) {
-                if (!line.isEmpty())
-                    pids << line.split(' ').value(1).toLongLong();
-            }
-        }
-        return pids;
     }
 
     // Runs the program with arguments and returns its exit code (-1 when it did not end normally).
-    int run(const QStringList &arguments, QByteArray *errorOutput = nullptr) const
+    int run(const QStringList &arguments) const
     {
         QProcess process;
-        process.start(m_program, arguments);
+        process.start(program(), arguments);
         if (!process.waitForFinished(20000)) {
             process.kill();
             process.waitForFinished();
             return -1;
         }
-        if (errorOutput)
-            *errorOutput = process.readAllStandardError();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
 private:
     QTemporaryDir m_dir;
-    QString m_program;
     bool m_ok = false;
 };

@@ -1,5 +1,7 @@
 #include "logcapture.h"
 
+#include <algorithm>
+
 namespace {
 QMutex mutex;
 QStringList captured;
@@ -24,11 +26,7 @@ QStringList LogCapture::lines() const
 bool LogCapture::anyContains(const QString &text) const
 {
     const QStringList all = lines();
-    for (const QString &line : all) {
-        if (line.contains(text))
-            return true;
-    }
-    return false;
+    return std::any_of(all.begin(), all.end(), [&text](const QString &line) { return line.contains(text); });
 }
 
 void LogCapture::clear()

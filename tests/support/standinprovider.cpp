@@ -2,16 +2,12 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTimer>
 
-StandInProvider::StandInProvider(QObject *parent) : QObject(parent)
-{
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-}
+StandInProvider::StandInProvider(QObject *parent) : QObject(parent) {}
 
 StandInProvider::~StandInProvider()
 {
@@ -28,34 +24,24 @@ bool StandInProvider::start(const QStringList &extraArgs, int timeoutMs)
         m_error = QStringLiteral("cannot make a state folder");
         return false;
     }
-    QStringList args = {QStringLiteral("--api-port"), QStringLiteral("0"),       QStringLiteral("--portal-port"),
-                        QStringLiteral("0"),          QStringLiteral("--state"), m_state->path()};
-    args += extraArgs;
-    m_process.start(QStringLiteral(TOVRA_PROVIDER_EXE), args);
-    if (!m_process.waitForStarted(timeoutMs)) {
-        m_error =
-            QStringLiteral("cannot start %1: %2").arg(QStringLiteral(TOVRA_PROVIDER_EXE), m_process.errorString());
-        return false;
-    }
+    m_process.start(QStringLiteral(TOVRA_PROVIDER_EXE),
+                    QStringList{"--api-port", "0", "--portal-port", "0", "--state", m_state->path()} + extraArgs);
     static const QRegularExpression listening(QStringLiteral("^LISTENING api=(\\d+) portal=(\\d+)$"),
                                               QRegularExpression::MultilineOption);
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < timeoutMs) {
+    while (m_process.waitForStarted(timeoutMs) && clock.elapsed() < timeoutMs) {
         m_process.waitForReadyRead(100);
-        m_output += m_process.readAllStandardOutput();
-        m_output += m_process.readAllStandardError();
+        m_output += m_process.readAllStandardOutput() + m_process.readAllStandardError();
         const QRegularExpressionMatch match = listening.match(QString::fromUtf8(m_output));
         if (match.hasMatch()) {
-            m_apiPort = static_cast<quint16>(match.captured(1).toUInt());
-            m_portalPort = static_cast<quint16>(match.captured(2).toUInt());
+            m_apiPort = quint16(match.captured(1).toUInt());
+            m_portalPort = quint16(match.captured(2).toUInt());
             return true;
         }
-        if (m_process.state() == QProcess::NotRunning)
-            break;
     }
-    m_error = QStringLiteral("no LISTENING line from %1; output: %2")
-                  .arg(QStringLiteral(TOVRA_PROVIDER_EXE), QString::fromUtf8(m_output));
+    m_error = QStringLiteral("no LISTENING line from %1 (%2); output: %3")
+                  .arg(QStringLiteral(TOVRA_PROVIDER_EXE), m_process.errorString(), QString::fromUtf8(m_output));
     m_process.kill();
     m_process.waitForFinished(5000);
     return false;
@@ -63,17 +49,16 @@ bool StandInProvider::start(const QStringList &extraArgs, int timeoutMs)
 
 bool StandInProvider::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    m_process.terminate();
-    if (!m_process.waitForFinished(15000)) {
-        m_error = QStringLiteral("tovra-provider did not stop on SIGTERM");
-        m_process.kill();
-        m_process.waitForFinished(5000);
-        return false;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(15000)) {
+            m_error = QStringLiteral("tovra-provider did not stop on SIGTERM");
+            m_process.kill();
+            m_process.waitForFinished(5000);
+            return false;
+        }
+        m_output += m_process.readAllStandardOutput() + m_process.readAllStandardError();
     }
-    m_output += m_process.readAllStandardOutput();
-    m_output += m_process.readAllStandardError();
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
@@ -108,11 +93,8 @@ StandInProvider::Response StandInProvider::call(const QByteArray &method, const 
     // The certificate is self-signed.
     connect(reply, &QNetworkReply::sslErrors, reply, [reply] { reply->ignoreSslErrors(); });
     QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, reply, &QNetworkReply::abort);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
+    QTimer::singleShot(timeoutMs, reply, &QNetworkReply::abort);
     if (reply->isRunning())
         loop.exec();
     Response response;
@@ -120,18 +102,18 @@ StandInProvider::Response StandInProvider::call(const QByteArray &method, const 
     if (reply->isOpen())
         response.body = reply->readAll();
     response.headers = reply->rawHeaderPairs();
-    reply->deleteLater();
+    delete reply;
     return response;
 }
 
 bool StandInProvider::script(const QString &path, int status, const QByteArray &body, int delayMs,
                              const QString &method)
 {
-    return script(QJsonObject{{QStringLiteral("path"), path},
-                              {QStringLiteral("status"), status},
-                              {QStringLiteral("body"), QString::fromUtf8(body)},
-                              {QStringLiteral("delayMs"), delayMs},
-                              {QStringLiteral("method"), method}});
+    return script(QJsonObject{{"path", path},
+                              {"status", status},
+                              {"body", QString::fromUtf8(body)},
+                              {"delayMs", delayMs},
+                              {"method", method}});
 }
 
 bool StandInProvider::script(const QJsonObject &scriptEntry)
@@ -161,10 +143,8 @@ QJsonDocument StandInProvider::fetchJson(const QString &path)
 
 QJsonArray StandInProvider::requests(const QString &path)
 {
-    QString query = QStringLiteral("/_test/requests");
-    if (!path.isEmpty())
-        query += QStringLiteral("?path=") + QString::fromLatin1(QUrl::toPercentEncoding(path));
-    return fetchJson(query).array();
+    const QString filter = path.isEmpty() ? QString() : "?path=" + QString::fromLatin1(QUrl::toPercentEncoding(path));
+    return fetchJson(QStringLiteral("/_test/requests") + filter).array();
 }
 
 QJsonArray StandInProvider::tickets()
