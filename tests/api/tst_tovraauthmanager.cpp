@@ -16,21 +16,14 @@ private slots:
     void init();
     void loadToken_data();
     void loadToken();
-    void loadTokenMissingOrBroken_data();
-    void loadTokenMissingOrBroken();
     void saveTokenOverwrites();
     void deleteToken();
-    void deleteTokenFailure();
-    void traffic_data();
-    void traffic();
     void userDataResults();
-    void credentialResults_data();
-    void credentialResults();
 
 private:
     QString TokenFile() const { return AppContext::instance()->dataPaths()->tokenFile(); }
     void WriteTokenFile(const QByteArray &content);
-    QByteArray ReadTokenFile() const;
+    void StoreToken(const QString &token);
 
     TovraAuthManager *auth = nullptr;
     QTemporaryDir dir;
@@ -44,10 +37,11 @@ void tst_TovraAuthManager::WriteTokenFile(const QByteArray &content)
     file.write(content);
 }
 
-QByteArray tst_TovraAuthManager::ReadTokenFile() const
+// A token file for token, loaded into the session.
+void tst_TovraAuthManager::StoreToken(const QString &token)
 {
-    QFile file(TokenFile());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    WriteTokenFile(ScrambleText(token).toLatin1());
+    QVERIFY(auth->LoadToken());
 }
 
 void tst_TovraAuthManager::initTestCase()
@@ -71,48 +65,38 @@ void tst_TovraAuthManager::init()
 
 void tst_TovraAuthManager::loadToken_data()
 {
-    QTest::addColumn<QString>("token");
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("after");
-    QTest::newRow("plain") << "8f14e45fceea167a5a36dedd4bea2543" << QByteArray() << QByteArray();
-    QTest::newRow("trailing line feed") << "abc.def" << QByteArray() << QByteArray("\n");
-    QTest::newRow("trailing CR LF") << "abc.def" << QByteArray() << QByteArray("\r\n");
-    QTest::newRow("surrounding blanks") << "tok" << QByteArray("  \t") << QByteArray("  ");
-    QTest::newRow("second line ignored") << "first" << QByteArray() << QByteArray("\nXXXXc2Vjb25kYYYY\n");
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("token"); // empty: nothing loaded
+    const auto scrambled = [](const char *token) { return ScrambleText(QString::fromLatin1(token)).toLatin1(); };
+    QTest::newRow("plain") << true << scrambled("8f14e45fceea167a5a36dedd4bea2543")
+                           << "8f14e45fceea167a5a36dedd4bea2543";
+    QTest::newRow("trailing line feed") << true << scrambled("abc.def") + "\n"
+                                        << "abc.def";
+    QTest::newRow("trailing CR LF") << true << scrambled("abc.def") + "\r\n"
+                                    << "abc.def";
+    QTest::newRow("surrounding blanks") << true << "  \t" + scrambled("tok") + "  "
+                                        << "tok";
+    QTest::newRow("second line ignored") << true << scrambled("first") + "\nXXXXc2Vjb25kYYYY\n"
+                                         << "first";
+    QTest::newRow("missing file") << false << QByteArray() << QString();
+    QTest::newRow("empty file") << true << QByteArray() << QString();
+    QTest::newRow("not scrambled") << true << QByteArray("short") << QString();
+    QTest::newRow("blank line") << true << QByteArray("   \n") << QString();
 }
 
 void tst_TovraAuthManager::loadToken()
 {
-    QFETCH(QString, token);
-    QFETCH(QByteArray, before);
-    QFETCH(QByteArray, after);
-    WriteTokenFile(before + ScrambleText(token).toLatin1() + after);
-    QVERIFY(auth->LoadToken());
-    QCOMPARE(auth->userData().token, token);
-}
-
-void tst_TovraAuthManager::loadTokenMissingOrBroken_data()
-{
-    QTest::addColumn<bool>("create");
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("missing file") << false << QByteArray();
-    QTest::newRow("empty file") << true << QByteArray();
-    QTest::newRow("not scrambled") << true << QByteArray("short");
-    QTest::newRow("blank line") << true << QByteArray("   \n");
-}
-
-void tst_TovraAuthManager::loadTokenMissingOrBroken()
-{
     QFETCH(bool, create);
     QFETCH(QByteArray, content);
-    // A record from an earlier session is cleared as well.
-    WriteTokenFile(ScrambleText(QStringLiteral("old")).toLatin1());
-    QVERIFY(auth->LoadToken());
+    QFETCH(QString, token);
+    // A record from an earlier session is replaced, or cleared when nothing loads.
+    StoreToken(QStringLiteral("old"));
     QFile::remove(TokenFile());
     if (create)
         WriteTokenFile(content);
-    QVERIFY(!auth->LoadToken());
-    QVERIFY(auth->userData().token.isEmpty());
+    QCOMPARE(auth->LoadToken(), !token.isEmpty());
+    QCOMPARE(auth->userData().token, token);
 }
 
 void tst_TovraAuthManager::saveTokenOverwrites()
@@ -123,7 +107,9 @@ void tst_TovraAuthManager::saveTokenOverwrites()
         QSignalSpy errors(api, &TovraApiManager::ApiErrorOccurred);
         QTest::ignoreMessage(QtDebugMsg, "User credentials checked. Getting user data");
         auth->OnCredentialsChecked(TovraAuthManager::AuthSuccess, token);
-        const QByteArray content = ReadTokenFile();
+        QFile file(TokenFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
         QVERIFY2(!content.contains('\n') && !content.contains('\r'), content.constData());
         QCOMPARE(UnscrambleText(QString::fromLatin1(content)), token);
         QCOMPARE(api->token, token);
@@ -139,21 +125,16 @@ void tst_TovraAuthManager::saveTokenOverwrites()
 
 void tst_TovraAuthManager::deleteToken()
 {
-    WriteTokenFile(ScrambleText(QStringLiteral("t")).toLatin1());
-    QVERIFY(auth->LoadToken());
+    StoreToken(QStringLiteral("t"));
     QTest::ignoreMessage(QtDebugMsg, "User token was deleted.");
     QVERIFY(auth->DeleteToken());
     QVERIFY(!QFile::exists(TokenFile()));
     QVERIFY(auth->userData().token.isEmpty());
     // Nothing left to delete still ends the session.
     QVERIFY(auth->DeleteToken());
-}
 
-void tst_TovraAuthManager::deleteTokenFailure()
-{
-    WriteTokenFile(ScrambleText(QStringLiteral("kept")).toLatin1());
-    QVERIFY(auth->LoadToken());
-    // A directory in the token file's place cannot be removed as a file.
+    // A directory in the token file's place cannot be removed as a file: the session stays.
+    StoreToken(QStringLiteral("kept"));
     QVERIFY(QFile::remove(TokenFile()));
     QVERIFY(QDir().mkpath(TokenFile() + QStringLiteral("/inner")));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Error on deleting User Token: .+")));
@@ -162,101 +143,30 @@ void tst_TovraAuthManager::deleteTokenFailure()
     QVERIFY(QFileInfo(TokenFile()).isDir());
 }
 
-void tst_TovraAuthManager::traffic_data()
-{
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<quint64>("total");
-    QTest::addColumn<quint64>("used");
-    QTest::addColumn<quint64>("storedTotal");
-    QTest::addColumn<quint64>("storedUsed");
-    const quint64 gb = 1000ull * 1000 * 1000;
-    QTest::newRow("used below total") << true << 10 * gb << 3 * gb << 10 * gb << 3 * gb;
-    QTest::newRow("used above total") << true << 10 * gb << 12 * gb << 10 * gb << 10 * gb;
-    QTest::newRow("failed refresh keeps old values") << false << 0ull << 0ull << 5 * gb << 1 * gb;
-}
-
-void tst_TovraAuthManager::traffic()
-{
-    QFETCH(bool, ok);
-    QFETCH(quint64, total);
-    QFETCH(quint64, used);
-    QFETCH(quint64, storedTotal);
-    QFETCH(quint64, storedUsed);
-    const quint64 gb = 1000ull * 1000 * 1000;
-    auth->OnTrafficUpdated(true, 5 * gb, 1 * gb, false);
-    QSignalSpy updated(auth, &TovraAuthManager::UserTrafficUpdated);
-    auth->OnTrafficUpdated(ok, total, used, ok);
-    QCOMPARE(updated.count(), 1);
-    QCOMPARE(updated.at(0).at(0).toBool(), ok);
-    QCOMPARE(auth->userData().bytesTotal, storedTotal);
-    QCOMPARE(auth->userData().bytesUsed, storedUsed);
-    QCOMPARE(auth->userData().isUnlimited, ok);
-}
-
+// The token file for refused and inactive sessions is covered with the requests in tst_tovraapimanager.
 void tst_TovraAuthManager::userDataResults()
 {
     TovraUserData data;
     data.email = QStringLiteral("a@b.test");
     data.firstName = QStringLiteral("Ann");
-    data.status = QStringLiteral("PENDING");
     data.isTrial = true;
-    data.isAnnual = true;
     data.bytesTotal = 100;
     data.bytesUsed = 150;
+    const TovraUserData &user = auth->userData();
 
-    // Inactive: token file gone, plan fields kept, names empty.
-    WriteTokenFile(ScrambleText(QStringLiteral("t")).toLatin1());
-    QVERIFY(auth->LoadToken());
-    QSignalSpy received(auth, &TovraAuthManager::UserDataReceived);
+    // Inactive: plan fields kept, names and token gone.
+    StoreToken(QStringLiteral("t"));
     auth->OnUserDataChecked(TovraAuthManager::AuthAccountInactive, data);
-    QVERIFY(!QFile::exists(TokenFile()));
-    QCOMPARE(auth->userData().status, QStringLiteral("PENDING"));
-    QVERIFY(auth->userData().isTrial && auth->userData().isAnnual && !auth->userData().isUnlimited);
-    QVERIFY(auth->userData().email.isEmpty() && auth->userData().firstName.isEmpty());
-    QVERIFY(auth->userData().token.isEmpty());
+    QVERIFY(user.isTrial && !user.isUnlimited);
+    QVERIFY(user.email.isEmpty() && user.firstName.isEmpty() && user.token.isEmpty());
 
     // Success: everything but the token is copied, used clamped to total.
-    WriteTokenFile(ScrambleText(QStringLiteral("t2")).toLatin1());
-    QVERIFY(auth->LoadToken());
-    data.status = QStringLiteral("ACTIVE");
+    StoreToken(QStringLiteral("t2"));
     auth->OnUserDataChecked(TovraAuthManager::AuthSuccess, data);
-    QCOMPARE(auth->userData().token, QStringLiteral("t2"));
-    QCOMPARE(auth->userData().email, data.email);
-    QCOMPARE(auth->userData().firstName, data.firstName);
-    QCOMPARE(auth->userData().bytesUsed, quint64(100));
-    QVERIFY(QFile::exists(TokenFile()));
-
-    // Refused token: deleted.
-    auth->OnUserDataChecked(TovraAuthManager::AuthFailed, data);
-    QVERIFY(!QFile::exists(TokenFile()));
-    QVERIFY(auth->userData().email.isEmpty());
-
-    QCOMPARE(received.count(), 3);
-    QCOMPARE(received.at(0).at(0).value<TovraAuthManager::eAuthResults>(), TovraAuthManager::AuthAccountInactive);
-    QCOMPARE(received.at(1).at(0).value<TovraAuthManager::eAuthResults>(), TovraAuthManager::AuthSuccess);
-    QCOMPARE(received.at(2).at(0).value<TovraAuthManager::eAuthResults>(), TovraAuthManager::AuthFailed);
-}
-
-void tst_TovraAuthManager::credentialResults_data()
-{
-    QTest::addColumn<TovraAuthManager::eAuthResults>("result");
-    QTest::addColumn<QString>("log");
-    QTest::newRow("failed") << TovraAuthManager::AuthFailed << "User credentials are incorrect";
-    QTest::newRow("blacklisted") << TovraAuthManager::AuthIpBlacklisted << "User's IP is in blacklist";
-}
-
-void tst_TovraAuthManager::credentialResults()
-{
-    QFETCH(TovraAuthManager::eAuthResults, result);
-    QFETCH(QString, log);
-    WriteTokenFile(ScrambleText(QStringLiteral("t")).toLatin1());
-    QSignalSpy received(auth, &TovraAuthManager::UserDataReceived);
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(log));
-    auth->OnCredentialsChecked(result, QString());
-    QCOMPARE(received.count(), 1);
-    QCOMPARE(received.at(0).at(0).value<TovraAuthManager::eAuthResults>(), result);
-    // A refused sign-in leaves an earlier token file alone.
-    QVERIFY(QFile::exists(TokenFile()));
+    QCOMPARE(user.token, QStringLiteral("t2"));
+    QCOMPARE(user.email, data.email);
+    QCOMPARE(user.firstName, data.firstName);
+    QCOMPARE(user.bytesUsed, quint64(100));
 }
 
 QTEST_MAIN(tst_TovraAuthManager)

@@ -40,7 +40,6 @@ private slots:
     void startIndex_data();
     void startIndex();
     void favorites();
-    void lastUsedNeedsAliveServer();
 
 private:
     void SetB2bUser(bool b2b);
@@ -151,6 +150,10 @@ void tst_TovraServerManager::startIndex_data()
     QTest::newRow("last used not alive: nearest") << false << false << "a" << mixed << 2;
     QTest::newRow("nearest on, no nearest, last used dead: first alive")
         << true << false << "a" << QStringList{"a:d", "b:d", "c:", "d:"} << 2;
+    QTest::newRow("last used: first alive row with its key")
+        << false << false << "x" << QStringList{"x:d", "y:", "x:"} << 2;
+    QTest::newRow("last used unknown, no nearest: first alive")
+        << false << false << "z" << QStringList{"x:d", "y:", "x:"} << 1;
     QTest::newRow("nothing alive: row 0") << false << false << "" << QStringList{"a:d", "b:d"} << 0;
     QTest::newRow("empty last used matches no keyless row")
         << false << false << "" << QStringList{":d", "b:", ":"} << 1;
@@ -191,17 +194,6 @@ void tst_TovraServerManager::favorites()
     config->favoriteServer.clear();
     manager->LoadFavorites();
     QCOMPARE(manager->IndexOfFavorite(), -1);
-}
-
-void tst_TovraServerManager::lastUsedNeedsAliveServer()
-{
-    Fill(Rows({"x:d", "y:", "x:"}));
-    config->lastUsedServer = QStringLiteral("x");
-    QCOMPARE(manager->IndexOfLastUsed(), 2);
-    config->lastUsedServer = QStringLiteral("z");
-    QCOMPARE(manager->IndexOfLastUsed(), -1);
-    QCOMPARE(manager->IndexOfFirstAlive(), 1);
-    QCOMPARE(manager->IndexOfNearest(), -1);
 }
 
 QTEST_MAIN(tst_TovraServerManager)
