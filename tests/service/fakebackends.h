@@ -23,63 +23,55 @@ public:
     }
     bool deleteDefaultRoute(const QString &gateway) override
     {
-        calls << QStringLiteral("delete 0.0.0.0 ") + gateway;
-        if (!deleteWorks)
-            return false;
+        calls << QStringLiteral("delete ") + gateway;
+        const auto isRoute = [&](const QString &line) {
+            const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            return f.size() == 5 && f[0] == QLatin1String("0.0.0.0") && f[2] == gateway;
+        };
         const int before = lines.size();
-        lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                   [&](const QString &line) {
-                                       const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-                                       return f.size() == 5 && f[0] == QLatin1String("0.0.0.0") && f[2] == gateway;
-                                   }),
-                    lines.end());
+        if (deleteWorks)
+            lines.erase(std::remove_if(lines.begin(), lines.end(), isRoute), lines.end());
         return lines.size() != before;
     }
     bool addDefaultRoute(const QString &gateway) override
     {
-        calls << QStringLiteral("add 0.0.0.0 mask 0.0.0.0 ") + gateway;
-        if (gateway.isEmpty())
-            return false;
-        lines << QStringLiteral("          0.0.0.0          0.0.0.0 %1     192.168.1.20     25").arg(gateway, 16);
-        return true;
+        calls << QStringLiteral("add ") + gateway;
+        if (!gateway.isEmpty())
+            lines << QStringLiteral("          0.0.0.0          0.0.0.0 %1     192.168.1.20     25").arg(gateway, 16);
+        return !gateway.isEmpty();
     }
 };
 
-// Records every call as text; results are set per operation.
+// Records every call as text; results are set per operation ("open", "openStatic", "sublayer", "filter3",
+// "commit", "close"; 0 when not set).
 class FakeFilterEngine : public FilterEngine
 {
 public:
     QStringList calls;
-    QHash<QString, quint32> results; // "open", "openStatic", "sublayer", "filter3", "commit", "close"
+    QHash<QString, quint32> results;
     bool sublayerPresent = false;
     VpnDnsLookup lookup;
-    QHash<Handle, bool> open;
+    QHash<Handle, int> open; // open sessions and the filters added through each
     QList<FilterSpec> filters;
     Handle returnHandleOnFailure = 0;
     Handle lastHandle = 0;
 
-    // Filters of sessions that are open now.
     int filtersInForce() const
     {
         int count = 0;
-        for (auto it = open.begin(); it != open.end(); ++it)
-            count += it.value() ? m_filterCount.value(it.key()) : 0;
+        for (int n : open)
+            count += n;
         return count;
     }
 
     quint32 openSession(bool dynamic, Handle *handle) override
     {
-        const quint32 result = results.value(dynamic ? QStringLiteral("open") : QStringLiteral("openStatic"));
         calls << QStringLiteral("open %1").arg(dynamic ? "dynamic" : "static");
-        if (result != 0) {
-            *handle = returnHandleOnFailure;
-            if (*handle)
-                open.insert(*handle, dynamic);
-            return result;
-        }
-        *handle = ++lastHandle;
-        open.insert(*handle, dynamic);
-        return 0;
+        const quint32 result = results.value(dynamic ? QStringLiteral("open") : QStringLiteral("openStatic"));
+        *handle = result == 0 ? ++lastHandle : returnHandleOnFailure;
+        if (*handle)
+            open.insert(*handle, 0);
+        return result;
     }
     quint32 closeSession(Handle session) override
     {
@@ -96,8 +88,7 @@ public:
     {
         calls << QStringLiteral("add sublayer %1 %2 %3").arg(session).arg(spec.name).arg(spec.weight);
         const quint32 result = results.value(QStringLiteral("sublayer"));
-        if (result == 0)
-            sublayerPresent = true;
+        sublayerPresent = result == 0;
         return result;
     }
     quint32 addFilter(Handle session, const FilterSpec &spec) override
@@ -105,8 +96,8 @@ public:
         filters << spec;
         calls << QStringLiteral("filter %1 %2").arg(session).arg(filters.size());
         const quint32 result = results.value(QStringLiteral("filter%1").arg(filters.size()));
-        if (result == 0)
-            m_filterCount[session]++;
+        if (result == 0 && open.contains(session))
+            open[session]++;
         return result;
     }
     quint32 commitSession(Handle session) override
@@ -120,7 +111,4 @@ public:
         return lookup;
     }
     void removeLeftovers() override { calls << QStringLiteral("leftovers"); }
-
-private:
-    QHash<Handle, int> m_filterCount;
 };
