@@ -3,6 +3,7 @@
 #include "netnamespace.h"
 #include "serviceprocess.h"
 
+#include <QNetworkDatagram>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -20,7 +21,6 @@ private slots:
     void cleanup();
     void killSwitch();
     void dnsFilters();
-    void leftoverFiltersRemovedAtStart();
 
 private:
     bool startService();
@@ -99,17 +99,8 @@ bool tst_NetnsGuard::udpReaches(const char *address)
     const QByteArray probe = QByteArray("probe-") + address;
     if (socket.writeDatagram(probe, QHostAddress(QString::fromLatin1(address)), 53) < 0)
         return false;
-    bool arrived = false;
     return QTest::qWaitFor(
-        [&] {
-            while (m_dnsUdp->hasPendingDatagrams()) {
-                QByteArray data(int(m_dnsUdp->pendingDatagramSize()), 0);
-                m_dnsUdp->readDatagram(data.data(), data.size());
-                arrived = arrived || data == probe;
-            }
-            return arrived;
-        },
-        10000);
+        [&] { return m_dnsUdp->hasPendingDatagrams() && m_dnsUdp->receiveDatagram().data() == probe; }, 10000);
 }
 
 void tst_NetnsGuard::killSwitch()
@@ -171,21 +162,17 @@ void tst_NetnsGuard::dnsFilters()
     QVERIFY(m_service->stop());
     QVERIFY(!chainPresent());
     QVERIFY(tcpReaches("192.168.98.53"));
-}
 
-void tst_NetnsGuard::leftoverFiltersRemovedAtStart()
-{
+    // Filters left by a killed service go when it starts again.
     QVERIFY(startService());
     QCOMPARE(send("ADD_DNS_FILTERS\n"), QByteArray("SRV SUCCESS DNS ADD: Wfp filters added"));
     m_service->kill();
     QVERIFY(chainPresent());
-
     QVERIFY(startService());
-    QVERIFY(!chainPresent());
     QByteArray ruleset;
     QVERIFY(m_ns->exec({"nft", "-j", "list", "ruleset"}, &ruleset));
     QVERIFY2(!ruleset.contains("\"rule\""), ruleset.constData());
-    QCOMPARE(send("REMOVE_DNS_FILTERS\n"), QByteArray("SRV SUCCESS DNS REMOVE: Wfp filters removed"));
+    QVERIFY(tcpReaches("192.168.98.53"));
 }
 
 QTEST_GUILESS_MAIN(tst_NetnsGuard)

@@ -20,18 +20,16 @@ class tst_TcpDaemon : public QObject
 
 private slots:
     void init();
-    void cleanup();
     void killSwitch_data();
     void killSwitch();
     void dnsFilters();
-    void pausedConnectionIsClosed();
 
 private:
     QByteArray command(const QByteArray &bytes);
 
     FakeRouteTool *m_routes = nullptr;
     FakeFilterEngine *m_filters = nullptr;
-    TcpDaemon *m_daemon = nullptr;
+    std::unique_ptr<TcpDaemon> m_daemon;
     QStringList m_log;
 };
 
@@ -41,19 +39,13 @@ void tst_TcpDaemon::init()
     auto filters = std::make_unique<FakeFilterEngine>();
     m_routes = routes.get();
     m_filters = filters.get();
-    m_daemon = new TcpDaemon(std::move(routes), std::move(filters));
-    connect(m_daemon, &TcpDaemon::serviceLog, this, [this](const QString &line) { m_log << line; });
+    m_daemon = std::make_unique<TcpDaemon>(std::move(routes), std::move(filters));
+    connect(m_daemon.get(), &TcpDaemon::serviceLog, this, [this](const QString &line) { m_log << line; });
     QVERIFY(m_daemon->listen(QHostAddress::LocalHost, 0));
     m_log.clear();
 }
 
-void tst_TcpDaemon::cleanup()
-{
-    delete m_daemon;
-    m_daemon = nullptr;
-}
-
-// Sends bytes on a new connection and returns everything the daemon answers until it goes quiet.
+// Sends bytes on a new connection and returns the answer.
 QByteArray tst_TcpDaemon::command(const QByteArray &bytes)
 {
     QTcpSocket socket;
@@ -61,11 +53,8 @@ QByteArray tst_TcpDaemon::command(const QByteArray &bytes)
     if (!socket.waitForConnected(5000))
         return "not connected";
     socket.write(bytes);
-    QByteArray reply;
-    // The reply has no line end: read until a first chunk arrives, then drain what follows.
-    if (QTest::qWaitFor([&] { return socket.bytesAvailable() > 0; }, 5000))
-        reply = socket.readAll();
-    return reply;
+    // The reply has no line end: whatever the first chunk brings.
+    return QTest::qWaitFor([&] { return socket.bytesAvailable() > 0; }, 5000) ? socket.readAll() : QByteArray();
 }
 
 void tst_TcpDaemon::killSwitch_data()
@@ -79,19 +68,11 @@ void tst_TcpDaemon::killSwitch_data()
     const QStringList table{QStringLiteral("IPv4 Route Table"), Tunnel, Wired, Wireless};
     const QByteArray restored(
         "SRV SUCCESS RESTORE: Default gateway restored - 192.168.1.1 (Full entry: " + Wired.toLatin1() + ")");
-    QTest::newRow("INFO before DELETE names no gateway")
-        << table << true << QByteArrayList{"INFO\n"} << QByteArrayList{"SRV ERROR INFO: Default gateway () not found"}
-        << QStringList();
     QTest::newRow("DELETE, INFO, RESTORE, INFO")
         << table << true << QByteArrayList{"DELETE\n", "INFO\n", "RESTORE\n", "INFO\n"}
         << QByteArrayList{"SRV SUCCESS DELETE: Default gateway removed - 192.168.1.1",
                           "SRV ERROR INFO: Default gateway (192.168.1.1) not found", restored,
                           "SRV SUCCESS INFO: Default gateway exists - 192.168.1.1"}
-        << QStringList{"delete 192.168.1.1", "add 192.168.1.1"};
-    QTest::newRow("second DELETE keeps the first gateway for RESTORE")
-        << QStringList{Tunnel, Wired} << true << QByteArrayList{"DELETE\n", "DELETE\n", "RESTORE\n"}
-        << QByteArrayList{"SRV SUCCESS DELETE: Default gateway removed - 192.168.1.1",
-                          "SRV ERROR DELETE: Default gateway not found", restored}
         << QStringList{"delete 192.168.1.1", "add 192.168.1.1"};
     QTest::newRow("route survives the delete, RESTORE adds nothing")
         << QStringList{Wired} << false << QByteArrayList{"DELETE\n", "RESTORE\n"}
@@ -121,18 +102,13 @@ void tst_TcpDaemon::killSwitch()
 
 void tst_TcpDaemon::dnsFilters()
 {
-    m_filters->lookup.outcome = VpnDnsLookup::Found;
-    m_filters->lookup.address = QHostAddress(QStringLiteral("10.8.0.1"));
-    QCOMPARE(command("ADD_DNS_FILTERS\n"), QByteArray("SRV SUCCESS DNS ADD: Wfp filters added"));
-    QCOMPARE(m_filters->filtersInForce(), 4);
-    QCOMPARE(command("REMOVE_DNS_FILTERS\n"), QByteArray("SRV SUCCESS DNS REMOVE: Wfp filters removed"));
-    QCOMPARE(m_filters->filtersInForce(), 0);
-
     m_filters->lookup.outcome = VpnDnsLookup::DnsNotFound;
     QCOMPARE(command("ADD_DNS_FILTERS\n"),
              QByteArray("SRV ERROR DNS ADD: TOVRAVPN DNS information not found in ipconfig results"));
     m_filters->lookup.outcome = VpnDnsLookup::Found;
+    m_filters->lookup.address = QHostAddress(QStringLiteral("10.8.0.1"));
     QCOMPARE(command("ADD_DNS_FILTERS\n"), QByteArray("SRV SUCCESS DNS ADD: Wfp filters added"));
+    QCOMPARE(m_filters->filtersInForce(), 4);
     m_filters->results.insert(QStringLiteral("close"), 13);
     QCOMPARE(command("REMOVE_DNS_FILTERS\n"), QByteArray("SRV ERROR DNS REMOVE: EngineClosed with result: 13"));
     QVERIFY(m_log.contains(QStringLiteral("New Connection")));
@@ -143,22 +119,6 @@ void tst_TcpDaemon::dnsFilters()
     QCOMPARE(m_filters->filtersInForce(), 0);
     m_daemon->removeLeftoverFilters();
     QCOMPARE(m_filters->calls.last(), QStringLiteral("leftovers"));
-}
-
-void tst_TcpDaemon::pausedConnectionIsClosed()
-{
-    m_daemon->disabled = true;
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, m_daemon->serverPort());
-    QVERIFY(socket.waitForConnected(5000));
-    socket.write("INFO\n");
-    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 10000);
-    QCOMPARE(socket.readAll(), QByteArray());
-    QVERIFY(m_log.isEmpty());
-    QVERIFY(m_routes->calls.isEmpty());
-
-    m_daemon->disabled = false;
-    QCOMPARE(command("INFO\n"), QByteArray("SRV ERROR INFO: Default gateway () not found"));
 }
 
 QTEST_GUILESS_MAIN(tst_TcpDaemon)

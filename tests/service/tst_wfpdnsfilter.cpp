@@ -38,8 +38,7 @@ private slots:
     void filterDefinitions();
     void addFilters_data();
     void addFilters();
-    void removeFilters();
-    void secondAddClosesFirstSession();
+    void sessions();
 };
 
 void tst_WfpDnsFilter::filterDefinitions()
@@ -132,42 +131,35 @@ void tst_WfpDnsFilter::addFilters()
     }
 }
 
-void tst_WfpDnsFilter::removeFilters()
+void tst_WfpDnsFilter::sessions()
 {
     FakeFilterEngine engine;
+    engine.sublayerPresent = true;
     auto filter = std::make_unique<WfpDnsFilter>(engine);
     QCOMPARE(filter->removeFilters(), 0u);
     QCOMPARE(filter->lastError, QStringLiteral("EngineClosed with result: 0"));
     QVERIFY(engine.calls.isEmpty());
 
-    // The close result is passed on, once.
+    // A second ADD closes the first session before it opens the next.
     engine.lookup = Found("10.8.0.1");
     QCOMPARE(filter->addFilters(), 0u);
+    engine.lookup = Found("10.9.0.1");
+    QCOMPARE(filter->addFilters(), 0u);
+    QCOMPARE(engine.open.keys(), QList<FilterEngine::Handle>{2});
+    QCOMPARE(engine.filtersInForce(), 4);
+    QCOMPARE(engine.calls.mid(7, 3), (QStringList{"commit 1", "close 1", "open dynamic"}));
+    QCOMPARE(engine.filters.at(4).remoteAddress, 0x0A090001u);
+
+    // The close result is passed on, once.
     engine.results.insert(QStringLiteral("close"), 6);
     QCOMPARE(filter->removeFilters(), 6u);
     QCOMPARE(filter->lastError, QStringLiteral("EngineClosed with result: 6"));
+    QVERIFY(engine.open.isEmpty());
     QCOMPARE(filter->removeFilters(), 0u);
 
     // Filters in force go with the object.
     QCOMPARE(filter->addFilters(), 0u);
     filter.reset();
-    QVERIFY(engine.open.isEmpty());
-}
-
-void tst_WfpDnsFilter::secondAddClosesFirstSession()
-{
-    FakeFilterEngine engine;
-    engine.sublayerPresent = true;
-    engine.lookup = Found("10.8.0.1");
-    WfpDnsFilter filter(engine);
-    QCOMPARE(filter.addFilters(), 0u);
-    engine.lookup = Found("10.9.0.1");
-    QCOMPARE(filter.addFilters(), 0u);
-    QCOMPARE(engine.open.keys(), QList<FilterEngine::Handle>{2});
-    QCOMPARE(engine.filtersInForce(), 4);
-    QCOMPARE(engine.calls.mid(7, 3), (QStringList{"commit 1", "close 1", "open dynamic"}));
-    QCOMPARE(engine.filters.at(4).remoteAddress, 0x0A090001u);
-    QCOMPARE(filter.removeFilters(), 0u);
     QVERIFY(engine.open.isEmpty());
 }
 
