@@ -82,22 +82,18 @@ void tst_TovraIpManager::assignedCheck_data()
 
     const QJsonObject failure{{"path", "/users/me/ip"}, {"status", 500}, {"times", 1}};
     const QJsonObject empty{{"path", "/users/me/ip"}, {"status", 200}, {"times", 1}, {"body", ""}};
+    const QString first = QStringLiteral("First attempt to request new IP failed. Second attempt in 3 sec.");
+    const QString second = QStringLiteral("Second attempt to request new IP failed. Disconnect here.");
     QTest::newRow("new address at once") << "203.0.113.10" << QList<QJsonObject>{IpReply("10.8.0.1")} << true
                                          << QStringList{"Assigned IP:  10.8.0.1"};
     QTest::newRow("unchanged twice") << "203.0.113.10"
                                      << QList<QJsonObject>{IpReply("203.0.113.10"), IpReply("203.0.113.10")} << false
-                                     << QStringList{"Assigned IP:  203.0.113.10",
-                                                    "First attempt to request new IP failed. Second attempt in 3 sec.",
-                                                    "Assigned IP:  203.0.113.10",
-                                                    "Second attempt to request new IP failed. Disconnect here."};
-    QTest::newRow("error, then new address")
-        << "203.0.113.10" << QList<QJsonObject>{failure, IpReply("10.8.0.2")} << true
-        << QStringList{"Assigned IP:  ", "First attempt to request new IP failed. Second attempt in 3 sec.",
-                       "Assigned IP:  10.8.0.2"};
-    QTest::newRow("empty body twice")
-        << "203.0.113.10" << QList<QJsonObject>{empty, empty} << false
-        << QStringList{"Assigned IP:  ", "First attempt to request new IP failed. Second attempt in 3 sec.",
-                       "Assigned IP:  ", "Second attempt to request new IP failed. Disconnect here."};
+                                     << QStringList{"Assigned IP:  203.0.113.10", first, "Assigned IP:  203.0.113.10",
+                                                    second};
+    QTest::newRow("error, then new address") << "203.0.113.10" << QList<QJsonObject>{failure, IpReply("10.8.0.2")}
+                                             << true << QStringList{"Assigned IP:  ", first, "Assigned IP:  10.8.0.2"};
+    QTest::newRow("empty body twice") << "203.0.113.10" << QList<QJsonObject>{empty, empty} << false
+                                      << QStringList{"Assigned IP:  ", first, "Assigned IP:  ", second};
     QTest::newRow("unknown local address, any new one counts")
         << "" << QList<QJsonObject>{IpReply("10.8.0.3")} << true << QStringList{"Assigned IP:  10.8.0.3"};
 }

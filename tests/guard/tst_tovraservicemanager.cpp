@@ -274,7 +274,7 @@ void tst_TovraServiceManager::tasks()
     // when the call returns.
     (manager.get()->*task)();
     (manager.get()->*task)();
-    QCOMPARE(answers, answer.isEmpty() ? QStringList() : QStringList{answer, answer});
+    QCOMPARE(answers, answer.isEmpty() ? QStringList() : (QStringList{answer, answer}));
     QCOMPARE(finished.count(), logLine.startsWith(QLatin1String("No reply")) ? 0 : 2);
     QCOMPARE(scripted.received, command + command);
     QCOMPARE(captured().lines().count(

@@ -36,7 +36,11 @@ public:
     }
     ~NetNamespace()
     {
-        leave();
+        // Back to where the thread came from before the namespace goes.
+        if (m_original >= 0) {
+            setns(m_original, CLONE_NEWNET);
+            ::close(m_original);
+        }
         Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), m_name});
     }
     NetNamespace(const NetNamespace &) = delete;
@@ -84,17 +88,7 @@ public:
         m_original = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         const bool ok = m_original >= 0 && setns(target, CLONE_NEWNET) == 0;
         ::close(target);
-        if (!ok)
-            leave();
         return ok;
-    }
-    void leave()
-    {
-        if (m_original < 0)
-            return;
-        setns(m_original, CLONE_NEWNET);
-        ::close(m_original);
-        m_original = -1;
     }
 
 private:
