@@ -40,7 +40,7 @@ public:
     QStringList calls;
     QHash<QString, quint32> results;
     bool sublayerPresent = false;
-    VpnDnsLookup lookup;
+    VpnDnsLookup lookup{VpnDnsLookup::Found, QHostAddress(QStringLiteral("10.8.0.1"))};
     QHash<Handle, int> open; // open sessions and the filters added through each
     QList<FilterSpec> filters;
     Handle returnHandleOnFailure = 0;

@@ -7,14 +7,6 @@
 
 namespace {
 
-VpnDnsLookup Found(const char *address)
-{
-    VpnDnsLookup lookup;
-    lookup.outcome = VpnDnsLookup::Found;
-    lookup.address = QHostAddress(QString::fromLatin1(address));
-    return lookup;
-}
-
 QString Describe(const FilterSpec &f)
 {
     return QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8")
@@ -44,7 +36,6 @@ private slots:
 void tst_WfpDnsFilter::filterDefinitions()
 {
     FakeFilterEngine engine;
-    engine.lookup = Found("10.8.0.1");
     WfpDnsFilter filter(engine);
     QCOMPARE(filter.addFilters(), 0u);
     QCOMPARE(filter.vpnDnsAddress, QHostAddress(QStringLiteral("10.8.0.1")));
@@ -107,9 +98,8 @@ void tst_WfpDnsFilter::addFilters()
     FakeFilterEngine engine;
     engine.sublayerPresent = sublayerPresent;
     engine.results.insert(failing, code);
-    engine.lookup = Found("10.8.0.1");
     if (failing == QLatin1String("adapter"))
-        engine.lookup = VpnDnsLookup();
+        engine.lookup.outcome = VpnDnsLookup::AdapterNotFound;
     if (failing == QLatin1String("dns"))
         engine.lookup.outcome = VpnDnsLookup::DnsNotFound;
     engine.returnHandleOnFailure = 77; // a handle returned with an error is closed too
@@ -141,9 +131,8 @@ void tst_WfpDnsFilter::sessions()
     QVERIFY(engine.calls.isEmpty());
 
     // A second ADD closes the first session before it opens the next.
-    engine.lookup = Found("10.8.0.1");
     QCOMPARE(filter->addFilters(), 0u);
-    engine.lookup = Found("10.9.0.1");
+    engine.lookup.address = QHostAddress(QStringLiteral("10.9.0.1"));
     QCOMPARE(filter->addFilters(), 0u);
     QCOMPARE(engine.open.keys(), QList<FilterEngine::Handle>{2});
     QCOMPARE(engine.filtersInForce(), 4);
