@@ -3,24 +3,10 @@
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
 #include "guard/tovraipmanager.h"
+#include "logcapture.h"
 #include "support/standinprovider.h"
 
-static QStringList g_log;
-
-static void CaptureLog(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    g_log << message;
-}
-
-static QStringList CheckLines()
-{
-    QStringList lines;
-    for (const QString &line : qAsConst(g_log)) {
-        if (line.startsWith("Assigned IP: ") || line.contains("attempt to request new IP failed"))
-            lines << line;
-    }
-    return lines;
-}
+#include <memory>
 
 static QJsonObject IpReply(const QString &ip, int times = 1)
 {
@@ -42,12 +28,15 @@ private slots:
     void assignedCheck_data();
     void assignedCheck();
     void newCheckReplacesPendingRetry();
-    void latestRequestKindDecides();
     void localAnswer();
 
 private:
+    // The answers the check logged, and that it answered exactly once, also after the retry delay passed again.
+    void verifySingleAnswer(QSignalSpy &finished, bool result, const QStringList &log);
+
     StandInProvider provider;
     TovraIpManager *ip = nullptr;
+    std::unique_ptr<LogCapture> log; // installed after the test framework's own handler
 };
 
 void tst_TovraIpManager::initTestCase()
@@ -57,12 +46,12 @@ void tst_TovraIpManager::initTestCase()
     AppContext::instance()->apiManager()->token = QStringLiteral("demo-token-active");
     ip = AppContext::instance()->ipManager();
     ip->setRetryDelay(300);
-    qInstallMessageHandler(CaptureLog);
+    log = std::make_unique<LogCapture>();
 }
 
 void tst_TovraIpManager::cleanupTestCase()
 {
-    qInstallMessageHandler(nullptr);
+    log.reset();
     provider.stop();
 }
 
@@ -71,7 +60,17 @@ void tst_TovraIpManager::init()
     QVERIFY(provider.reset());
     ip->firstAttempt = true;
     ip->localIp = QStringLiteral("203.0.113.10");
-    g_log.clear();
+    log->clear();
+}
+
+void tst_TovraIpManager::verifySingleAnswer(QSignalSpy &finished, bool result, const QStringList &expectedLog)
+{
+    QVERIFY(finished.count() == 1 || finished.wait(15000));
+    QTest::qWait(ip->retryDelay() * 2);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), result);
+    QCOMPARE(log->lines().filter(QRegularExpression("^Assigned IP: |attempt to request new IP failed")), expectedLog);
+    QVERIFY(ip->firstAttempt);
 }
 
 void tst_TovraIpManager::assignedCheck_data()
@@ -79,26 +78,22 @@ void tst_TovraIpManager::assignedCheck_data()
     QTest::addColumn<QString>("localIp");
     QTest::addColumn<QList<QJsonObject>>("answers");
     QTest::addColumn<bool>("result");
-    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("lines");
 
     const QJsonObject failure{{"path", "/users/me/ip"}, {"status", 500}, {"times", 1}};
     const QJsonObject empty{{"path", "/users/me/ip"}, {"status", 200}, {"times", 1}, {"body", ""}};
+    const QString first = QStringLiteral("First attempt to request new IP failed. Second attempt in 3 sec.");
+    const QString second = QStringLiteral("Second attempt to request new IP failed. Disconnect here.");
     QTest::newRow("new address at once") << "203.0.113.10" << QList<QJsonObject>{IpReply("10.8.0.1")} << true
                                          << QStringList{"Assigned IP:  10.8.0.1"};
     QTest::newRow("unchanged twice") << "203.0.113.10"
                                      << QList<QJsonObject>{IpReply("203.0.113.10"), IpReply("203.0.113.10")} << false
-                                     << QStringList{"Assigned IP:  203.0.113.10",
-                                                    "First attempt to request new IP failed. Second attempt in 3 sec.",
-                                                    "Assigned IP:  203.0.113.10",
-                                                    "Second attempt to request new IP failed. Disconnect here."};
-    QTest::newRow("error, then new address")
-        << "203.0.113.10" << QList<QJsonObject>{failure, IpReply("10.8.0.2")} << true
-        << QStringList{"Assigned IP:  ", "First attempt to request new IP failed. Second attempt in 3 sec.",
-                       "Assigned IP:  10.8.0.2"};
-    QTest::newRow("empty body twice")
-        << "203.0.113.10" << QList<QJsonObject>{empty, empty} << false
-        << QStringList{"Assigned IP:  ", "First attempt to request new IP failed. Second attempt in 3 sec.",
-                       "Assigned IP:  ", "Second attempt to request new IP failed. Disconnect here."};
+                                     << QStringList{"Assigned IP:  203.0.113.10", first, "Assigned IP:  203.0.113.10",
+                                                    second};
+    QTest::newRow("error, then new address") << "203.0.113.10" << QList<QJsonObject>{failure, IpReply("10.8.0.2")}
+                                             << true << QStringList{"Assigned IP:  ", first, "Assigned IP:  10.8.0.2"};
+    QTest::newRow("empty body twice") << "203.0.113.10" << QList<QJsonObject>{empty, empty} << false
+                                      << QStringList{"Assigned IP:  ", first, "Assigned IP:  ", second};
     QTest::newRow("unknown local address, any new one counts")
         << "" << QList<QJsonObject>{IpReply("10.8.0.3")} << true << QStringList{"Assigned IP:  10.8.0.3"};
 }
@@ -108,60 +103,33 @@ void tst_TovraIpManager::assignedCheck()
     QFETCH(QString, localIp);
     QFETCH(QList<QJsonObject>, answers);
     QFETCH(bool, result);
-    QFETCH(QStringList, log);
+    QFETCH(QStringList, lines);
     // Scripts are taken newest first: push the last answer first.
     for (int i = answers.size() - 1; i >= 0; --i)
         QVERIFY(provider.script(answers.at(i)));
     ip->localIp = localIp;
     QSignalSpy finished(ip, &TovraIpManager::RemoteIpCheckFinished);
     ip->RequestRemoteIp();
-    QVERIFY(finished.wait(15000));
-    // Exactly one answer, also after the retry delay has passed again.
-    QTest::qWait(ip->retryDelay() * 2);
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toBool(), result);
-    QCOMPARE(CheckLines(), log);
+    verifySingleAnswer(finished, result, lines);
     QCOMPARE(provider.requests("/users/me/ip").size(), answers.size());
-    QVERIFY(ip->firstAttempt);
 }
 
 void tst_TovraIpManager::newCheckReplacesPendingRetry()
 {
     QVERIFY(provider.script(IpReply("10.8.0.9", 0)));
     ip->setRetryDelay(5000);
-    ip->firstAttempt = true;
     ip->localIp = QStringLiteral("10.8.0.9");
     QSignalSpy finished(ip, &TovraIpManager::RemoteIpCheckFinished);
     ip->RequestRemoteIp();
     QTRY_VERIFY_WITH_TIMEOUT(!ip->firstAttempt, 10000);
     // The tunnel came up again meanwhile: a fresh check while the retry waits.
     ip->localIp = QStringLiteral("203.0.113.10");
-    ip->RequestRemoteIp();
-    QVERIFY(finished.wait(10000));
     ip->setRetryDelay(300);
-    QTest::qWait(ip->retryDelay() * 2);
-    QCOMPARE(finished.count(), 1);
-    QVERIFY(finished.at(0).at(0).toBool());
+    ip->RequestRemoteIp();
+    verifySingleAnswer(finished, true,
+                       {"Assigned IP:  10.8.0.9", "First attempt to request new IP failed. Second attempt in 3 sec.",
+                        "Assigned IP:  10.8.0.9"});
     QCOMPARE(provider.requests("/users/me/ip").size(), 2);
-}
-
-void tst_TovraIpManager::latestRequestKindDecides()
-{
-    // Direct answers without a request: the kind of the latest request decides where they go.
-    QSignalSpy local(ip, &TovraIpManager::LocalIpDataReceived);
-    QSignalSpy finished(ip, &TovraIpManager::RemoteIpCheckFinished);
-    ip->isAssignedIpRequest = true;
-    ip->SetGenericIpData(QStringLiteral("10.8.0.5"), 1, 2);
-    QCOMPARE(local.count(), 0);
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(ip->assignedIp, QStringLiteral("10.8.0.5"));
-    QCOMPARE(ip->localIp, QStringLiteral("203.0.113.10"));
-    ip->isAssignedIpRequest = false;
-    ip->SetGenericIpData(QStringLiteral("198.51.100.1"), 1, 2);
-    QCOMPARE(local.count(), 1);
-    QCOMPARE(ip->localIp, QStringLiteral("198.51.100.1"));
-    QCOMPARE(ip->latitude, 1.0);
-    QCOMPARE(ip->longitude, 2.0);
 }
 
 void tst_TovraIpManager::localAnswer()
@@ -176,8 +144,8 @@ void tst_TovraIpManager::localAnswer()
     QCOMPARE(ip->localIp, QStringLiteral("198.51.100.20"));
     QCOMPARE(ip->latitude, 51.5);
     QCOMPARE(ip->longitude, 5.5);
-    QVERIFY(g_log.contains("Local IP:  198.51.100.20"));
-    QVERIFY(g_log.contains("Local latitude: 51.5  longitude: 5.5"));
+    QVERIFY(log->contains("Local IP:  198.51.100.20"));
+    QVERIFY(log->contains("Local latitude: 51.5  longitude: 5.5"));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     QTest::qWait(ip->retryDelay() * 2);
     QCOMPARE(finished.count(), 1);

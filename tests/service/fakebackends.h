@@ -8,12 +8,11 @@
 #include "service/filterengine.h"
 #include "service/routetool.h"
 
-// A route table in route print's format that delete and add really change.
+// A route table whose default route stays whatever is done to it.
 class FakeRouteTool : public RouteTool
 {
 public:
     QStringList lines;
-    bool deleteWorks = true;
     QStringList calls;
 
     QStringList routeTable() override
@@ -23,63 +22,46 @@ public:
     }
     bool deleteDefaultRoute(const QString &gateway) override
     {
-        calls << QStringLiteral("delete 0.0.0.0 ") + gateway;
-        if (!deleteWorks)
-            return false;
-        const int before = lines.size();
-        lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                   [&](const QString &line) {
-                                       const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-                                       return f.size() == 5 && f[0] == QLatin1String("0.0.0.0") && f[2] == gateway;
-                                   }),
-                    lines.end());
-        return lines.size() != before;
+        calls << QStringLiteral("delete ") + gateway;
+        return false;
     }
     bool addDefaultRoute(const QString &gateway) override
     {
-        calls << QStringLiteral("add 0.0.0.0 mask 0.0.0.0 ") + gateway;
-        if (gateway.isEmpty())
-            return false;
-        lines << QStringLiteral("          0.0.0.0          0.0.0.0 %1     192.168.1.20     25").arg(gateway, 16);
-        return true;
+        calls << QStringLiteral("add ") + gateway;
+        return false;
     }
 };
 
-// Records every call as text; results are set per operation.
+// Records every call as text; results are set per operation ("open", "openStatic", "sublayer", "filter3",
+// "commit", "close"; 0 when not set).
 class FakeFilterEngine : public FilterEngine
 {
 public:
     QStringList calls;
-    QHash<QString, quint32> results; // "open", "openStatic", "sublayer", "filter3", "commit", "close"
+    QHash<QString, quint32> results;
     bool sublayerPresent = false;
-    VpnDnsLookup lookup;
-    QHash<Handle, bool> open;
+    VpnDnsLookup lookup{VpnDnsLookup::Found, QHostAddress(QStringLiteral("10.8.0.1"))};
+    QHash<Handle, int> open; // open sessions and the filters added through each
     QList<FilterSpec> filters;
     Handle returnHandleOnFailure = 0;
     Handle lastHandle = 0;
 
-    // Filters of sessions that are open now.
     int filtersInForce() const
     {
         int count = 0;
-        for (auto it = open.begin(); it != open.end(); ++it)
-            count += it.value() ? m_filterCount.value(it.key()) : 0;
+        for (int n : open)
+            count += n;
         return count;
     }
 
     quint32 openSession(bool dynamic, Handle *handle) override
     {
-        const quint32 result = results.value(dynamic ? QStringLiteral("open") : QStringLiteral("openStatic"));
         calls << QStringLiteral("open %1").arg(dynamic ? "dynamic" : "static");
-        if (result != 0) {
-            *handle = returnHandleOnFailure;
-            if (*handle)
-                open.insert(*handle, dynamic);
-            return result;
-        }
-        *handle = ++lastHandle;
-        open.insert(*handle, dynamic);
-        return 0;
+        const quint32 result = results.value(dynamic ? QStringLiteral("open") : QStringLiteral("openStatic"));
+        *handle = result == 0 ? ++lastHandle : returnHandleOnFailure;
+        if (*handle)
+            open.insert(*handle, 0);
+        return result;
     }
     quint32 closeSession(Handle session) override
     {
@@ -96,8 +78,7 @@ public:
     {
         calls << QStringLiteral("add sublayer %1 %2 %3").arg(session).arg(spec.name).arg(spec.weight);
         const quint32 result = results.value(QStringLiteral("sublayer"));
-        if (result == 0)
-            sublayerPresent = true;
+        sublayerPresent = result == 0;
         return result;
     }
     quint32 addFilter(Handle session, const FilterSpec &spec) override
@@ -105,8 +86,8 @@ public:
         filters << spec;
         calls << QStringLiteral("filter %1 %2").arg(session).arg(filters.size());
         const quint32 result = results.value(QStringLiteral("filter%1").arg(filters.size()));
-        if (result == 0)
-            m_filterCount[session]++;
+        if (result == 0 && open.contains(session))
+            open[session]++;
         return result;
     }
     quint32 commitSession(Handle session) override
@@ -120,7 +101,4 @@ public:
         return lookup;
     }
     void removeLeftovers() override { calls << QStringLiteral("leftovers"); }
-
-private:
-    QHash<Handle, int> m_filterCount;
 };

@@ -1,13 +1,11 @@
 #pragma once
 
 // A private network namespace for one test: made on construction, deleted on destruction (also when the
-// test fails). Commands run inside it through "ip netns exec"; enter() moves the calling thread into it so
-// that sockets the test makes afterwards live there.
+// test fails). enter() moves the calling thread into it so that sockets the test makes afterwards live there.
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QString>
 #include <QStringList>
 
 #include <fcntl.h>
@@ -18,37 +16,37 @@ class NetNamespace
 {
 public:
     // Why namespace tests cannot run here, or empty.
-    static QString skipReason(bool needNft = false)
+    static QString skipReason(const QStringList &tools = {})
     {
         if (geteuid() != 0)
             return QStringLiteral("network namespaces need root");
-        if (QStandardPaths::findExecutable(QStringLiteral("ip")).isEmpty())
-            return QStringLiteral("iproute2 (ip) is not installed");
-        if (needNft && QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty())
-            return QStringLiteral("nftables (nft) is not installed");
+        for (const QString &tool : QStringList{QStringLiteral("ip")} + tools) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                return tool + QStringLiteral(" is not installed");
+        }
         return QString();
     }
 
-    NetNamespace()
+    explicit NetNamespace(bool loopbackUp = true)
     {
         static int counter = 0;
         m_name = QStringLiteral("tovra-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
-        m_created = ip({QStringLiteral("netns"), QStringLiteral("add"), m_name}) &&
-                    exec({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
-                          QStringLiteral("up")});
+        m_created = Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("add"), m_name}) &&
+                    (!loopbackUp || ip({QStringLiteral("link set lo up")}));
     }
-
     ~NetNamespace()
     {
-        leave();
-        ip({QStringLiteral("netns"), QStringLiteral("delete"), m_name});
+        // Back to where the thread came from before the namespace goes.
+        if (m_original >= 0) {
+            setns(m_original, CLONE_NEWNET);
+            ::close(m_original);
+        }
+        Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), m_name});
     }
-
     NetNamespace(const NetNamespace &) = delete;
     NetNamespace &operator=(const NetNamespace &) = delete;
 
     bool isValid() const { return m_created; }
-    QString name() const { return m_name; }
     QStringList prefix() const
     {
         return {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), m_name};
@@ -57,16 +55,27 @@ public:
     // Runs a command inside the namespace; true on exit code 0.
     bool exec(const QStringList &command, QByteArray *output = nullptr) const
     {
-        return ip(QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_name} + command, output);
+        return Run(prefix() + command, output);
     }
-    // Runs several "ip ..." commands inside; stops at the first failure.
-    bool ipAll(const QList<QStringList> &commands) const
+    // Runs "ip" commands (words separated by blanks) inside; stops at the first failure.
+    bool ip(const QStringList &commands) const
     {
-        for (const QStringList &args : commands) {
-            if (!exec(QStringList(QStringLiteral("ip")) + args))
+        for (const QString &command : commands) {
+            if (!Run(QStringList{QStringLiteral("ip"), QStringLiteral("-n"), m_name} + command.split(QLatin1Char(' '))))
                 return false;
         }
         return true;
+    }
+
+    // veth0 192.168.98.2/24 <-> veth1 192.168.98.53/24, default route via 192.168.98.1 on veth0;
+    // TOVRAVPN 10.99.0.2/24 <-> vpnpeer 10.99.0.53/24 (the VPN's DNS server), 0.0.0.0/1 via 10.99.0.1.
+    bool makeGuardNetwork() const
+    {
+        return ip({"link add veth0 type veth peer name veth1", "link add TOVRAVPN type veth peer name vpnpeer",
+                   "addr add 192.168.98.2/24 dev veth0", "addr add 192.168.98.53/24 dev veth1",
+                   "addr add 10.99.0.2/24 dev TOVRAVPN", "addr add 10.99.0.53/24 dev vpnpeer", "link set veth0 up",
+                   "link set veth1 up", "link set TOVRAVPN up", "link set vpnpeer up",
+                   "route add default via 192.168.98.1 dev veth0", "route add 0.0.0.0/1 via 10.99.0.1 dev TOVRAVPN"});
     }
 
     bool enter()
@@ -79,25 +88,14 @@ public:
         m_original = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         const bool ok = m_original >= 0 && setns(target, CLONE_NEWNET) == 0;
         ::close(target);
-        if (!ok)
-            leave();
         return ok;
     }
 
-    void leave()
-    {
-        if (m_original < 0)
-            return;
-        setns(m_original, CLONE_NEWNET);
-        ::close(m_original);
-        m_original = -1;
-    }
-
 private:
-    static bool ip(const QStringList &args, QByteArray *output = nullptr)
+    static bool Run(QStringList command, QByteArray *output = nullptr)
     {
         QProcess process;
-        process.start(QStringLiteral("ip"), args);
+        process.start(command.takeFirst(), command);
         if (!process.waitForFinished(30000))
             return false;
         if (output)

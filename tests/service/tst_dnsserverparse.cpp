@@ -23,9 +23,9 @@ const char IpconfigHead[] = "\r\n"
                             "   DNS Servers . . . . . . . . . . . : 192.168.1.1\r\n"
                             "\r\n";
 
-QStringList Lines(const QByteArray &tail)
+QString Ipconfig(const QByteArray &tail)
 {
-    return ToolLines(ToolText(QByteArray(IpconfigHead) + tail));
+    return ToolText(QByteArray(IpconfigHead) + tail);
 }
 
 } // namespace
@@ -35,75 +35,62 @@ class tst_DnsServerParse : public QObject
     Q_OBJECT
 
 private slots:
-    void ipconfig_data();
-    void ipconfig();
-    void linuxTools_data();
-    void linuxTools();
+    void lookup_data();
+    void lookup();
 };
 
-void tst_DnsServerParse::ipconfig_data()
-{
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<VpnDnsLookup::Outcome>("outcome");
-    QTest::addColumn<QString>("address");
-
-    QTest::newRow("PPP adapter, second server on continuation line")
-        << Lines("PPP adapter TOVRAVPN:\r\n"
-                 "\r\n"
-                 "   Connection-specific DNS Suffix  . : \r\n"
-                 "   Description . . . . . . . . . . . : TOVRAVPN\r\n"
-                 "   IPv4 Address. . . . . . . . . . . : 10.8.0.6(Preferred)\r\n"
-                 "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n"
-                 "                                       10.8.0.2\r\n"
-                 "   NetBIOS over Tcpip. . . . . . . . : Disabled\r\n")
-        << VpnDnsLookup::Found << "10.8.0.1";
-    QTest::newRow("suffix line names a domain and is passed over")
-        << Lines("Unknown adapter TOVRAVPN:\r\n"
-                 "\r\n"
-                 "   Connection-specific DNS Suffix  . : vpn.tovra.test\r\n"
-                 "   DNS Servers . . . . . . . . . . . : 10.9.0.1\r\n")
-        << VpnDnsLookup::Found << "10.9.0.1";
-    // The IPv6 line splits at its colons and the continuation line has none: nothing qualifies.
-    QTest::newRow("IPv6 server line, IPv4 only on continuation line")
-        << Lines("PPP adapter TOVRAVPN:\r\n"
-                 "\r\n"
-                 "   DNS Servers . . . . . . . . . . . : fd00::53\r\n"
-                 "                                       10.8.0.1\r\n"
-                 "   Primary WINS Server . . . . . . . : 10.8.0.1\r\n")
-        << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("adapter without DNS servers")
-        << Lines("PPP adapter TOVRAVPN:\r\n"
-                 "\r\n"
-                 "   Connection-specific DNS Suffix  . : \r\n"
-                 "   IPv4 Address. . . . . . . . . . . : 10.8.0.6(Preferred)\r\n"
-                 "\r\n"
-                 "Wireless LAN adapter Wi-Fi:\r\n"
-                 "\r\n"
-                 "   DNS Servers . . . . . . . . . . . : 192.168.0.1\r\n")
-        << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("adapter name in other letter case") << Lines("PPP adapter TovraVPN:\r\n"
-                                                                "\r\n"
-                                                                "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n")
-                                                       << VpnDnsLookup::AdapterNotFound << QString();
-    QTest::newRow("no output") << QStringList() << VpnDnsLookup::AdapterNotFound << QString();
-}
-
-void tst_DnsServerParse::ipconfig()
-{
-    QFETCH(QStringList, lines);
-    QFETCH(VpnDnsLookup::Outcome, outcome);
-    QFETCH(QString, address);
-    const VpnDnsLookup lookup = ParseIpconfigDns(lines);
-    QCOMPARE(lookup.outcome, outcome);
-    QCOMPARE(lookup.address.toString(), address);
-}
-
-void tst_DnsServerParse::linuxTools_data()
+void tst_DnsServerParse::lookup_data()
 {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QString>("output");
     QTest::addColumn<VpnDnsLookup::Outcome>("outcome");
     QTest::addColumn<QString>("address");
+
+    QTest::newRow("ipconfig: PPP adapter, second server on continuation line")
+        << "ipconfig"
+        << Ipconfig("PPP adapter TOVRAVPN:\r\n"
+                    "\r\n"
+                    "   Connection-specific DNS Suffix  . : \r\n"
+                    "   Description . . . . . . . . . . . : TOVRAVPN\r\n"
+                    "   IPv4 Address. . . . . . . . . . . : 10.8.0.6(Preferred)\r\n"
+                    "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n"
+                    "                                       10.8.0.2\r\n"
+                    "   NetBIOS over Tcpip. . . . . . . . : Disabled\r\n")
+        << VpnDnsLookup::Found << "10.8.0.1";
+    QTest::newRow("ipconfig: suffix line names a domain and is passed over")
+        << "ipconfig"
+        << Ipconfig("Unknown adapter TOVRAVPN:\r\n"
+                    "\r\n"
+                    "   Connection-specific DNS Suffix  . : vpn.tovra.test\r\n"
+                    "   DNS Servers . . . . . . . . . . . : 10.9.0.1\r\n")
+        << VpnDnsLookup::Found << "10.9.0.1";
+    // The IPv6 line splits at its colons and the continuation line has none: nothing qualifies.
+    QTest::newRow("ipconfig: IPv6 server line, IPv4 only on continuation line")
+        << "ipconfig"
+        << Ipconfig("PPP adapter TOVRAVPN:\r\n"
+                    "\r\n"
+                    "   DNS Servers . . . . . . . . . . . : fd00::53\r\n"
+                    "                                       10.8.0.1\r\n"
+                    "   Primary WINS Server . . . . . . . : 10.8.0.1\r\n")
+        << VpnDnsLookup::DnsNotFound << QString();
+    QTest::newRow("ipconfig: adapter without DNS servers")
+        << "ipconfig"
+        << Ipconfig("PPP adapter TOVRAVPN:\r\n"
+                    "\r\n"
+                    "   Connection-specific DNS Suffix  . : \r\n"
+                    "   IPv4 Address. . . . . . . . . . . : 10.8.0.6(Preferred)\r\n"
+                    "\r\n"
+                    "Wireless LAN adapter Wi-Fi:\r\n"
+                    "\r\n"
+                    "   DNS Servers . . . . . . . . . . . : 192.168.0.1\r\n")
+        << VpnDnsLookup::DnsNotFound << QString();
+    QTest::newRow("ipconfig: adapter name in other letter case")
+        << "ipconfig"
+        << Ipconfig("PPP adapter TovraVPN:\r\n"
+                    "\r\n"
+                    "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n")
+        << VpnDnsLookup::AdapterNotFound << QString();
+    QTest::newRow("ipconfig: no output") << "ipconfig" << QString() << VpnDnsLookup::AdapterNotFound << QString();
 
     const QString resolvectl = QStringLiteral("Global: 1.1.1.1\n"
                                               "Link 2 (eth0): 192.168.1.1 fe80::1%2\n"
@@ -146,14 +133,16 @@ void tst_DnsServerParse::linuxTools_data()
                                    << VpnDnsLookup::AdapterNotFound << QString();
 }
 
-void tst_DnsServerParse::linuxTools()
+void tst_DnsServerParse::lookup()
 {
     QFETCH(QString, tool);
     QFETCH(QString, output);
     QFETCH(VpnDnsLookup::Outcome, outcome);
     QFETCH(QString, address);
     const QStringList lines = ToolLines(output);
-    const VpnDnsLookup lookup = tool == QLatin1String("nmcli") ? ParseNmcliDns(lines) : ParseResolvectlDns(lines);
+    const VpnDnsLookup lookup = tool == QLatin1String("nmcli")        ? ParseNmcliDns(lines)
+                                : tool == QLatin1String("resolvectl") ? ParseResolvectlDns(lines)
+                                                                      : ParseIpconfigDns(lines);
     QCOMPARE(lookup.outcome, outcome);
     QCOMPARE(lookup.address.toString(), address);
 }

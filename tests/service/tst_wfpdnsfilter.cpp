@@ -3,6 +3,25 @@
 #include "fakebackends.h"
 #include "service/wfpdnsfilter.h"
 
+#include <memory>
+
+namespace {
+
+QString Describe(const FilterSpec &f)
+{
+    return QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8")
+        .arg(f.name)
+        .arg(f.weight)
+        .arg(f.protocol)
+        .arg(f.permit ? "permit" : "block")
+        .arg(f.matchRemoteAddress)
+        .arg(f.remoteAddress, 8, 16, QLatin1Char('0'))
+        .arg(f.remotePort)
+        .arg(f.sublayer.toString());
+}
+
+} // namespace
+
 class tst_WfpDnsFilter : public QObject
 {
     Q_OBJECT
@@ -11,44 +30,26 @@ private slots:
     void filterDefinitions();
     void addFilters_data();
     void addFilters();
-    void removeWithoutAdd();
-    void secondAddClosesFirstSession();
-    void sessionClosedOnDestruction();
+    void sessions();
 };
-
-static VpnDnsLookup Found(const char *address)
-{
-    VpnDnsLookup lookup;
-    lookup.outcome = VpnDnsLookup::Found;
-    lookup.address = QHostAddress(QString::fromLatin1(address));
-    return lookup;
-}
 
 void tst_WfpDnsFilter::filterDefinitions()
 {
     FakeFilterEngine engine;
-    engine.lookup = Found("10.8.0.1");
     WfpDnsFilter filter(engine);
     QCOMPARE(filter.addFilters(), 0u);
     QCOMPARE(filter.vpnDnsAddress, QHostAddress(QStringLiteral("10.8.0.1")));
 
-    QCOMPARE(engine.filters.size(), 4);
-    const QStringList names{"TOVRAVPN WFP Filter - allow TCP DNS on VPN interface",
-                            "TOVRAVPN WFP Filter - allow UDP DNS on VPN interface",
-                            "TOVRAVPN WFP Filter - block TCP DNS", "TOVRAVPN WFP Filter - block UDP DNS"};
-    const int weights[] = {15, 15, 14, 14};
-    const int protocols[] = {6, 17, 6, 17};
-    for (int i = 0; i < 4; ++i) {
-        const FilterSpec &spec = engine.filters.at(i);
-        QCOMPARE(spec.name, names.at(i));
-        QCOMPARE(int(spec.weight), weights[i]);
-        QCOMPARE(int(spec.protocol), protocols[i]);
-        QCOMPARE(spec.permit, i < 2);
-        QCOMPARE(spec.matchRemoteAddress, i < 2);
-        QCOMPARE(spec.remoteAddress, i < 2 ? 0x0A080001u : 0u); // host byte order
-        QCOMPARE(int(spec.remotePort), 53);
-        QCOMPARE(spec.sublayer, QUuid(QStringLiteral("{5AB776A8-E2E8-4024-B853-391A4168641E}")));
-    }
+    QStringList specs;
+    for (const FilterSpec &spec : qAsConst(engine.filters))
+        specs << Describe(spec);
+    const QString sublayer = QStringLiteral("{5ab776a8-e2e8-4024-b853-391a4168641e}");
+    QCOMPARE(specs, (QStringList{
+                        "TOVRAVPN WFP Filter - allow TCP DNS on VPN interface|15|6|permit|1|0a080001|53|" + sublayer,
+                        "TOVRAVPN WFP Filter - allow UDP DNS on VPN interface|15|17|permit|1|0a080001|53|" + sublayer,
+                        "TOVRAVPN WFP Filter - block TCP DNS|14|6|block|0|00000000|53|" + sublayer,
+                        "TOVRAVPN WFP Filter - block UDP DNS|14|17|block|0|00000000|53|" + sublayer,
+                    }));
     QCOMPARE(engine.filtersInForce(), 4);
     // The sublayer was new: added through a second, non-dynamic session that is closed again.
     QCOMPARE(engine.calls,
@@ -97,13 +98,11 @@ void tst_WfpDnsFilter::addFilters()
     FakeFilterEngine engine;
     engine.sublayerPresent = sublayerPresent;
     engine.results.insert(failing, code);
-    engine.lookup = Found("10.8.0.1");
     if (failing == QLatin1String("adapter"))
-        engine.lookup = VpnDnsLookup();
+        engine.lookup.outcome = VpnDnsLookup::AdapterNotFound;
     if (failing == QLatin1String("dns"))
         engine.lookup.outcome = VpnDnsLookup::DnsNotFound;
-    if (failing == QLatin1String("open"))
-        engine.returnHandleOnFailure = 77; // a handle returned with the error is closed too
+    engine.returnHandleOnFailure = 77; // a handle returned with an error is closed too
 
     WfpDnsFilter filter(engine);
     filter.lastError = QStringLiteral("before");
@@ -118,56 +117,38 @@ void tst_WfpDnsFilter::addFilters()
         QCOMPARE(filter.lastError, lastError);
         QVERIFY(!filter.filtersInForce());
         QVERIFY(engine.open.isEmpty());
-        QCOMPARE(engine.filtersInForce(), 0);
         QCOMPARE(filter.removeFilters(), 0u);
     }
 }
 
-void tst_WfpDnsFilter::removeWithoutAdd()
-{
-    FakeFilterEngine engine;
-    WfpDnsFilter filter(engine);
-    QCOMPARE(filter.removeFilters(), 0u);
-    QCOMPARE(filter.lastError, QStringLiteral("EngineClosed with result: 0"));
-    QVERIFY(engine.calls.isEmpty());
-
-    // The close result is passed on.
-    engine.lookup = Found("10.8.0.1");
-    QCOMPARE(filter.addFilters(), 0u);
-    engine.results.insert(QStringLiteral("close"), 6);
-    QCOMPARE(filter.removeFilters(), 6u);
-    QCOMPARE(filter.lastError, QStringLiteral("EngineClosed with result: 6"));
-    QCOMPARE(filter.removeFilters(), 0u);
-}
-
-void tst_WfpDnsFilter::secondAddClosesFirstSession()
+void tst_WfpDnsFilter::sessions()
 {
     FakeFilterEngine engine;
     engine.sublayerPresent = true;
-    engine.lookup = Found("10.8.0.1");
-    WfpDnsFilter filter(engine);
-    QCOMPARE(filter.addFilters(), 0u);
-    engine.lookup = Found("10.9.0.1");
-    QCOMPARE(filter.addFilters(), 0u);
+    auto filter = std::make_unique<WfpDnsFilter>(engine);
+    QCOMPARE(filter->removeFilters(), 0u);
+    QCOMPARE(filter->lastError, QStringLiteral("EngineClosed with result: 0"));
+    QVERIFY(engine.calls.isEmpty());
+
+    // A second ADD closes the first session before it opens the next.
+    QCOMPARE(filter->addFilters(), 0u);
+    engine.lookup.address = QHostAddress(QStringLiteral("10.9.0.1"));
+    QCOMPARE(filter->addFilters(), 0u);
     QCOMPARE(engine.open.keys(), QList<FilterEngine::Handle>{2});
     QCOMPARE(engine.filtersInForce(), 4);
-    QCOMPARE(engine.calls.mid(0, 8), (QStringList{"open dynamic", "has sublayer 1", "find dns", "filter 1 1",
-                                                  "filter 1 2", "filter 1 3", "filter 1 4", "commit 1"}));
-    QCOMPARE(engine.calls.at(8), QStringLiteral("close 1"));
-    QCOMPARE(engine.filters.last().remoteAddress, 0u);
+    QCOMPARE(engine.calls.mid(7, 3), (QStringList{"commit 1", "close 1", "open dynamic"}));
     QCOMPARE(engine.filters.at(4).remoteAddress, 0x0A090001u);
-    QCOMPARE(filter.removeFilters(), 0u);
-    QVERIFY(engine.open.isEmpty());
-}
 
-void tst_WfpDnsFilter::sessionClosedOnDestruction()
-{
-    FakeFilterEngine engine;
-    engine.lookup = Found("10.8.0.1");
-    {
-        WfpDnsFilter filter(engine);
-        QCOMPARE(filter.addFilters(), 0u);
-    }
+    // The close result is passed on, once.
+    engine.results.insert(QStringLiteral("close"), 6);
+    QCOMPARE(filter->removeFilters(), 6u);
+    QCOMPARE(filter->lastError, QStringLiteral("EngineClosed with result: 6"));
+    QVERIFY(engine.open.isEmpty());
+    QCOMPARE(filter->removeFilters(), 0u);
+
+    // Filters in force go with the object.
+    QCOMPARE(filter->addFilters(), 0u);
+    filter.reset();
     QVERIFY(engine.open.isEmpty());
 }
 
