@@ -1,5 +1,7 @@
 #include "logcapture.h"
 
+#include <QTest>
+
 #include <algorithm>
 
 namespace {
@@ -17,13 +19,13 @@ LogCapture::~LogCapture()
     qInstallMessageHandler(m_previous);
 }
 
-QStringList LogCapture::lines() const
+QStringList LogCapture::lines()
 {
     QMutexLocker lock(&mutex);
     return captured;
 }
 
-bool LogCapture::anyContains(const QString &text) const
+bool LogCapture::anyContains(const QString &text)
 {
     const QStringList all = lines();
     return std::any_of(all.begin(), all.end(), [&text](const QString &line) { return line.contains(text); });
@@ -41,4 +43,9 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext &, const QStri
         return;
     QMutexLocker lock(&mutex);
     captured.append(message);
+}
+
+bool LogCapture::waitFor(const QString &line, int timeoutMs)
+{
+    return QTest::qWaitFor([&line] { return contains(line); }, timeoutMs);
 }

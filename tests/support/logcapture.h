@@ -12,11 +12,15 @@ public:
     ~LogCapture();
     Q_DISABLE_COPY(LogCapture)
 
-    QStringList lines() const;
-    bool contains(const QString &line) const { return lines().contains(line); }
+    static QStringList lines();
+    static bool contains(const QString &line) { return lines().contains(line); }
+    static int count(const QString &line) { return lines().count(line); }
     // True when some line contains text.
-    bool anyContains(const QString &text) const;
-    void clear();
+    static bool anyContains(const QString &text);
+    // Runs the event loop until line has been logged or timeoutMs has passed.
+    static bool waitFor(const QString &line, int timeoutMs = 5000);
+    static QString dump() { return lines().join(QLatin1Char('\n')); }
+    static void clear();
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);

@@ -7,54 +7,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-// Captures every log line of the process while it lives, from any thread.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-
-    static void clear()
-    {
-        QMutexLocker lock(&mutex());
-        store().clear();
-    }
-    static QStringList lines()
-    {
-        QMutexLocker lock(&mutex());
-        return store();
-    }
-    static bool contains(const QString &line) { return lines().contains(line); }
-    static int count(const QString &line) { return lines().count(line); }
-    static bool waitFor(const QString &line, int timeout = 5000)
-    {
-        return QTest::qWaitFor([&line] { return contains(line); }, timeout);
-    }
-    static QString dump() { return lines().join(QLatin1Char('\n')); }
-
-private:
-    static QMutex &mutex()
-    {
-        static QMutex lock;
-        return lock;
-    }
-    static QStringList &store()
-    {
-        static QStringList captured;
-        return captured;
-    }
-    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
-    {
-        QMutexLocker lock(&mutex());
-        store().append(message);
-    }
-
-    QtMessageHandler m_previous = nullptr;
-};
+#include "logcapture.h"
 
 // A scripted OpenVPN management end: listens where OpenVPN would, records what the client sends.
 class ManagementPeer
