@@ -1,7 +1,11 @@
 #include "api/oauthredirect.h"
 
+#include <QDebug>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTcpSocket>
+
+#include "app/buildconstants.h"
 
 namespace OAuthRedirect {
 
@@ -61,3 +65,129 @@ QString CodePart(const QString &requestLine)
 }
 
 } // namespace OAuthRedirect
+
+OAuthRedirectFlow::OAuthRedirectFlow(const QString &name, const QString &landingPageUrl, QObject *parent)
+    : QObject(parent), m_name(name), m_server(new QTcpServer(this)), m_landingPageUrl(landingPageUrl)
+{
+    connect(m_server, &QTcpServer::newConnection, this, &OAuthRedirectFlow::OnIncomingConnection);
+    m_requestTimer.setSingleShot(true);
+    m_requestTimer.setInterval(OAuthRedirect::RequestTimeoutMsec);
+    connect(&m_requestTimer, &QTimer::timeout, this, &OAuthRedirectFlow::OnRequestTimeout);
+}
+
+OAuthRedirectFlow::~OAuthRedirectFlow()
+{
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+bool OAuthRedirectFlow::StartListening()
+{
+    DropAttempt();
+    if (OAuthRedirect::Listen(m_server, BuildConstants::oauthListenerPort()))
+        return true;
+    qDebug().noquote() << m_name + QStringLiteral(" redirect listener failed: ") << m_server->errorString();
+    return false;
+}
+
+void OAuthRedirectFlow::StopListening()
+{
+    m_server->close();
+}
+
+void OAuthRedirectFlow::DropAttempt()
+{
+    m_server->close();
+    if (m_socket)
+        TakeSocket()->abort();
+    m_request.clear();
+}
+
+void OAuthRedirectFlow::OnIncomingConnection()
+{
+    qDebug().noquote() << m_name + QStringLiteral(" incoming connection received");
+    QTcpSocket *socket = m_server->nextPendingConnection();
+    // One connection per attempt.
+    m_server->close();
+    if (!socket) {
+        Terminate(QStringLiteral("Socket not found"), false);
+        return;
+    }
+    m_socket = socket;
+    m_request.clear();
+    connect(socket, &QTcpSocket::readyRead, this, &OAuthRedirectFlow::OnBytesReady, Qt::UniqueConnection);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::disconnected, this, &OAuthRedirectFlow::OnSocketDisconnected);
+    m_requestTimer.start();
+}
+
+void OAuthRedirectFlow::OnBytesReady()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket) {
+        Terminate(QStringLiteral("Socket not found"), false);
+        return;
+    }
+    if (socket != m_socket)
+        return;
+    m_request += socket->readAll();
+    if (OAuthRedirect::HasRequestLine(m_request))
+        ProcessRequest();
+    else if (m_request.size() > OAuthRedirect::MaxRequestLineBytes)
+        Terminate(m_name + QStringLiteral(" request line too long"), true);
+}
+
+void OAuthRedirectFlow::OnSocketDisconnected()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket || socket != m_socket)
+        return;
+    m_request += socket->readAll();
+    if (OAuthRedirect::HasRequestLine(m_request))
+        ProcessRequest();
+    else
+        Terminate(m_name + QStringLiteral(" browser closed the connection before its request"), false);
+}
+
+void OAuthRedirectFlow::OnRequestTimeout()
+{
+    if (m_socket)
+        Terminate(m_name + QStringLiteral(" browser request timed out"), true);
+}
+
+void OAuthRedirectFlow::Terminate(const QString &what, bool abort)
+{
+    qDebug().noquote() << what + QStringLiteral(", login via ") + m_name.toLower() + QStringLiteral(" terminated");
+    if (m_socket) {
+        QTcpSocket *socket = TakeSocket();
+        if (abort)
+            socket->abort();
+    }
+    Fail();
+}
+
+void OAuthRedirectFlow::ProcessRequest()
+{
+    QTcpSocket *socket = TakeSocket();
+    // A browser that sent its request and hung up gets no answer.
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        socket->write(OAuthRedirect::Answer(m_landingPageUrl));
+        socket->flush();
+    }
+    const QString text = OAuthRedirect::RequestText(m_request);
+    m_request.clear();
+    qDebug().noquote() << "Socket data received: " << text;
+    // Closing waits for the page to be written.
+    socket->disconnectFromHost();
+    m_server->close();
+    OnRequestLine(OAuthRedirect::RequestLine(text));
+}
+
+QTcpSocket *OAuthRedirectFlow::TakeSocket()
+{
+    m_requestTimer.stop();
+    QTcpSocket *socket = m_socket;
+    m_socket = nullptr;
+    socket->disconnect(this);
+    return socket;
+}

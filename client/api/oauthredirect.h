@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 
 class QTcpServer;
+class QTcpSocket;
 
 // What the Facebook and the Google sign-in share: the loopback listener the browser comes back to and the
 // page that answers it.
@@ -32,3 +36,51 @@ QString RequestLine(const QString &text);
 QString CodePart(const QString &requestLine);
 
 } // namespace OAuthRedirect
+
+// The part of a browser sign-in both providers share: the listener the browser comes back to, reading its
+// request line (bounded in size and time), answering it with the landing page, and closing up.
+class OAuthRedirectFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Addresses the flow uses; the build constants unless changed.
+    void setLandingPageUrl(const QString &url) { m_landingPageUrl = url; }
+    // How long the browser may take to send its request line once it has connected.
+    void setRequestTimeout(int msec) { m_requestTimer.setInterval(msec); }
+
+protected:
+    // name is the provider as the log lines write it, e.g. "Facebook".
+    OAuthRedirectFlow(const QString &name, const QString &landingPageUrl, QObject *parent);
+    ~OAuthRedirectFlow() override;
+
+    // Drops what is left of an earlier attempt and listens; false (logged) when the port cannot be had.
+    bool StartListening();
+    void StopListening();
+    virtual void DropAttempt();
+
+    // The browser has been answered; requestLine is its request line without line end.
+    virtual void OnRequestLine(const QString &requestLine) = 0;
+    virtual void Fail() = 0;
+
+    bool cancelled = false;
+
+protected slots:
+    void OnIncomingConnection();
+    void OnBytesReady();
+    void OnSocketDisconnected();
+    void OnRequestTimeout();
+
+private:
+    void ProcessRequest();
+    QTcpSocket *TakeSocket();
+    void Terminate(const QString &what, bool abort);
+
+    QString m_name;
+    QTcpServer *m_server;
+    // The browser's connection of this attempt until its request line is in, and what it sent so far.
+    QPointer<QTcpSocket> m_socket;
+    QByteArray m_request;
+    QTimer m_requestTimer;
+    QString m_landingPageUrl;
+};

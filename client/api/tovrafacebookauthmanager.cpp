@@ -7,8 +7,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
 
 #include "api/oauthredirect.h"
@@ -18,33 +16,24 @@
 #include "app/buildconstants.h"
 
 TovraFacebookAuthManager::TovraFacebookAuthManager(QObject *parent)
-    : QObject(parent), m_manager(new QNetworkAccessManager(this)), m_server(new QTcpServer(this)),
-      m_consentUrlPrefix(BuildConstants::facebookDialogUrl()),
+    : OAuthRedirectFlow(QStringLiteral("Facebook"), BuildConstants::facebookLandingUrl(), parent),
+      m_manager(new QNetworkAccessManager(this)), m_consentUrlPrefix(BuildConstants::facebookDialogUrl()),
       m_accessTokenUrlPrefix(BuildConstants::facebookAccessTokenUrl()),
       m_profileUrlPrefix(BuildConstants::facebookProfileUrl()), m_redirectUri(BuildConstants::facebookRedirectUrl()),
-      m_landingPageUrl(BuildConstants::facebookLandingUrl()), m_mailDomain(BuildConstants::facebookMailDomain())
-{
-    connect(m_server, &QTcpServer::newConnection, this, &TovraFacebookAuthManager::OnIncomingConnection);
-    m_requestTimer.setSingleShot(true);
-    m_requestTimer.setInterval(OAuthRedirect::RequestTimeoutMsec);
-    connect(&m_requestTimer, &QTimer::timeout, this, &TovraFacebookAuthManager::OnRequestTimeout);
-}
+      m_mailDomain(BuildConstants::facebookMailDomain())
+{}
 
 TovraFacebookAuthManager::~TovraFacebookAuthManager()
 {
-    // Replies and sockets going down with their owners must not reach this half-destroyed object.
+    // Replies going down with their manager must not reach this half-destroyed object.
     QObject::disconnect(m_manager, nullptr, this, nullptr);
-    if (m_socket)
-        m_socket->disconnect(this);
 }
 
 void TovraFacebookAuthManager::LoginViaFacebook()
 {
     cancelled = false;
     facebookToken.clear();
-    DropAttempt();
-    if (!OAuthRedirect::Listen(m_server, BuildConstants::oauthListenerPort())) {
-        qDebug().noquote() << "Facebook redirect listener failed: " << m_server->errorString();
+    if (!StartListening()) {
         emit LoginViaFacebookFailed();
         return;
     }
@@ -57,89 +46,12 @@ void TovraFacebookAuthManager::LoginViaFacebook()
 void TovraFacebookAuthManager::CancelLoginViaFacebook()
 {
     cancelled = true;
-    m_server->close();
+    StopListening();
 }
 
-void TovraFacebookAuthManager::OnIncomingConnection()
+void TovraFacebookAuthManager::OnRequestLine(const QString &requestLine)
 {
-    qDebug() << "Facebook incoming connection received";
-    QTcpSocket *socket = m_server->nextPendingConnection();
-    // One connection per attempt.
-    m_server->close();
-    if (!socket) {
-        qDebug() << "Socket not found, login via facebook terminated";
-        Fail();
-        return;
-    }
-    m_socket = socket;
-    m_request.clear();
-    connect(socket, &QTcpSocket::readyRead, this, &TovraFacebookAuthManager::OnBytesReady, Qt::UniqueConnection);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QTcpSocket::disconnected, this, &TovraFacebookAuthManager::OnSocketDisconnected);
-    m_requestTimer.start();
-}
-
-void TovraFacebookAuthManager::OnBytesReady()
-{
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket) {
-        qDebug() << "Socket not found, login via facebook terminated";
-        Fail();
-        return;
-    }
-    if (socket != m_socket)
-        return;
-    m_request += socket->readAll();
-    if (OAuthRedirect::HasRequestLine(m_request)) {
-        ProcessRequest();
-    } else if (m_request.size() > OAuthRedirect::MaxRequestLineBytes) {
-        qDebug() << "Facebook request line too long, login via facebook terminated";
-        TakeSocket()->abort();
-        Fail();
-    }
-}
-
-void TovraFacebookAuthManager::OnSocketDisconnected()
-{
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket || socket != m_socket)
-        return;
-    m_request += socket->readAll();
-    if (OAuthRedirect::HasRequestLine(m_request)) {
-        ProcessRequest();
-        return;
-    }
-    qDebug() << "Facebook browser closed the connection before its request, login via facebook terminated";
-    TakeSocket();
-    Fail();
-}
-
-void TovraFacebookAuthManager::OnRequestTimeout()
-{
-    if (!m_socket)
-        return;
-    qDebug() << "Facebook browser request timed out, login via facebook terminated";
-    TakeSocket()->abort();
-    Fail();
-}
-
-void TovraFacebookAuthManager::ProcessRequest()
-{
-    QTcpSocket *socket = TakeSocket();
-    // A browser that sent its request and hung up gets no answer.
-    if (socket->state() == QAbstractSocket::ConnectedState) {
-        socket->write(OAuthRedirect::Answer(m_landingPageUrl));
-        socket->flush();
-    }
-
-    const QString text = OAuthRedirect::RequestText(m_request);
-    m_request.clear();
-    qDebug().noquote() << "Socket data received: " << text;
-    const QString codePart = OAuthRedirect::CodePart(OAuthRedirect::RequestLine(text));
-
-    // Closing waits for the page to be written.
-    socket->disconnectFromHost();
-    m_server->close();
+    const QString codePart = OAuthRedirect::CodePart(requestLine);
     if (codePart.isEmpty()) {
         qDebug() << "Facebook code not found, login via facebook terminated";
         Fail();
@@ -239,21 +151,9 @@ void TovraFacebookAuthManager::Get(const QString &url, void (TovraFacebookAuthMa
     m_reply = m_manager->get(QNetworkRequest(QUrl(url)));
 }
 
-QTcpSocket *TovraFacebookAuthManager::TakeSocket()
-{
-    m_requestTimer.stop();
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
-    return socket;
-}
-
 void TovraFacebookAuthManager::DropAttempt()
 {
-    m_server->close();
-    if (m_socket)
-        TakeSocket()->abort();
-    m_request.clear();
+    OAuthRedirectFlow::DropAttempt();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
         m_reply = nullptr;

@@ -2,8 +2,6 @@
 
 #include <QDebug>
 #include <QDesktopServices>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
 
 #include "api/oauthredirect.h"
@@ -12,27 +10,16 @@
 #include "app/buildconstants.h"
 
 TovraGoogleAuthManager::TovraGoogleAuthManager(QObject *parent)
-    : QObject(parent), m_server(new QTcpServer(this)), m_consentUrlPrefix(BuildConstants::googleAuthUrl()),
-      m_landingPageUrl(BuildConstants::googleLandingUrl())
-{
-    connect(m_server, &QTcpServer::newConnection, this, &TovraGoogleAuthManager::OnIncomingConnection);
-    m_requestTimer.setSingleShot(true);
-    m_requestTimer.setInterval(OAuthRedirect::RequestTimeoutMsec);
-    connect(&m_requestTimer, &QTimer::timeout, this, &TovraGoogleAuthManager::OnRequestTimeout);
-}
+    : OAuthRedirectFlow(QStringLiteral("Google"), BuildConstants::googleLandingUrl(), parent),
+      m_consentUrlPrefix(BuildConstants::googleAuthUrl())
+{}
 
-TovraGoogleAuthManager::~TovraGoogleAuthManager()
-{
-    if (m_socket)
-        m_socket->disconnect(this);
-}
+TovraGoogleAuthManager::~TovraGoogleAuthManager() = default;
 
 void TovraGoogleAuthManager::LoginViaGoogle()
 {
     cancelled = false;
-    DropAttempt();
-    if (!OAuthRedirect::Listen(m_server, BuildConstants::oauthListenerPort())) {
-        qDebug().noquote() << "Google redirect listener failed: " << m_server->errorString();
+    if (!StartListening()) {
         emit LoginViaGoogleFailed();
         return;
     }
@@ -47,93 +34,16 @@ void TovraGoogleAuthManager::LoginViaGoogle()
 void TovraGoogleAuthManager::CancelLoginViaGoogle()
 {
     cancelled = true;
-    m_server->close();
+    StopListening();
 }
 
-void TovraGoogleAuthManager::OnIncomingConnection()
+void TovraGoogleAuthManager::OnRequestLine(const QString &requestLine)
 {
-    qDebug() << "Google incoming connection received";
-    QTcpSocket *socket = m_server->nextPendingConnection();
-    // One connection per attempt.
-    m_server->close();
-    if (!socket) {
-        qDebug() << "Socket not found, login via google terminated";
-        Fail();
-        return;
-    }
-    m_socket = socket;
-    m_request.clear();
-    connect(socket, &QTcpSocket::readyRead, this, &TovraGoogleAuthManager::OnBytesReady, Qt::UniqueConnection);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QTcpSocket::disconnected, this, &TovraGoogleAuthManager::OnSocketDisconnected);
-    m_requestTimer.start();
-}
-
-void TovraGoogleAuthManager::OnBytesReady()
-{
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket) {
-        qDebug() << "Socket not found, login via google terminated";
-        Fail();
-        return;
-    }
-    if (socket != m_socket)
-        return;
-    m_request += socket->readAll();
-    if (OAuthRedirect::HasRequestLine(m_request)) {
-        ProcessRequest();
-    } else if (m_request.size() > OAuthRedirect::MaxRequestLineBytes) {
-        qDebug() << "Google request line too long, login via google terminated";
-        TakeSocket()->abort();
-        Fail();
-    }
-}
-
-void TovraGoogleAuthManager::OnSocketDisconnected()
-{
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket || socket != m_socket)
-        return;
-    m_request += socket->readAll();
-    if (OAuthRedirect::HasRequestLine(m_request)) {
-        ProcessRequest();
-        return;
-    }
-    qDebug() << "Google browser closed the connection before its request, login via google terminated";
-    TakeSocket();
-    Fail();
-}
-
-void TovraGoogleAuthManager::OnRequestTimeout()
-{
-    if (!m_socket)
-        return;
-    qDebug() << "Google browser request timed out, login via google terminated";
-    TakeSocket()->abort();
-    Fail();
-}
-
-void TovraGoogleAuthManager::ProcessRequest()
-{
-    QTcpSocket *socket = TakeSocket();
-    // A browser that sent its request and hung up gets no answer.
-    if (socket->state() == QAbstractSocket::ConnectedState) {
-        socket->write(OAuthRedirect::Answer(m_landingPageUrl));
-        socket->flush();
-    }
-
-    const QString text = OAuthRedirect::RequestText(m_request);
-    m_request.clear();
-    qDebug().noquote() << "Socket data received: " << text;
-    QString code = OAuthRedirect::CodePart(OAuthRedirect::RequestLine(text)).mid(5);
+    QString code = OAuthRedirect::CodePart(requestLine).mid(5);
     // Google puts scope, authuser and prompt after the code; they are not part of it.
     const int next = code.indexOf(QLatin1Char('&'));
     if (next >= 0)
         code.truncate(next);
-
-    // Closing waits for the page to be written.
-    socket->disconnectFromHost();
-    m_server->close();
     if (code.isEmpty()) {
         qDebug() << "Google code not found, login via google terminated";
         Fail();
@@ -147,23 +57,6 @@ void TovraGoogleAuthManager::ProcessRequest()
         return;
     emit LoginViaGoogleFinished();
     AppContext::instance()->apiManager()->AuthGoogle(decoded, BuildConstants::googleRedirectUrl());
-}
-
-QTcpSocket *TovraGoogleAuthManager::TakeSocket()
-{
-    m_requestTimer.stop();
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
-    return socket;
-}
-
-void TovraGoogleAuthManager::DropAttempt()
-{
-    m_server->close();
-    if (m_socket)
-        TakeSocket()->abort();
-    m_request.clear();
 }
 
 void TovraGoogleAuthManager::Fail()

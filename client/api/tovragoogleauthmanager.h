@@ -1,15 +1,10 @@
 #pragma once
 
-#include <QObject>
-#include <QPointer>
-#include <QTimer>
-
-class QTcpServer;
-class QTcpSocket;
+#include "api/oauthredirect.h"
 
 // Google sign-in: the consent page in the user's browser, the loopback listener Google sends the browser to
 // with the code, then the API sign-in, which exchanges the code on the provider's side.
-class TovraGoogleAuthManager : public QObject
+class TovraGoogleAuthManager : public OAuthRedirectFlow
 {
     Q_OBJECT
 
@@ -19,9 +14,6 @@ public:
 
     // Addresses the flow uses; the build constants unless changed.
     void setConsentUrlPrefix(const QString &url) { m_consentUrlPrefix = url; }
-    void setLandingPageUrl(const QString &url) { m_landingPageUrl = url; }
-    // How long the browser may take to send its request line once it has connected.
-    void setRequestTimeout(int msec) { m_requestTimer.setInterval(msec); }
 
 public slots:
     void LoginViaGoogle();
@@ -31,26 +23,9 @@ signals:
     void LoginViaGoogleFinished();
     void LoginViaGoogleFailed();
 
-private slots:
-    void OnIncomingConnection();
-    void OnBytesReady();
-    void OnSocketDisconnected();
-    void OnRequestTimeout();
-
 private:
-    void ProcessRequest();
-    QTcpSocket *TakeSocket();
-    void DropAttempt();
-    void Fail();
-
-    QTcpServer *m_server;
-    bool cancelled = false;
-
-    // The browser's connection of this attempt until its request line is in, and what it sent so far.
-    QPointer<QTcpSocket> m_socket;
-    QByteArray m_request;
-    QTimer m_requestTimer;
+    void OnRequestLine(const QString &requestLine) override;
+    void Fail() override;
 
     QString m_consentUrlPrefix;
-    QString m_landingPageUrl;
 };
