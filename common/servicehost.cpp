@@ -16,12 +16,12 @@ ServiceHost::ServiceHost(int argc, char **argv, const QString &name)
         m_app = new QCoreApplication(m_argc, m_argv);
         m_ownsApp = true;
     }
-    d = new ServiceHostPrivate(this);
+    m_d = new ServiceHostPrivate(this);
 }
 
 ServiceHost::~ServiceHost()
 {
-    delete d;
+    delete m_d;
     if (m_ownsApp)
         delete m_app;
 }
@@ -32,17 +32,17 @@ int ServiceHost::exec()
     for (int i = 1; i < m_argc; ++i)
         words << QString::fromLocal8Bit(m_argv[i]);
     if (words.isEmpty())
-        return d->runService();
+        return m_d->runService();
 
     const QString option = words.takeFirst();
     if (words.isEmpty()) {
-        d->printError(QStringLiteral("Options need a word after them, e.g. \"%1 now\".").arg(option));
+        m_d->printError(QStringLiteral("Options need a word after them, e.g. \"%1 now\".").arg(option));
         return 1;
     }
     if (option == QLatin1String("-i"))
-        return d->install(words.value(0), words.value(1)) ? 0 : 1;
+        return m_d->install(words.value(0), words.value(1)) ? 0 : 1;
     if (option == QLatin1String("-e"))
-        return d->runForeground();
+        return m_d->runForeground();
 
     ServiceController controller(m_name);
     controller.setRegistryDir(m_registryDir);
@@ -56,19 +56,19 @@ int ServiceHost::exec()
     } else if (option == QLatin1String("-u")) {
         ok = controller.uninstall();
     } else {
-        d->printError(QStringLiteral("Unknown option %1. Options: -i ACCOUNT PASSWORD, -e foreground, -t now, "
-                                     "-p now, -r now, -u now.")
-                          .arg(option));
+        m_d->printError(QStringLiteral("Unknown option %1. Options: -i ACCOUNT PASSWORD, -e foreground, -t now, "
+                                       "-p now, -r now, -u now.")
+                            .arg(option));
         return 1;
     }
     if (!ok)
-        d->printError(QStringLiteral("The service %1 did not accept option %2.").arg(m_name, option));
+        m_d->printError(QStringLiteral("The service %1 did not accept option %2.").arg(m_name, option));
     return ok ? 0 : 1;
 }
 
 void ServiceHost::logMessage(const QString &message, MessageType type)
 {
-    d->log(message, type);
+    m_d->log(message, type);
 }
 
 int ServiceHostPrivate::runLoop(bool startAtOnce)

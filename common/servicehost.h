@@ -60,7 +60,7 @@ private:
     ServiceFlags m_flags = Default;
     QCoreApplication *m_app = nullptr;
     bool m_ownsApp = false;
-    ServiceHostPrivate *d = nullptr;
+    ServiceHostPrivate *m_d = nullptr;
 
     friend class ServiceHostPrivate;
 };

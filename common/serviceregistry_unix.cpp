@@ -60,17 +60,17 @@ QString processProgram(qint64 pid)
 
 QString registrationFile(const QString &dir, const QString &name)
 {
-    return dir + QLatin1Char('/') + name + ".service";
+    return dir + QLatin1Char('/') + name + QLatin1String(".service");
 }
 
 QString statusFile(const QString &dir, const QString &name)
 {
-    return dir + QLatin1Char('/') + name + ".pid";
+    return dir + QLatin1Char('/') + name + QLatin1String(".pid");
 }
 
 QString stateFile(const QString &dir, const QString &name)
 {
-    return dir + QLatin1Char('/') + name + ".state";
+    return dir + QLatin1Char('/') + name + QLatin1String(".state");
 }
 
 bool readRegistration(const QString &dir, const QString &name, Registration *registration)
@@ -219,21 +219,113 @@ bool isServiceProcess(const Status &status, const Registration &registration)
     return processProgram(status.pid) == canonicalProgram(registration.program);
 }
 
+namespace {
+
+// The program and its arguments as execv takes them; argv points into words.
+struct ExecArguments
+{
+    ExecArguments(const QString &program, const QStringList &arguments)
+    {
+        words.push_back(QFile::encodeName(program));
+        for (const QString &argument : arguments)
+            words.push_back(argument.toLocal8Bit());
+        for (QByteArray &word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+    }
+    ExecArguments(const ExecArguments &) = delete;
+    ExecArguments &operator=(const ExecArguments &) = delete;
+
+    std::vector<QByteArray> words;
+    std::vector<char *> argv;
+};
+
+// Highest descriptor number a child closes before it runs the program.
+long descriptorLimit()
+{
+    const long limit = sysconf(_SC_OPEN_MAX);
+    return limit < 0 || limit > 65536 ? 65536 : limit;
+}
+
+// After fork only async-signal-safe calls are made: these helpers run in the children.
+[[noreturn]] void reportErrnoAndExit(int errorFd, int exitCode)
+{
+    const int code = errno;
+    (void)!write(errorFd, &code, sizeof code);
+    _exit(exitCode);
+}
+
+// The service process: default signal handling, stdio on /dev/null, folder "/", no inherited descriptor
+// but the error pipe (closed by the exec itself), then the program. Does not return.
+[[noreturn]] void execService(char *const argv[], long maxFd, int errorFd)
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGCHLD})
+        sigaction(signal, &action, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+    }
+    if (chdir("/") != 0) {
+        // Keep the inherited folder.
+    }
+    for (int fd = 3; fd < maxFd; ++fd) {
+        if (fd != errorFd)
+            ::close(fd);
+    }
+    execv(argv[0], argv);
+    reportErrnoAndExit(errorFd, 127);
+}
+
+// The first child: leaves the caller's session, forks the service process, sends its pid and ends, so the
+// service is nobody's child but init's.
+[[noreturn]] void runStarter(char *const argv[], long maxFd, int errorFd, int pidFd)
+{
+    setsid();
+    const pid_t service = fork();
+    if (service < 0)
+        reportErrnoAndExit(errorFd, 1);
+    if (service == 0)
+        execService(argv, maxFd, errorFd);
+    (void)!write(pidFd, &service, sizeof service);
+    _exit(0);
+}
+
+// Reads size bytes unless the writers close the pipe first; true when all of them came.
+bool readWhole(int fd, void *buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, static_cast<char *>(buffer) + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
+void closePipe(int fds[2])
+{
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+} // namespace
+
 bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error)
 {
-    // Everything the children need is prepared here: after fork only async-signal-safe calls are made.
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<QByteArray> words{path};
-    for (const QString &argument : arguments)
-        words.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    long maxFd = sysconf(_SC_OPEN_MAX);
-    if (maxFd < 0 || maxFd > 65536)
-        maxFd = 65536;
-
+    // Prepared before fork: the children may not allocate.
+    const ExecArguments exec(program, arguments);
+    const long maxFd = descriptorLimit();
     int errorPipe[2];
     int pidPipe[2];
     if (pipe2(errorPipe, O_CLOEXEC) != 0) {
@@ -242,76 +334,36 @@ bool spawnDetached(const QString &program, const QStringList &arguments, qint64 
     }
     if (pipe2(pidPipe, O_CLOEXEC) != 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(errorPipe[0]);
-        ::close(errorPipe[1]);
+        closePipe(errorPipe);
         return false;
     }
 
-    const pid_t child = fork();
-    if (child == 0) {
+    const pid_t starter = fork();
+    if (starter == 0) {
         ::close(errorPipe[0]);
         ::close(pidPipe[0]);
-        setsid();
-        const pid_t grandchild = fork();
-        if (grandchild < 0) {
-            const int code = errno;
-            (void)!write(errorPipe[1], &code, sizeof code);
-            _exit(1);
-        }
-        if (grandchild > 0) {
-            (void)!write(pidPipe[1], &grandchild, sizeof grandchild);
-            _exit(0);
-        }
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = SIG_DFL;
-        for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGCHLD})
-            sigaction(signal, &action, nullptr);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        const int null = open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
-        if (chdir("/") != 0) {
-            // Keep the inherited folder.
-        }
-        for (int fd = 3; fd < maxFd; ++fd) {
-            if (fd != errorPipe[1])
-                ::close(fd);
-        }
-        execv(argv[0], argv.data());
-        const int code = errno;
-        (void)!write(errorPipe[1], &code, sizeof code);
-        _exit(127);
+        runStarter(exec.argv.data(), maxFd, errorPipe[1], pidPipe[1]);
+    }
+    if (starter < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        closePipe(errorPipe);
+        closePipe(pidPipe);
+        return false;
     }
     ::close(errorPipe[1]);
     ::close(pidPipe[1]);
-    if (child < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(errorPipe[0]);
-        ::close(pidPipe[0]);
-        return false;
+    while (waitpid(starter, nullptr, 0) < 0 && errno == EINTR) {
     }
-    int childStatus = 0;
-    while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
-    }
-    pid_t grandchild = 0;
-    ssize_t got;
-    do {
-        got = read(pidPipe[0], &grandchild, sizeof grandchild);
-    } while (got < 0 && errno == EINTR);
-    const bool havePid = got == ssize_t(sizeof grandchild);
+
+    // The pid comes when the starter forked; an errno comes when a fork or the exec failed, and the pipe
+    // closes without one when the exec succeeded.
+    pid_t service = 0;
+    const bool havePid = readWhole(pidPipe[0], &service, sizeof service);
     int code = 0;
-    do {
-        got = read(errorPipe[0], &code, sizeof code);
-    } while (got < 0 && errno == EINTR);
+    const bool failed = readWhole(errorPipe[0], &code, sizeof code);
     ::close(errorPipe[0]);
     ::close(pidPipe[0]);
-    if (got == ssize_t(sizeof code)) {
+    if (failed) {
         *error = QString::fromLocal8Bit(std::strerror(code));
         return false;
     }
@@ -319,7 +371,7 @@ bool spawnDetached(const QString &program, const QStringList &arguments, qint64 
         *error = QStringLiteral("the starter process ended without a process id");
         return false;
     }
-    *pid = grandchild;
+    *pid = service;
     return true;
 }
 

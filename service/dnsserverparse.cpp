@@ -6,7 +6,7 @@ namespace {
 
 const QLatin1String VpnName("TOVRAVPN");
 
-bool ParseIpv4(const QString &text, QHostAddress *address)
+bool parseIpv4(const QString &text, QHostAddress *address)
 {
     QHostAddress parsed;
     if (!parsed.setAddress(text.trimmed()) || parsed.protocol() != QAbstractSocket::IPv4Protocol)
@@ -15,7 +15,7 @@ bool ParseIpv4(const QString &text, QHostAddress *address)
     return true;
 }
 
-VpnDnsLookup Found(const QHostAddress &address)
+VpnDnsLookup found(const QHostAddress &address)
 {
     VpnDnsLookup lookup;
     lookup.outcome = VpnDnsLookup::Found;
@@ -23,7 +23,7 @@ VpnDnsLookup Found(const QHostAddress &address)
     return lookup;
 }
 
-VpnDnsLookup Missing(VpnDnsLookup::Outcome outcome)
+VpnDnsLookup missing(VpnDnsLookup::Outcome outcome)
 {
     VpnDnsLookup lookup;
     lookup.outcome = outcome;
@@ -40,7 +40,7 @@ VpnDnsLookup ParseIpconfigDns(const QStringList &lines)
             header = i;
     }
     if (header < 0)
-        return Missing(VpnDnsLookup::AdapterNotFound);
+        return missing(VpnDnsLookup::AdapterNotFound);
 
     int i = header + 1;
     if (i < lines.size() && lines.at(i).isEmpty())
@@ -49,13 +49,13 @@ VpnDnsLookup ParseIpconfigDns(const QStringList &lines)
         // Continuation lines carry no colon and IPv6 lines split into more parts: neither qualifies.
         const QStringList parts = lines.at(i).split(QLatin1Char(':'), Qt::SkipEmptyParts);
         QHostAddress address;
-        if (parts.size() == 2 && parts.at(0).contains(QLatin1String("DNS")) && ParseIpv4(parts.at(1), &address))
-            return Found(address);
+        if (parts.size() == 2 && parts.at(0).contains(QLatin1String("DNS")) && parseIpv4(parts.at(1), &address))
+            return found(address);
     }
-    return Missing(VpnDnsLookup::DnsNotFound);
+    return missing(VpnDnsLookup::DnsNotFound);
 }
 
-VpnDnsLookup ParseResolvectlDns(const QStringList &lines)
+VpnDnsLookup parseResolvectlDns(const QStringList &lines)
 {
     // "Link 7 (TOVRAVPN): 10.8.0.1 10.8.0.2"
     static const QRegularExpression linkLine(QStringLiteral("^Link \\d+ \\(([^)]*)\\):(.*)$"));
@@ -70,15 +70,15 @@ VpnDnsLookup ParseResolvectlDns(const QStringList &lines)
             if (server.count(QLatin1Char(':')) == 1)
                 server = server.section(QLatin1Char(':'), 0, 0);
             QHostAddress address;
-            if (ParseIpv4(server, &address))
-                return Found(address);
+            if (parseIpv4(server, &address))
+                return found(address);
         }
-        return Missing(VpnDnsLookup::DnsNotFound);
+        return missing(VpnDnsLookup::DnsNotFound);
     }
-    return Missing(VpnDnsLookup::AdapterNotFound);
+    return missing(VpnDnsLookup::AdapterNotFound);
 }
 
-VpnDnsLookup ParseNmcliDns(const QStringList &lines)
+VpnDnsLookup parseNmcliDns(const QStringList &lines)
 {
     // Terse output: one "FIELD:value" per line, a block per device starting at GENERAL.DEVICE.
     bool inVpnBlock = false;
@@ -100,8 +100,8 @@ VpnDnsLookup ParseNmcliDns(const QStringList &lines)
             continue;
         seenVpn = true;
         QHostAddress address;
-        if (field.startsWith(QLatin1String("IP4.DNS")) && ParseIpv4(value, &address))
-            return Found(address);
+        if (field.startsWith(QLatin1String("IP4.DNS")) && parseIpv4(value, &address))
+            return found(address);
     }
-    return Missing(seenVpn ? VpnDnsLookup::DnsNotFound : VpnDnsLookup::AdapterNotFound);
+    return missing(seenVpn ? VpnDnsLookup::DnsNotFound : VpnDnsLookup::AdapterNotFound);
 }

@@ -10,6 +10,6 @@
 // Windows `ipconfig /all`.
 VpnDnsLookup ParseIpconfigDns(const QStringList &lines);
 // systemd's `resolvectl dns`.
-VpnDnsLookup ParseResolvectlDns(const QStringList &lines);
+VpnDnsLookup parseResolvectlDns(const QStringList &lines);
 // NetworkManager's `nmcli -t -f GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS device show`.
-VpnDnsLookup ParseNmcliDns(const QStringList &lines);
+VpnDnsLookup parseNmcliDns(const QStringList &lines);

@@ -111,14 +111,14 @@ public:
         VpnDnsLookup lookup;
         if (haveResolvectl) {
             const ToolRun run = m_runner.run(QStringLiteral("resolvectl"), {QStringLiteral("dns")});
-            lookup = ParseResolvectlDns(ToolLines(ToolText(run.output)));
+            lookup = parseResolvectlDns(ToolLines(ToolText(run.output)));
         }
         if (lookup.outcome == VpnDnsLookup::AdapterNotFound && haveNmcli) {
             const ToolRun run =
                 m_runner.run(QStringLiteral("nmcli"), {QStringLiteral("-t"), QStringLiteral("-f"),
                                                        QStringLiteral("GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS"),
                                                        QStringLiteral("device"), QStringLiteral("show")});
-            lookup = ParseNmcliDns(ToolLines(ToolText(run.output)));
+            lookup = parseNmcliDns(ToolLines(ToolText(run.output)));
         }
         return lookup;
     }

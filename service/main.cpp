@@ -7,7 +7,7 @@
 
 namespace {
 
-const char *WasOrWasNot(bool done)
+const char *wasOrWasNot(bool done)
 {
     return done ? "was" : "was not";
 }
@@ -19,12 +19,12 @@ int main(int argc, char *argv[])
     if (argc == 2) {
         if (std::strcmp(argv[1], "-install") == 0) {
             const bool installed = ServiceController::install(ServiceProgramPath(), QString(), QString());
-            std::printf("TOVRA VPN service %s installed.\n", WasOrWasNot(installed));
+            std::printf("TOVRA VPN service %s installed.\n", wasOrWasNot(installed));
         } else if (std::strcmp(argv[1], "-remove") == 0) {
             ServiceController controller(QStringLiteral("TovraVPNService"));
-            std::printf("TOVRA VPN service %s stopped.\n", WasOrWasNot(controller.stop()));
+            std::printf("TOVRA VPN service %s stopped.\n", wasOrWasNot(controller.stop()));
             std::fflush(stdout);
-            std::printf("TOVRA VPN service %s uninstalled.\n", WasOrWasNot(controller.uninstall()));
+            std::printf("TOVRA VPN service %s uninstalled.\n", wasOrWasNot(controller.uninstall()));
         } else {
             std::printf("Wrong argument passed. Exiting...");
         }

@@ -31,7 +31,7 @@ QHash<QString, QString> FirstAddressPerDevice(const QByteArray &addressesJson)
     return result;
 }
 
-QString Netmask(int prefixLength)
+QString netmask(int prefixLength)
 {
     const quint32 mask = prefixLength <= 0 ? 0 : ~quint32(0) << (32 - qMin(prefixLength, 32));
     return QHostAddress(mask).toString();
@@ -39,7 +39,7 @@ QString Netmask(int prefixLength)
 
 } // namespace
 
-QList<IpRoute> ParseIpRoutes(const QByteArray &routesJson, const QByteArray &addressesJson)
+QList<IpRoute> parseIpRoutes(const QByteArray &routesJson, const QByteArray &addressesJson)
 {
     const QHash<QString, QString> deviceAddresses = FirstAddressPerDevice(addressesJson);
     QList<IpRoute> routes;
@@ -83,12 +83,12 @@ QList<IpRoute> ParseIpRoutes(const QByteArray &routesJson, const QByteArray &add
     return routes;
 }
 
-QString IpRouteLine(const IpRoute &route)
+QString ipRouteLine(const IpRoute &route)
 {
     const QString gateway = route.gateway.isEmpty() ? QStringLiteral("On-link") : route.gateway;
     return QStringLiteral("%1 %2 %3 %4 %5")
         .arg(route.destination, 16)
-        .arg(Netmask(route.prefixLength), 16)
+        .arg(netmask(route.prefixLength), 16)
         .arg(gateway, 16)
         .arg(route.interfaceAddress, 16)
         .arg(route.metric, 6);
@@ -107,7 +107,7 @@ public:
         QStringList lines;
         const QList<IpRoute> routes = readRoutes();
         for (const IpRoute &route : routes)
-            lines.append(IpRouteLine(route));
+            lines.append(ipRouteLine(route));
         return lines;
     }
 
@@ -158,7 +158,7 @@ private:
                                                                       QStringLiteral("addr"), QStringLiteral("show")});
         if (!addresses.succeeded())
             qDebug().noquote() << "Reading interface addresses failed:" << ToolText(addresses.errorOutput).trimmed();
-        return ParseIpRoutes(routes.output, addresses.output);
+        return parseIpRoutes(routes.output, addresses.output);
     }
 
     bool runIp(const QStringList &args)

@@ -18,7 +18,7 @@ struct IpRoute
 
 // Routes of `ip -j -4 route show table main`, interface addresses taken from `ip -j -4 addr show`.
 // Multipath routes give one entry per next hop; non-unicast routes are left out.
-QList<IpRoute> ParseIpRoutes(const QByteArray &routesJson, const QByteArray &addressesJson);
+QList<IpRoute> parseIpRoutes(const QByteArray &routesJson, const QByteArray &addressesJson);
 // The route as a five-field line: destination, netmask, gateway ("On-link" without one), interface address,
 // metric.
-QString IpRouteLine(const IpRoute &route);
+QString ipRouteLine(const IpRoute &route);

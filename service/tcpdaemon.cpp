@@ -6,19 +6,19 @@
 #include <QTextStream>
 
 TcpDaemon::TcpDaemon(QObject *parent)
-    : QTcpServer(parent), tools(std::make_unique<ToolRunner>()), routes(CreateSystemRouteTool(*tools)),
-      filters(CreateSystemFilterEngine(*tools)), dnsFilter(*filters)
+    : QTcpServer(parent), m_tools(std::make_unique<ToolRunner>()), m_routes(CreateSystemRouteTool(*m_tools)),
+      m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters)
 {}
 
 TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine, QObject *parent)
-    : QTcpServer(parent), routes(std::move(routeTool)), filters(std::move(filterEngine)), dnsFilter(*filters)
+    : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters)
 {}
 
 TcpDaemon::~TcpDaemon() = default;
 
 void TcpDaemon::removeLeftoverFilters()
 {
-    filters->removeLeftovers();
+    m_filters->removeLeftovers();
 }
 
 void TcpDaemon::removeFilters()
@@ -84,19 +84,19 @@ void TcpDaemon::discardClient()
 
 bool TcpDaemon::getDefaultGateway()
 {
-    const QStringList lines = routes->routeTable();
-    const int index = RouteTable::FindDefaultRoute(lines);
+    const QStringList lines = m_routes->routeTable();
+    const int index = RouteTable::findDefaultRoute(lines);
     if (index < 0)
         return false;
-    savedGateway = RouteTable::Fields(lines.at(index)).at(2);
+    savedGateway = RouteTable::fields(lines.at(index)).at(2);
     savedGatewayEntry = lines.at(index);
     return true;
 }
 
 bool TcpDaemon::isSavedGatewayExists()
 {
-    const QStringList lines = routes->routeTable();
-    const int index = RouteTable::FindDefaultRouteVia(lines, savedGateway);
+    const QStringList lines = m_routes->routeTable();
+    const int index = RouteTable::findDefaultRouteVia(lines, savedGateway);
     if (index < 0)
         return false;
     savedGatewayEntry = lines.at(index);
@@ -128,7 +128,7 @@ QString TcpDaemon::deleteGateway()
 {
     if (!getDefaultGateway())
         return QStringLiteral("SRV ERROR DELETE: Default gateway not found");
-    routes->deleteDefaultRoute(savedGateway);
+    m_routes->deleteDefaultRoute(savedGateway);
     if (isSavedGatewayExists())
         return QStringLiteral("SRV ERROR DELETE: Default gateway (") + savedGateway +
                QStringLiteral(") exists after removing");
@@ -140,7 +140,7 @@ QString TcpDaemon::restoreGateway()
     if (isSavedGatewayExists())
         return QStringLiteral("SRV ERROR RESTORE: Default gateway already exists - ") + savedGateway +
                QStringLiteral(" (Full entry: ") + savedGatewayEntry + QStringLiteral(")");
-    routes->addDefaultRoute(savedGateway);
+    m_routes->addDefaultRoute(savedGateway);
     if (isSavedGatewayExists())
         return QStringLiteral("SRV SUCCESS RESTORE: Default gateway restored - ") + savedGateway +
                QStringLiteral(" (Full entry: ") + savedGatewayEntry + QStringLiteral(")");

@@ -18,9 +18,9 @@ class TcpDaemon : public QTcpServer
     Q_OBJECT
 
     // Declared first: the members below are built on them.
-    std::unique_ptr<ToolRunner> tools;
-    std::unique_ptr<RouteTool> routes;
-    std::unique_ptr<FilterEngine> filters;
+    std::unique_ptr<ToolRunner> m_tools;
+    std::unique_ptr<RouteTool> m_routes;
+    std::unique_ptr<FilterEngine> m_filters;
 
 public:
     static constexpr quint16 ServicePort = 56143;

@@ -12,16 +12,16 @@ ToolRun ToolRunner::run(const QString &program, const QStringList &arguments, co
     ToolRun result;
     QString realProgram = program;
     QStringList realArguments = arguments;
-    if (!commandPrefix.isEmpty()) {
-        realProgram = commandPrefix.first();
-        realArguments = commandPrefix.mid(1) + QStringList(program) + arguments;
+    if (!m_commandPrefix.isEmpty()) {
+        realProgram = m_commandPrefix.first();
+        realArguments = m_commandPrefix.mid(1) + QStringList(program) + arguments;
     }
 
     QElapsedTimer clock;
     clock.start();
     QProcess process;
     process.start(realProgram, realArguments, QIODevice::ReadWrite);
-    if (!process.waitForStarted(timeoutMs)) {
+    if (!process.waitForStarted(m_timings.toolTimeoutMs)) {
         qDebug().noquote() << "Tool could not be started:" << program << process.errorString();
         return result;
     }
@@ -30,7 +30,7 @@ ToolRun ToolRunner::run(const QString &program, const QStringList &arguments, co
         process.write(input);
     process.closeWriteChannel();
 
-    const int left = qMax(0, timeoutMs - int(clock.elapsed()));
+    const int left = qMax(0, m_timings.toolTimeoutMs - int(clock.elapsed()));
     if (!process.waitForFinished(left)) {
         result.timedOut = true;
         qDebug().noquote() << "Tool timed out:" << program;

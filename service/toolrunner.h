@@ -17,12 +17,15 @@ struct ToolRun
 };
 
 // Runs the outside tools of the service (route, ip, nft, ipconfig, ...) and waits for each synchronously.
-// Virtual so a test can stand in for the tools; commandPrefix lets a test run every tool elsewhere,
-// e.g. {"ip", "netns", "exec", "name"}.
+// Virtual so a test can stand in for the tools.
 class ToolRunner
 {
 public:
-    static constexpr int DefaultTimeoutMs = 30000;
+    // The waits of a run; the defaults are the production values.
+    struct Timings
+    {
+        int toolTimeoutMs = 30000; // start and finish of one tool together
+    };
 
     virtual ~ToolRunner();
 
@@ -30,8 +33,14 @@ public:
     // Splits a command line into program and arguments the way the process launcher does.
     ToolRun runCommandLine(const QString &commandLine);
 
-    int timeoutMs = DefaultTimeoutMs;
-    QStringList commandPrefix;
+    void setTimings(const Timings &timings) { m_timings = timings; }
+    const Timings &timings() const { return m_timings; }
+    // Runs every tool through this command, e.g. {"ip", "netns", "exec", "name"}.
+    void setCommandPrefix(const QStringList &prefix) { m_commandPrefix = prefix; }
+
+private:
+    Timings m_timings;
+    QStringList m_commandPrefix;
 };
 
 // Tool output as text: the bytes up to the first NUL, read as Latin-1.

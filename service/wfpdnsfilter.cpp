@@ -10,14 +10,14 @@ const quint8 ProtocolTcp = 6;
 const quint8 ProtocolUdp = 17;
 const quint16 DnsPort = 53;
 
-QString Code(quint32 result)
+QString code(quint32 result)
 {
     return QString::number(result);
 }
 
 } // namespace
 
-WfpDnsFilter::WfpDnsFilter(FilterEngine &engine) : engine(engine) {}
+WfpDnsFilter::WfpDnsFilter(FilterEngine &engine) : m_engine(engine) {}
 
 WfpDnsFilter::~WfpDnsFilter()
 {
@@ -25,7 +25,7 @@ WfpDnsFilter::~WfpDnsFilter()
     closeSession();
 }
 
-QList<FilterSpec> WfpDnsFilter::FilterSpecs(quint32 dnsAddress)
+QList<FilterSpec> WfpDnsFilter::filterSpecs(quint32 dnsAddress)
 {
     auto spec = [](const char *name, quint8 weight, quint8 protocol, bool matchAddress, quint32 address, bool permit) {
         FilterSpec filter;
@@ -50,7 +50,7 @@ QList<FilterSpec> WfpDnsFilter::FilterSpecs(quint32 dnsAddress)
 void WfpDnsFilter::closeSession()
 {
     if (engineHandle != 0)
-        engine.closeSession(engineHandle);
+        m_engine.closeSession(engineHandle);
     engineHandle = 0;
 }
 
@@ -63,20 +63,20 @@ quint32 WfpDnsFilter::addFilters()
     }
 
     FilterEngine::Handle handle = 0;
-    quint32 result = engine.openSession(true, &handle);
+    quint32 result = m_engine.openSession(true, &handle);
     engineHandle = handle;
     if (result != 0) {
         closeSession();
-        lastError = QStringLiteral("Error while opening engine: %1").arg(Code(result));
+        lastError = QStringLiteral("Error while opening engine: %1").arg(code(result));
         return result;
     }
 
-    if (!engine.hasSublayer(engineHandle, SublayerKey)) {
+    if (!m_engine.hasSublayer(engineHandle, SublayerKey)) {
         result = addSublayer(SublayerKey);
         if (result != 0 && result != AlreadyExists) {
             closeSession();
             lastError =
-                QStringLiteral("Failed to add persistent TOVRAVPN wfp sublayer with error: %1").arg(Code(result));
+                QStringLiteral("Failed to add persistent TOVRAVPN wfp sublayer with error: %1").arg(code(result));
             return result;
         }
     }
@@ -93,20 +93,20 @@ quint32 WfpDnsFilter::addFilters()
         "Failed to add 3rd filter (Block tcp dns) with error: %1",
         "Failed to add 4th filter (Block udp dns) with error: %1",
     };
-    const QList<FilterSpec> filters = FilterSpecs(dnsAddress);
+    const QList<FilterSpec> filters = filterSpecs(dnsAddress);
     for (int k = 0; k < filters.size(); ++k) {
-        result = engine.addFilter(engineHandle, filters.at(k));
+        result = m_engine.addFilter(engineHandle, filters.at(k));
         if (result != 0) {
             closeSession();
-            lastError = QString::fromLatin1(failures[k]).arg(Code(result));
+            lastError = QString::fromLatin1(failures[k]).arg(code(result));
             return result;
         }
     }
 
-    result = engine.commitSession(engineHandle);
+    result = m_engine.commitSession(engineHandle);
     if (result != 0) {
         closeSession();
-        lastError = QStringLiteral("Failed to apply filters with error: %1").arg(Code(result));
+        lastError = QStringLiteral("Failed to apply filters with error: %1").arg(code(result));
         return result;
     }
     return 0;
@@ -114,15 +114,15 @@ quint32 WfpDnsFilter::addFilters()
 
 quint32 WfpDnsFilter::removeFilters()
 {
-    const quint32 result = engineHandle != 0 ? engine.closeSession(engineHandle) : 0;
-    lastError = QStringLiteral("EngineClosed with result: %1").arg(Code(result));
+    const quint32 result = engineHandle != 0 ? m_engine.closeSession(engineHandle) : 0;
+    lastError = QStringLiteral("EngineClosed with result: %1").arg(code(result));
     engineHandle = 0;
     return result;
 }
 
 quint32 WfpDnsFilter::findVpnDnsAddress()
 {
-    const VpnDnsLookup lookup = engine.findVpnDnsServer();
+    const VpnDnsLookup lookup = m_engine.findVpnDnsServer();
     switch (lookup.outcome) {
     case VpnDnsLookup::Found:
         vpnDnsAddress = lookup.address;
@@ -140,10 +140,10 @@ quint32 WfpDnsFilter::findVpnDnsAddress()
 quint32 WfpDnsFilter::addSublayer(const QUuid &key)
 {
     FilterEngine::Handle session = 0;
-    quint32 result = engine.openSession(false, &session);
+    quint32 result = m_engine.openSession(false, &session);
     if (result != 0) {
         if (session != 0)
-            engine.closeSession(session);
+            m_engine.closeSession(session);
         return result;
     }
     SublayerSpec spec;
@@ -151,8 +151,8 @@ quint32 WfpDnsFilter::addSublayer(const QUuid &key)
     spec.name = QStringLiteral("TOVRAVPN WFP Filters");
     spec.description = spec.name;
     spec.weight = 0x100;
-    result = engine.addSublayer(session, spec);
+    result = m_engine.addSublayer(session, spec);
     // Closing this session leaves the sublayer registered.
-    engine.closeSession(session);
+    m_engine.closeSession(session);
     return result;
 }

@@ -31,7 +31,7 @@ public:
 
     bool filtersInForce() const { return engineHandle != 0; }
     // The four filters for a DNS server, in the order they are added.
-    static QList<FilterSpec> FilterSpecs(quint32 dnsAddress);
+    static QList<FilterSpec> filterSpecs(quint32 dnsAddress);
 
     QHostAddress vpnDnsAddress;
     QString lastError;
@@ -39,6 +39,6 @@ public:
 private:
     void closeSession();
 
-    FilterEngine &engine;
+    FilterEngine &m_engine;
     FilterEngine::Handle engineHandle = 0;
 };

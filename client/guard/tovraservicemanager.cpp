@@ -77,7 +77,7 @@ bool TovraServiceManager::StartService()
     m_pollCount = 0;
     QEventLoop loop;
     connect(this, &TovraServiceManager::srvStatusTimerFinished, &loop, &QEventLoop::quit);
-    m_pollTimer.start(pollIntervalMs);
+    m_pollTimer.start(m_timings.pollIntervalMs);
     loop.exec();
 
     if (!m_serviceStarted) {
@@ -95,7 +95,7 @@ void TovraServiceManager::CheckServiceStatus()
         m_pollTimer.stop();
         m_serviceStarted = true;
         emit srvStatusTimerFinished();
-    } else if (m_pollCount == PollChecks) {
+    } else if (m_pollCount >= m_timings.pollChecks) {
         m_pollTimer.stop();
         m_serviceStarted = false;
         emit srvStatusTimerFinished();
@@ -117,27 +117,27 @@ void TovraServiceManager::StopService()
 
 void TovraServiceManager::CheckGateway()
 {
-    RunTask(QStringLiteral("INFO"), &TovraServiceManager::srvTaskCheckFinished);
+    runTask(QStringLiteral("INFO"), &TovraServiceManager::srvTaskCheckFinished);
 }
 
 void TovraServiceManager::DeleteGateway()
 {
-    RunTask(QStringLiteral("DELETE"), &TovraServiceManager::srvTaskDeleteFinished);
+    runTask(QStringLiteral("DELETE"), &TovraServiceManager::srvTaskDeleteFinished);
 }
 
 void TovraServiceManager::RestoreGateway()
 {
-    RunTask(QStringLiteral("RESTORE"), &TovraServiceManager::srvTaskRestoreFinished);
+    runTask(QStringLiteral("RESTORE"), &TovraServiceManager::srvTaskRestoreFinished);
 }
 
 void TovraServiceManager::AddDnsFilters()
 {
-    RunTask(QStringLiteral("ADD_DNS_FILTERS"), &TovraServiceManager::srvTaskAddFiltersFinished);
+    runTask(QStringLiteral("ADD_DNS_FILTERS"), &TovraServiceManager::srvTaskAddFiltersFinished);
 }
 
 void TovraServiceManager::RemoveDnsFilters()
 {
-    RunTask(QStringLiteral("REMOVE_DNS_FILTERS"), &TovraServiceManager::srvTaskRmvFiltersFinished);
+    runTask(QStringLiteral("REMOVE_DNS_FILTERS"), &TovraServiceManager::srvTaskRmvFiltersFinished);
 }
 
 bool TovraServiceManager::ConnectToService()
@@ -147,7 +147,7 @@ bool TovraServiceManager::ConnectToService()
         m_socket->abort();
     m_socket->connectToHost(QStringLiteral("127.0.0.1"), ServicePort, QIODevice::ReadWrite,
                             QAbstractSocket::AnyIPProtocol);
-    return m_socket->waitForConnected(ConnectTimeoutMs);
+    return m_socket->waitForConnected(m_timings.connectTimeoutMs);
 }
 
 void TovraServiceManager::DisconnectFromService()
@@ -156,7 +156,7 @@ void TovraServiceManager::DisconnectFromService()
     m_socket->disconnectFromHost();
 }
 
-void TovraServiceManager::RunTask(const QString &command, AnswerSignal answer)
+void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
 {
     if (!ConnectToService()) {
         qDebug() << "Connection to TovraVPNService failed.";
@@ -170,7 +170,7 @@ void TovraServiceManager::RunTask(const QString &command, AnswerSignal answer)
     qDebug() << "Sending command:" << bytes;
 
     // Without a reply the task still ends, with false: when the service goes away, on a socket error,
-    // and at the latest after taskTimeoutMs.
+    // and at the latest after the task timeout.
     QEventLoop loop;
     bool answered = false;
     auto giveUp = [this, &loop, &answered, answer](const char *why) {
@@ -197,7 +197,7 @@ void TovraServiceManager::RunTask(const QString &command, AnswerSignal answer)
     connect(&timeout, &QTimer::timeout, &loop, [&] { giveUp("timed out"); });
 
     m_socket->write(bytes);
-    timeout.start(taskTimeoutMs);
+    timeout.start(m_timings.taskTimeoutMs);
     loop.exec();
 
     disconnect(finished);

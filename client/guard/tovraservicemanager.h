@@ -17,11 +17,15 @@ class TovraServiceManager : public QObject
 
 public:
     static constexpr quint16 ServicePort = 56143;
-    static constexpr int ConnectTimeoutMs = 5000;
-    static constexpr int PollIntervalMs = 1000;
-    static constexpr int PollChecks = 5;
-    // One tool run of the service may take 30 s.
-    static constexpr int TaskTimeoutMs = 35000;
+
+    // The waits of the manager; the defaults are the production values.
+    struct Timings
+    {
+        int connectTimeoutMs = 5000;
+        int pollIntervalMs = 1000; // between checks that the started service runs
+        int pollChecks = 5;
+        int taskTimeoutMs = 35000; // one tool run of the service may take 30 s
+    };
 
     explicit TovraServiceManager(QObject *parent = nullptr);
     // Uses the given controller for the helper service (tests).
@@ -37,9 +41,9 @@ public:
     void AddDnsFilters();
     void RemoveDnsFilters();
 
-    // Tests shorten these.
-    int pollIntervalMs = PollIntervalMs;
-    int taskTimeoutMs = TaskTimeoutMs;
+    // Tests shorten the waits.
+    void setTimings(const Timings &timings) { m_timings = timings; }
+    const Timings &timings() const { return m_timings; }
 
 signals:
     void srvTaskFinished();
@@ -60,11 +64,12 @@ private:
 
     bool ConnectToService();
     void DisconnectFromService();
-    void RunTask(const QString &command, AnswerSignal answer);
+    void runTask(const QString &command, AnswerSignal answer);
 
     std::unique_ptr<ServiceController> m_controller;
     std::unique_ptr<QTcpSocket> m_socket;
 
+    Timings m_timings;
     QTimer m_pollTimer;
     int m_pollCount = 0;
     bool m_serviceStarted = false;

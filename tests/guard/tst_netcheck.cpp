@@ -1,7 +1,7 @@
 #include <QtTest>
 
 #include "guard/tovraipmanager.h"
-#include "service/netnamespace.h"
+#include "netns.h"
 
 // The two network checks, run by a probe inside network namespaces made for the purpose.
 class tst_NetCheck : public QObject
@@ -53,10 +53,10 @@ void tst_NetCheck::inNamespace()
     QVERIFY(ns.isValid());
     QVERIFY2(ns.ip(setup), qPrintable(setup.join(QLatin1String("; "))));
 
-    QByteArray output;
-    QVERIFY(ns.exec({QStringLiteral(TOVRA_NETCHECK_PROBE), host}, &output));
+    const ProcessResult probe = ns.exec({QStringLiteral(TOVRA_NETCHECK_PROBE), host});
+    QVERIFY2(probe.ok(), qPrintable(probe.error));
     // ping writes its own lines first; the probe's verdict is the last one.
-    QCOMPARE(QString::fromLatin1(output).trimmed().split(QLatin1Char('\n')).last(), expected);
+    QCOMPARE(QString::fromLatin1(probe.output).trimmed().split(QLatin1Char('\n')).last(), expected);
 }
 
 void tst_NetCheck::emptyHost()
