@@ -86,6 +86,9 @@ void tst_ServiceControl::refusedRequests_data()
     QTest::newRow("name leading out of the registry") << "installed"
                                                       << "../outside"
                                                       << "start";
+    QTest::newRow("program that cannot be run") << "installed"
+                                                << "Broken"
+                                                << "start";
     QTest::newRow("empty name") << "installed"
                                 << ""
                                 << "start";
@@ -107,6 +110,7 @@ void tst_ServiceControl::refusedRequests()
     }
     // A registration one folder up, where "../outside" would lead.
     QVERIFY(writeFile(folder.path(QStringLiteral("outside.service")), "Program=/bin/sleep\nArgument=60\n"));
+    QVERIFY(writeFile(folder.registryDir() + QStringLiteral("/Broken.service"), "Program=/nonexistent/program\n"));
 
     ServiceController controller = folder.controller(name);
     const bool wasRunning = controller.isRunning();
@@ -232,8 +236,9 @@ void tst_ServiceControl::openVpnRegistration()
         // Stopped once it is up (its UDP socket open): a signal in its first moments can go unheard.
         const auto hasSocket = [pid] {
             const QFileInfoList fds = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
-            return std::any_of(fds.begin(), fds.end(),
-                               [](const QFileInfo &fd) { return fd.symLinkTarget().contains(QLatin1String("socket:")); });
+            return std::any_of(fds.begin(), fds.end(), [](const QFileInfo &fd) {
+                return fd.symLinkTarget().contains(QLatin1String("socket:"));
+            });
         };
         QTRY_VERIFY_WITH_TIMEOUT(hasSocket(), 20000);
         QVERIFY(controller.stop());
