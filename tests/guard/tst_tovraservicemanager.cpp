@@ -183,12 +183,8 @@ void tst_TovraServiceManager::tasks_data()
         "SRV SUCCESS INFO response received");
     row("DELETE error", &M::DeleteGateway, "DELETE\n", "SRV ERROR DELETE: Default gateway not found", "delete(false)",
         "SRV ERROR DELETE response received");
-    row("RESTORE success", &M::RestoreGateway, "RESTORE\n", "SRV SUCCESS RESTORE: Default gateway restored - 1.2.3.4",
-        "restore(true)", "SRV SUCCESS RESTORE response received");
     row("ADD error, any detail", &M::AddDnsFilters, "ADD_DNS_FILTERS\n", "SRV ERROR DNS ADD: SRV SUCCESS whatever\n",
         "add(false)", "SRV ERROR DNS ADD response received");
-    row("REMOVE error", &M::RemoveDnsFilters, "REMOVE_DNS_FILTERS\n",
-        "SRV ERROR DNS REMOVE: EngineClosed with result: 6", "remove(false)", "SRV ERROR DNS REMOVE response received");
     row("reply decides, not the command", &M::CheckGateway, "INFO\n", "SRV SUCCESS DELETE: x", "delete(true)",
         "SRV SUCCESS DELETE response received");
     row("text after NUL ignored", &M::CheckGateway, "INFO\n", QByteArray("OK\0SRV SUCCESS INFO", 19), "",
