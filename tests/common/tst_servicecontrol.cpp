@@ -41,7 +41,7 @@ void tst_ServiceControl::lifecycleAcrossProcesses()
 
     QVERIFY(controller.start());
     QVERIFY(controller.isRunning());
-    QTRY_COMPARE(folder.events(), QStringList{"start"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     const qint64 pid = folder.eventPids().value(0);
     QCOMPARE(folder.recordedPid(), pid);
     QVERIFY(pid != QCoreApplication::applicationPid());
@@ -58,10 +58,10 @@ void tst_ServiceControl::lifecycleAcrossProcesses()
 
     // A killed service reads as stopped.
     QVERIFY(controller.start());
-    QTRY_COMPARE(folder.events().size(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(folder.events().size(), 5, 30000);
     const qint64 second = folder.eventPids().value(4);
     QCOMPARE(::kill(pid_t(second), SIGKILL), 0);
-    QTRY_VERIFY(processGone(second));
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(second), 30000);
     QVERIFY(!controller.isRunning());
     QVERIFY(!controller.stop());
     QVERIFY(controller.uninstall());
@@ -106,7 +106,7 @@ void tst_ServiceControl::refusedRequests()
         QVERIFY(ServiceController::install(folder.program()));
     if (setup == QLatin1String("running")) {
         QVERIFY(folder.controller().start());
-        QTRY_COMPARE(folder.events(), QStringList{"start"});
+        QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     }
     // A registration one folder up, where "../outside" would lead.
     QVERIFY(writeFile(folder.path(QStringLiteral("outside.service")), "Program=/bin/sleep\nArgument=60\n"));
@@ -154,7 +154,7 @@ void tst_ServiceControl::stalePidFile()
     else
         QVERIFY(process.start({QStringLiteral("/bin/true")}) && process.process().waitForFinished());
     if (kind != QLatin1String("other program") && kind != QLatin1String("ended"))
-        QTRY_COMPARE(folder.events(), QStringList{"start"});
+        QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     const quint64 startTime = processStatField(process.pid(), 19).toULongLong();
     QByteArray content = QByteArray::number(process.pid());
     if (kind != QLatin1String("pid only"))
@@ -228,11 +228,11 @@ void tst_ServiceControl::openVpnRegistration()
     QVERIFY(controller.start());
     if (configuration.isEmpty()) {
         // openvpn ends at once, and the service reads as stopped.
-        QTRY_VERIFY(!controller.isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.isRunning(), 30000);
         QVERIFY(!controller.stop());
     } else {
         const qint64 pid = folder.recordedPid(QStringLiteral("OpenVPNService"));
-        QTRY_COMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid)), data);
+        QTRY_COMPARE_WITH_TIMEOUT(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid)), data, 30000);
         // Stopped once it is up (its UDP socket open): a signal in its first moments can go unheard.
         const auto hasSocket = [pid] {
             const QFileInfoList fds = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
@@ -275,11 +275,11 @@ void tst_ServiceControl::foregroundRun()
     QVERIFY(folder.isValid());
     ChildProcess host;
     QVERIFY(host.start({folder.program(), QStringLiteral("-e"), QStringLiteral("foreground")}));
-    QTRY_COMPARE(folder.events(), QStringList{"start"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     for (int i = 0; i < signalsSent.size(); ++i) {
         QVERIFY(host.signal(signalsSent.at(i)));
         if (i < eventsAfter.size())
-            QTRY_COMPARE(folder.events(), events.mid(0, eventsAfter.at(i)));
+            QTRY_COMPARE_WITH_TIMEOUT(folder.events(), events.mid(0, eventsAfter.at(i)), 30000);
     }
     QVERIFY(host.process().waitForFinished(20000));
     QCOMPARE(host.process().exitStatus(), QProcess::NormalExit);
@@ -338,7 +338,7 @@ void tst_ServiceControl::hostCommandLine()
         QVERIFY(ServiceController::install(folder.program()));
     if (setup == QLatin1String("running") || setup == QLatin1String("paused")) {
         QVERIFY(controller.start());
-        QTRY_COMPARE(folder.events(), QStringList{"start"});
+        QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     }
     if (setup == QLatin1String("paused"))
         QVERIFY(controller.pause());
