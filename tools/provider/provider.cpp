@@ -59,6 +59,21 @@ Reply Redirect(const QString &location)
     return reply;
 }
 
+// Where Google sends the browser back to: the client's loopback listener.
+QString GoogleRedirect()
+{
+    return QStringLiteral("http://127.0.0.1:%1/").arg(kRedirectListenerPort);
+}
+
+// A Graph API style error.
+Reply GraphError(const QString &message, int code)
+{
+    return JsonReply(400,
+                     {{QStringLiteral("error"), QJsonObject{{QStringLiteral("message"), message},
+                                                            {QStringLiteral("type"), QStringLiteral("OAuthException")},
+                                                            {QStringLiteral("code"), code}}}});
+}
+
 QString Html(const QString &text)
 {
     return text.toHtmlEscaped();
@@ -75,6 +90,11 @@ Reply Page(const QString &title, const QString &bodyHtml, int status = 200)
             .arg(Html(title), bodyHtml)
             .toUtf8();
     return reply;
+}
+
+Reply NotFoundPage()
+{
+    return Page(QStringLiteral("Page not found"), QStringLiteral("<p>There is no page here.</p>"), 404);
 }
 
 // Parses a request body that must be a JSON object.
@@ -252,30 +272,233 @@ void Provider::Handle(Origin origin, const httplib::Request &req, httplib::Respo
         reply = TestEndpoint(call);
     } else {
         RecordRequest(call);
-        Script script;
-        const bool scripted = TakeScript(call, &script);
-        if (scripted && script.delayMs > 0 && !Wait(script.delayMs)) {
-            reply = Error(503, QStringLiteral("shutting down"));
-        } else if (scripted && script.hangup) {
-            // No answer at all: the peer sees the connection closed.
+        if (!ScriptedReply(call, &reply)) {
+            // A scripted hang-up: no answer at all, the peer sees the connection closed.
             if (TlsServer::currentSocket() >= 0)
                 ::shutdown(TlsServer::currentSocket(), SHUT_RDWR);
             res.status = 500;
             return;
-        } else if (scripted && script.status > 0) {
-            reply.status = script.status;
-            reply.body = script.body;
-            reply.contentType = script.contentType;
-            for (auto it = script.headers.begin(); it != script.headers.end(); ++it)
-                reply.headers.emplace_back(it.key().toStdString(), it.value().toString().toStdString());
-        } else {
-            reply = Route(call);
         }
     }
     res.status = reply.status;
     for (const auto &header : reply.headers)
         res.set_header(header.first.c_str(), header.second);
     res.set_content(reply.body.toStdString(), reply.contentType.c_str());
+}
+
+// The reply of the newest matching script, or the normal one; false when the script hangs up.
+bool Provider::ScriptedReply(const Call &call, Reply *reply)
+{
+    Script script;
+    if (!TakeScript(call, &script)) {
+        *reply = Dispatch(call);
+        return true;
+    }
+    if (script.delayMs > 0 && !Wait(script.delayMs)) {
+        *reply = Error(503, QStringLiteral("shutting down"));
+        return true;
+    }
+    if (script.hangup)
+        return false;
+    if (script.status == 0) {
+        *reply = Dispatch(call);
+        return true;
+    }
+    reply->status = script.status;
+    reply->body = script.body;
+    reply->contentType = script.contentType;
+    for (auto it = script.headers.begin(); it != script.headers.end(); ++it)
+        reply->headers.emplace_back(it.key().toStdString(), it.value().toString().toStdString());
+    return true;
+}
+
+template <size_t N>
+const Provider::Route *Provider::FindRoute(const Route (&routes)[N], const QString &path)
+{
+    for (const Route &route : routes) {
+        if (route.prefix ? path.startsWith(QLatin1String(route.path)) : path == QLatin1String(route.path))
+            return &route;
+    }
+    return nullptr;
+}
+
+const Provider::Route Provider::kTestRoutes[] = {
+    {"/_test/reset", "POST", &Provider::TestReset},
+    {"/_test/script", "POST", &Provider::TestScript},
+    {"/_test/requests", "GET", &Provider::TestRequests},
+    {"/_test/tickets", "GET", &Provider::TestTickets},
+};
+
+// Answered on both origins, so either base URL may be used for them.
+const Provider::Route Provider::kSocialRoutes[] = {
+    {"/v5.0/dialog/oauth", "GET", &Provider::FacebookDialog},
+    {"/v5.0/oauth/access_token", "GET", &Provider::FacebookAccessToken},
+    {"/me", "GET", &Provider::FacebookProfile},
+    {"/o/oauth2/v2/auth", "GET", &Provider::GoogleConsent},
+};
+
+const Provider::Route Provider::kApiRoutes[] = {
+    {"/auth/email", "POST", &Provider::AuthEmail, false, true},
+    {"/auth/facebook", "POST", &Provider::AuthFacebook, false, true},
+    {"/auth/google", "POST", &Provider::AuthGoogle, false, true},
+    {"/auth/reset_password", "POST", &Provider::ResetPassword, false, true},
+    {"/users/me/plan", "GET", &Provider::Plan, true},
+    {"/users/me/bandwidth", "GET", &Provider::Bandwidth, true},
+    {"/users/me", "GET", &Provider::UserDetails, true},
+    {"/users/me/ip", "GET", &Provider::UserIp, true},
+    {"/users/me/servers", "GET", &Provider::Servers, true},
+    {"/users/me/servers/best", "GET", &Provider::BestServer, true},
+    {"/config/openvpn/tcp", "GET", &Provider::OpenVpnConfig, true},
+    {"/config/openvpn/udp", "GET", &Provider::OpenVpnConfig, true},
+    {"/users/me/auto_auth_url", "GET", &Provider::AutoAuthUrl, true},
+    {"/users/me/ticket", "POST", &Provider::UserTicket, true},
+    {"/users/anonymous/ticket", "POST", &Provider::AnonymousTicket},
+    {"/config/app/", "GET", &Provider::AppUpdate, false, false, true},
+};
+
+const Provider::Route Provider::kPortalRoutes[] = {
+    {"/", "GET", &Provider::StaticPage},
+    {"/index.php", "GET", &Provider::StaticPage},
+    {"/register.php", "GET", &Provider::StaticPage},
+    {"/pwreset.php", "GET", &Provider::StaticPage},
+    {"/clientarea.php", "GET", &Provider::StaticPage},
+    {"/upgrade-trial.php", "GET", &Provider::StaticPage},
+    {"/share.php", "GET", &Provider::StaticPage},
+    {"/facebook.php", "GET", &Provider::StaticPage},
+    {"/google.php", "GET", &Provider::StaticPage},
+    {"/download.php", "GET", &Provider::StaticPage},
+    {"/faq", "GET", &Provider::InfoPage},
+    {"/nl/faq", "GET", &Provider::InfoPage},
+    {"/de/faq", "GET", &Provider::InfoPage},
+    {"/review/en", "GET", &Provider::InfoPage},
+    {"/review/nl", "GET", &Provider::InfoPage},
+    {"/review/de", "GET", &Provider::InfoPage},
+    {"/autoauth.php", "GET", &Provider::AutoAuth},
+    {"/viewticket.php", "GET", &Provider::ViewTicket},
+    {"/fbredirect.php", "GET", &Provider::FacebookRedirect},
+    {"/assets/img/", "GET", &Provider::MarkerImage, false, false, true},
+    {"/styles/v1/mapbox/streets-v11/static/", "GET", &Provider::StaticMap, false, false, true},
+};
+
+Reply Provider::Dispatch(const Call &call)
+{
+    const bool get = call.method == QLatin1String("GET");
+    if (const Route *route = FindRoute(kSocialRoutes, call.path); route && get)
+        return (this->*route->handler)(call, nullptr);
+    if (call.origin == Origin::Api) {
+        if (const Route *route = FindRoute(kApiRoutes, call.path))
+            return ApiEndpoint(call, *route);
+        return Error(404, QStringLiteral("no endpoint %1 %2").arg(call.method, call.path));
+    }
+    if (const Route *route = FindRoute(kPortalRoutes, call.path); route && get)
+        return (this->*route->handler)(call, nullptr);
+    return NotFoundPage();
+}
+
+// Checks what the route asks of the request (method, token, JSON body), then runs its handler.
+Reply Provider::ApiEndpoint(const Call &call, const Route &route)
+{
+    if (call.method != QLatin1String(route.method)) {
+        Reply reply = Error(405, QStringLiteral("use %1").arg(QLatin1String(route.method)));
+        reply.headers.emplace_back("Allow", route.method);
+        return reply;
+    }
+    const Account *account = nullptr;
+    if (route.bearer) {
+        Reply denied;
+        account = AccountByToken(QByteArray::fromStdString(call.request->get_header_value("Authorization")), &denied);
+        if (!account)
+            return denied;
+    }
+    if (!route.jsonBody)
+        return (this->*route.handler)(call, account);
+    Call withBody = call;
+    Reply failure;
+    if (!ParseObject(call.request->body, &withBody.json, &failure))
+        return failure;
+    return (this->*route.handler)(withBody, account);
+}
+
+Reply Provider::TestEndpoint(const Call &call)
+{
+    const Route *route = FindRoute(kTestRoutes, call.path);
+    if (!route || call.method != QLatin1String(route->method))
+        return Error(404, QStringLiteral("unknown test endpoint %1 %2").arg(call.method, call.path));
+    return (this->*route->handler)(call, nullptr);
+}
+
+Reply Provider::TestReset(const Call &, const Account *)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_scripts.clear();
+    m_requests = QJsonArray();
+    m_tickets = QJsonArray();
+    return JsonReply(200, {{QStringLiteral("result"), QStringLiteral("ok")}});
+}
+
+Reply Provider::TestScript(const Call &call, const Account *)
+{
+    QJsonObject body;
+    Reply failure;
+    if (!ParseObject(call.request->body, &body, &failure))
+        return failure;
+    const Script script = ParseScript(body);
+    if (!script.path.startsWith(QLatin1Char('/')) || script.status < 0 || script.status > 999 || script.delayMs < 0 ||
+        script.times < 0 ||
+        (!script.origin.isEmpty() && script.origin != QLatin1String("api") && script.origin != QLatin1String("portal")))
+        return Error(
+            400, QStringLiteral("a script needs a path starting with / and sane status, delayMs, times and origin"));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_scripts.push_back(script);
+    return JsonReply(200, {{QStringLiteral("result"), QStringLiteral("ok")}});
+}
+
+Provider::Script Provider::ParseScript(const QJsonObject &body)
+{
+    Script script;
+    script.path = body.value(QLatin1String("path")).toString();
+    script.method = body.value(QLatin1String("method")).toString().toUpper();
+    script.origin = body.value(QLatin1String("origin")).toString();
+    script.status = body.value(QLatin1String("status")).toInt();
+    script.delayMs = body.value(QLatin1String("delayMs")).toInt();
+    script.times = body.value(QLatin1String("times")).toInt();
+    script.hangup = body.value(QLatin1String("hangup")).toBool();
+    script.headers = body.value(QLatin1String("headers")).toObject();
+    const QJsonValue scriptBody = body.value(QLatin1String("body"));
+    if (scriptBody.isString())
+        script.body = scriptBody.toString().toUtf8();
+    else if (scriptBody.isObject())
+        script.body = ToJson(scriptBody.toObject());
+    else if (scriptBody.isArray())
+        script.body = ToJson(scriptBody.toArray());
+    script.contentType =
+        body.value(QLatin1String("contentType")).toString(QStringLiteral("application/json")).toStdString();
+    return script;
+}
+
+Reply Provider::TestRequests(const Call &call, const Account *)
+{
+    const QString path = call.param("path");
+    const QString origin = call.param("origin");
+    QJsonArray result;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const QJsonValue &value : std::as_const(m_requests)) {
+        const QJsonObject entry = value.toObject();
+        if ((path.isEmpty() || entry.value(QLatin1String("path")).toString() == path) &&
+            (origin.isEmpty() || entry.value(QLatin1String("origin")).toString() == origin))
+            result.append(entry);
+    }
+    Reply reply;
+    reply.body = ToJson(result);
+    return reply;
+}
+
+Reply Provider::TestTickets(const Call &, const Account *)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Reply reply;
+    reply.body = ToJson(m_tickets);
+    return reply;
 }
 
 QJsonObject Provider::RecordRequest(const Call &call)
@@ -321,87 +544,6 @@ bool Provider::TakeScript(const Call &call, Script *script)
     return false;
 }
 
-Reply Provider::TestEndpoint(const Call &call)
-{
-    const httplib::Request &req = *call.request;
-    if (call.path == QLatin1String("/_test/reset") && call.method == QLatin1String("POST")) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_scripts.clear();
-        m_requests = QJsonArray();
-        m_tickets = QJsonArray();
-        return JsonReply(200, {{QStringLiteral("result"), QStringLiteral("ok")}});
-    }
-    if (call.path == QLatin1String("/_test/script") && call.method == QLatin1String("POST")) {
-        QJsonObject body;
-        Reply failure;
-        if (!ParseObject(req.body, &body, &failure))
-            return failure;
-        Script script;
-        script.path = body.value(QLatin1String("path")).toString();
-        script.method = body.value(QLatin1String("method")).toString().toUpper();
-        script.origin = body.value(QLatin1String("origin")).toString();
-        script.status = body.value(QLatin1String("status")).toInt();
-        script.delayMs = body.value(QLatin1String("delayMs")).toInt();
-        script.times = body.value(QLatin1String("times")).toInt();
-        script.hangup = body.value(QLatin1String("hangup")).toBool();
-        script.headers = body.value(QLatin1String("headers")).toObject();
-        const QJsonValue scriptBody = body.value(QLatin1String("body"));
-        if (scriptBody.isString())
-            script.body = scriptBody.toString().toUtf8();
-        else if (scriptBody.isObject())
-            script.body = ToJson(scriptBody.toObject());
-        else if (scriptBody.isArray())
-            script.body = ToJson(scriptBody.toArray());
-        script.contentType =
-            body.value(QLatin1String("contentType")).toString(QStringLiteral("application/json")).toStdString();
-        if (!script.path.startsWith(QLatin1Char('/')) || script.status < 0 || script.status > 999 ||
-            script.delayMs < 0 || script.times < 0 ||
-            (!script.origin.isEmpty() && script.origin != QLatin1String("api") &&
-             script.origin != QLatin1String("portal")))
-            return Error(400, QStringLiteral(
-                                  "a script needs a path starting with / and sane status, delayMs, times and origin"));
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_scripts.push_back(script);
-        return JsonReply(200, {{QStringLiteral("result"), QStringLiteral("ok")}});
-    }
-    if (call.path == QLatin1String("/_test/requests") && call.method == QLatin1String("GET")) {
-        const QString path = call.param("path");
-        const QString origin = call.param("origin");
-        QJsonArray result;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const QJsonValue &value : std::as_const(m_requests)) {
-            const QJsonObject entry = value.toObject();
-            if ((path.isEmpty() || entry.value(QLatin1String("path")).toString() == path) &&
-                (origin.isEmpty() || entry.value(QLatin1String("origin")).toString() == origin))
-                result.append(entry);
-        }
-        Reply reply;
-        reply.body = ToJson(result);
-        return reply;
-    }
-    if (call.path == QLatin1String("/_test/tickets") && call.method == QLatin1String("GET")) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Reply reply;
-        reply.body = ToJson(m_tickets);
-        return reply;
-    }
-    return Error(404, QStringLiteral("unknown test endpoint %1 %2").arg(call.method, call.path));
-}
-
-Reply Provider::Route(const Call &call)
-{
-    bool known = false;
-    Reply reply = SocialEndpoint(call, &known);
-    if (known)
-        return reply;
-    reply = call.origin == Origin::Api ? ApiEndpoint(call, &known) : PortalEndpoint(call, &known);
-    if (known)
-        return reply;
-    if (call.origin == Origin::Portal)
-        return Page(QStringLiteral("Page not found"), QStringLiteral("<p>There is no page here.</p>"), 404);
-    return Error(404, QStringLiteral("no endpoint %1 %2").arg(call.method, call.path));
-}
-
 const Provider::Account *Provider::AccountByEmail(const QString &email) const
 {
     for (const Account &account : m_accounts) {
@@ -427,124 +569,70 @@ const Provider::Account *Provider::AccountByToken(const QByteArray &authorizatio
     return nullptr;
 }
 
-Reply Provider::ApiEndpoint(const Call &call, bool *known)
+Reply Provider::Plan(const Call &, const Account *account)
 {
-    const httplib::Request &req = *call.request;
-    const QString &path = call.path;
-    const bool get = call.method == QLatin1String("GET");
-    const bool post = call.method == QLatin1String("POST");
-
-    struct Route
-    {
-        const char *path;
-        const char *method;
-        bool bearer;
-    };
-    static const Route routes[] = {
-        {"/auth/email", "POST", false},
-        {"/auth/facebook", "POST", false},
-        {"/auth/google", "POST", false},
-        {"/auth/reset_password", "POST", false},
-        {"/users/me/plan", "GET", true},
-        {"/users/me/bandwidth", "GET", true},
-        {"/users/me", "GET", true},
-        {"/users/me/ip", "GET", true},
-        {"/users/me/servers", "GET", true},
-        {"/users/me/servers/best", "GET", true},
-        {"/config/openvpn/tcp", "GET", true},
-        {"/config/openvpn/udp", "GET", true},
-        {"/users/me/auto_auth_url", "GET", true},
-        {"/users/me/ticket", "POST", true},
-        {"/users/anonymous/ticket", "POST", false},
-    };
-    const Route *route = nullptr;
-    for (const Route &candidate : routes) {
-        if (path == QLatin1String(candidate.path))
-            route = &candidate;
-    }
-    if (!route && path.startsWith(QLatin1String("/config/app/"))) {
-        *known = true;
-        if (!get)
-            return Error(405, QStringLiteral("use GET"));
-        const QJsonObject update = m_data.value(QLatin1String("update")).toObject().value(path.mid(12)).toObject();
-        if (update.isEmpty())
-            return Error(404, QStringLiteral("no application for platform %1").arg(path.mid(12)));
-        QJsonObject result = update;
-        if (result.contains(QLatin1String("url")))
-            result.insert(QStringLiteral("url"), Expand(result.value(QLatin1String("url")).toString()));
-        return JsonReply(200, result);
-    }
-    if (!route)
-        return {};
-    *known = true;
-    if (call.method != QLatin1String(route->method)) {
-        Reply reply = Error(405, QStringLiteral("use %1").arg(QLatin1String(route->method)));
-        reply.headers.emplace_back("Allow", route->method);
-        return reply;
-    }
-
-    const Account *account = nullptr;
-    if (route->bearer) {
-        Reply denied;
-        account = AccountByToken(QByteArray::fromStdString(req.get_header_value("Authorization")), &denied);
-        if (!account)
-            return denied;
-    }
-
-    if (post && path == QLatin1String("/users/me/ticket"))
-        return Ticket(QByteArray::fromStdString(req.body), account);
-    if (post && path == QLatin1String("/users/anonymous/ticket"))
-        return Ticket(QByteArray::fromStdString(req.body), nullptr);
-    if (post) {
-        QJsonObject body;
-        Reply failure;
-        if (!ParseObject(req.body, &body, &failure))
-            return failure;
-        if (path == QLatin1String("/auth/email"))
-            return AuthEmail(body);
-        if (path == QLatin1String("/auth/facebook"))
-            return AuthFacebook(body);
-        if (path == QLatin1String("/auth/google"))
-            return AuthGoogle(body);
-        return ResetPassword(body);
-    }
-    Q_ASSERT(get && account);
-    const QJsonObject &json = account->json;
-    if (path == QLatin1String("/users/me/plan"))
-        return JsonReply(200, json.value(QLatin1String("plan")).toObject());
-    if (path == QLatin1String("/users/me/bandwidth")) {
-        QJsonObject bandwidth = json.value(QLatin1String("bandwidth")).toObject();
-        bandwidth.insert(QStringLiteral("is_unlimited"),
-                         json.value(QLatin1String("plan")).toObject().value(QLatin1String("is_unlimited")).toInt());
-        return JsonReply(200, bandwidth);
-    }
-    if (path == QLatin1String("/users/me")) {
-        return JsonReply(200, {{QStringLiteral("id"), json.value(QLatin1String("id")).toString()},
-                               {QStringLiteral("email"), account->email},
-                               {QStringLiteral("first_name"), json.value(QLatin1String("firstName")).toString()},
-                               {QStringLiteral("last_name"), json.value(QLatin1String("lastName")).toString()},
-                               {QStringLiteral("is_b2b"), json.value(QLatin1String("isB2b")).toInt()}});
-    }
-    if (path == QLatin1String("/users/me/ip")) {
-        return JsonReply(
-            200, {{QStringLiteral("ip"), json.value(QLatin1String("ip")).toString()},
-                  {QStringLiteral("location"),
-                   QJsonObject{{QStringLiteral("type"), QStringLiteral("Point")},
-                               {QStringLiteral("coordinates"), json.value(QLatin1String("coordinates")).toArray()}}}});
-    }
-    if (path == QLatin1String("/users/me/servers"))
-        return Servers(*account);
-    if (path == QLatin1String("/users/me/servers/best"))
-        return BestServer(call, *account);
-    if (path.startsWith(QLatin1String("/config/openvpn/"))) {
-        const QString config = m_data.value(QLatin1String("openvpn")).toObject().value(path.mid(16)).toString();
-        return JsonReply(200, {{QStringLiteral("openvpn_config"), config}});
-    }
-    return AutoAuthUrl(call, *account);
+    return JsonReply(200, account->json.value(QLatin1String("plan")).toObject());
 }
 
-Reply Provider::AuthEmail(const QJsonObject &body)
+Reply Provider::Bandwidth(const Call &, const Account *account)
 {
+    const QJsonObject &json = account->json;
+    QJsonObject bandwidth = json.value(QLatin1String("bandwidth")).toObject();
+    bandwidth.insert(QStringLiteral("is_unlimited"),
+                     json.value(QLatin1String("plan")).toObject().value(QLatin1String("is_unlimited")).toInt());
+    return JsonReply(200, bandwidth);
+}
+
+Reply Provider::UserDetails(const Call &, const Account *account)
+{
+    const QJsonObject &json = account->json;
+    return JsonReply(200, {{QStringLiteral("id"), json.value(QLatin1String("id")).toString()},
+                           {QStringLiteral("email"), account->email},
+                           {QStringLiteral("first_name"), json.value(QLatin1String("firstName")).toString()},
+                           {QStringLiteral("last_name"), json.value(QLatin1String("lastName")).toString()},
+                           {QStringLiteral("is_b2b"), json.value(QLatin1String("isB2b")).toInt()}});
+}
+
+Reply Provider::UserIp(const Call &, const Account *account)
+{
+    const QJsonObject &json = account->json;
+    return JsonReply(
+        200, {{QStringLiteral("ip"), json.value(QLatin1String("ip")).toString()},
+              {QStringLiteral("location"),
+               QJsonObject{{QStringLiteral("type"), QStringLiteral("Point")},
+                           {QStringLiteral("coordinates"), json.value(QLatin1String("coordinates")).toArray()}}}});
+}
+
+Reply Provider::OpenVpnConfig(const Call &call, const Account *)
+{
+    const QString config = m_data.value(QLatin1String("openvpn")).toObject().value(call.path.mid(16)).toString();
+    return JsonReply(200, {{QStringLiteral("openvpn_config"), config}});
+}
+
+Reply Provider::AppUpdate(const Call &call, const Account *)
+{
+    const QString platform = call.path.mid(12);
+    QJsonObject update = m_data.value(QLatin1String("update")).toObject().value(platform).toObject();
+    if (update.isEmpty())
+        return Error(404, QStringLiteral("no application for platform %1").arg(platform));
+    if (update.contains(QLatin1String("url")))
+        update.insert(QStringLiteral("url"), Expand(update.value(QLatin1String("url")).toString()));
+    return JsonReply(200, update);
+}
+
+Reply Provider::UserTicket(const Call &call, const Account *account)
+{
+    return Ticket(QByteArray::fromStdString(call.request->body), account);
+}
+
+Reply Provider::AnonymousTicket(const Call &call, const Account *)
+{
+    return Ticket(QByteArray::fromStdString(call.request->body), nullptr);
+}
+
+Reply Provider::AuthEmail(const Call &call, const Account *)
+{
+    const QJsonObject &body = call.json;
     const QString email = body.value(QLatin1String("email")).toString();
     const QString password = body.value(QLatin1String("password")).toString();
     if (email.isEmpty() || password.isEmpty())
@@ -559,8 +647,9 @@ Reply Provider::AuthEmail(const QJsonObject &body)
     return JsonReply(200, {{QStringLiteral("token"), account->token}});
 }
 
-Reply Provider::AuthFacebook(const QJsonObject &body)
+Reply Provider::AuthFacebook(const Call &call, const Account *)
 {
+    const QJsonObject &body = call.json;
     const QString secureToken = body.value(QLatin1String("secure_token")).toString();
     for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
         const QJsonObject identity = value.toObject();
@@ -574,11 +663,12 @@ Reply Provider::AuthFacebook(const QJsonObject &body)
     return Error(401, QStringLiteral("the Facebook token is not valid"));
 }
 
-Reply Provider::AuthGoogle(const QJsonObject &body)
+Reply Provider::AuthGoogle(const Call &call, const Account *)
 {
+    const QJsonObject &body = call.json;
     const QString code = body.value(QLatin1String("code")).toString();
     const QString redirectUri = body.value(QLatin1String("redirect_uri")).toString();
-    if (redirectUri != QStringLiteral("http://127.0.0.1:%1/").arg(kRedirectListenerPort))
+    if (redirectUri != GoogleRedirect())
         return Error(401, QStringLiteral("redirect_uri does not match"));
     for (const QJsonValue &value : m_data.value(QLatin1String("google")).toArray()) {
         const QJsonObject identity = value.toObject();
@@ -592,8 +682,9 @@ Reply Provider::AuthGoogle(const QJsonObject &body)
     return Error(401, QStringLiteral("the Google code is not valid"));
 }
 
-Reply Provider::ResetPassword(const QJsonObject &body)
+Reply Provider::ResetPassword(const Call &call, const Account *)
 {
+    const QJsonObject &body = call.json;
     const QString email = body.value(QLatin1String("email")).toString();
     if (email.isEmpty())
         return Error(400, QStringLiteral("email is required"));
@@ -603,10 +694,10 @@ Reply Provider::ResetPassword(const QJsonObject &body)
                            {QStringLiteral("message"), QStringLiteral("A reset link was sent to %1").arg(email)}});
 }
 
-Reply Provider::Servers(const Account &account)
+Reply Provider::Servers(const Call &, const Account *account)
 {
     // B2B servers are listed for business accounts only.
-    const bool b2b = account.json.value(QLatin1String("isB2b")).toInt() == 1;
+    const bool b2b = account->json.value(QLatin1String("isB2b")).toInt() == 1;
     QJsonArray result;
     for (const QJsonValue &value : m_data.value(QLatin1String("servers")).toArray()) {
         if (b2b || value.toObject().value(QLatin1String("is_b2b")).toInt() != 1)
@@ -617,7 +708,7 @@ Reply Provider::Servers(const Account &account)
     return reply;
 }
 
-Reply Provider::BestServer(const Call &call, const Account &account)
+Reply Provider::BestServer(const Call &call, const Account *account)
 {
     const QString country = call.param("country_code");
     bool p2p = false;
@@ -625,7 +716,7 @@ Reply Provider::BestServer(const Call &call, const Account &account)
     if (country.isEmpty() || !FlagParam(call.param("is_p2p"), &p2p) ||
         !FlagParam(call.param("is_streaming"), &streaming))
         return Error(400, QStringLiteral("country_code, is_p2p=true|false and is_streaming=true|false are required"));
-    const bool b2b = account.json.value(QLatin1String("isB2b")).toInt() == 1;
+    const bool b2b = account->json.value(QLatin1String("isB2b")).toInt() == 1;
     QJsonObject best;
     int bestLoad = 0;
     bool countryKnown = false;
@@ -707,7 +798,7 @@ Reply Provider::Ticket(const QByteArray &body, const Account *account)
     return JsonReply(200, {{QStringLiteral("id"), id}, {QStringLiteral("url"), url}});
 }
 
-Reply Provider::AutoAuthUrl(const Call &call, const Account &account)
+Reply Provider::AutoAuthUrl(const Call &call, const Account *account)
 {
     const QString target = call.param("goto");
     if (call.hasParam("goto") && !IsPortalPage(target))
@@ -715,7 +806,7 @@ Reply Provider::AutoAuthUrl(const Call &call, const Account &account)
     const QString key = RandomHex(16);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_autoAuthKeys.insert(key, account.email);
+        m_autoAuthKeys.insert(key, account->email);
     }
     QString url = QStringLiteral("%1/autoauth.php?key=%2").arg(m_portalBase, key);
     if (!target.isEmpty())
@@ -723,197 +814,193 @@ Reply Provider::AutoAuthUrl(const Call &call, const Account &account)
     return JsonReply(200, {{QStringLiteral("url"), url}});
 }
 
-Reply Provider::PortalEndpoint(const Call &call, bool *known)
+Reply Provider::StaticPage(const Call &call, const Account *)
 {
-    const QString &path = call.path;
-    if (call.method != QLatin1String("GET"))
-        return {};
-    *known = true;
-    if (path.startsWith(QLatin1String("/assets/img/"))) {
-        const auto it = m_images.constFind(path.mid(12));
-        if (it == m_images.constEnd()) {
-            *known = false;
-            return {};
-        }
-        Reply reply;
-        reply.contentType = "image/png";
-        reply.body = *it;
-        return reply;
-    }
-    if (path.startsWith(QLatin1String("/styles/v1/mapbox/streets-v11/static/"))) {
-        const QRegularExpression size(QStringLiteral("/auto/(\\d{1,4})x(\\d{1,4})(@2x)?$"));
-        const QRegularExpressionMatch match = size.match(path);
-        if (!match.hasMatch())
-            return Error(422, QStringLiteral("the map size is missing"));
-        if (call.param("access_token").isEmpty())
-            return Error(401, QStringLiteral("access_token is required"));
-        const int scale = match.captured(3).isEmpty() ? 1 : 2;
-        const int width = match.captured(1).toInt();
-        const int height = match.captured(2).toInt();
-        if (width < 1 || height < 1 || width > 1280 || height > 1280)
-            return Error(422, QStringLiteral("the map size must be between 1 and 1280"));
-        Reply reply;
-        reply.contentType = "image/png";
-        reply.body = MapPng(width * scale, height * scale);
-        return reply;
-    }
-    if (path == QLatin1String("/") || path == QLatin1String("/index.php"))
-        return Page(QStringLiteral("TOVRA VPN"), QStringLiteral("<p>Stand-in portal of the TOVRA VPN provider.</p>"));
-    if (path == QLatin1String("/register.php"))
-        return Page(
-            QStringLiteral("Create your account"),
-            QStringLiteral("<form><input name=\"email\" type=\"email\"><input name=\"password\" type=\"password\">"
-                           "<button>Sign up</button></form>"));
-    if (path == QLatin1String("/pwreset.php"))
-        return Page(
-            QStringLiteral("Reset your password"),
-            QStringLiteral("<form><input name=\"email\" type=\"email\"><button>Send reset link</button></form>"));
-    if (path == QLatin1String("/autoauth.php")) {
-        QString email;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            email = m_autoAuthKeys.take(call.param("key"));
-        }
-        if (email.isEmpty())
-            return Page(QStringLiteral("Link expired"),
-                        QStringLiteral("<p>This sign-in link is not valid (any more).</p>"), 403);
-        const QString target = call.param("goto");
-        if (!target.isEmpty() && !IsPortalPage(target))
-            return Page(QStringLiteral("Bad link"), QStringLiteral("<p>The link names no portal page.</p>"), 400);
-        Reply reply = Redirect(
-            QStringLiteral("%1/%2").arg(m_portalBase, target.isEmpty() ? QStringLiteral("clientarea.php") : target));
-        reply.headers.emplace_back("Set-Cookie", QStringLiteral("portal_user=%1; Path=/; Secure; HttpOnly")
-                                                     .arg(QString::fromLatin1(QUrl::toPercentEncoding(email)))
-                                                     .toStdString());
-        return reply;
-    }
-    if (path == QLatin1String("/clientarea.php"))
-        return Page(
-            QStringLiteral("Client area"),
-            QStringLiteral("<p>Your plan and upgrades.</p><p id=\"upgrade-to-unlim-annual\">Unlimited, annual</p>"
-                           "<p id=\"upgrade-50-to-unlim\">From 50 GB to unlimited</p>"));
-    if (path == QLatin1String("/upgrade-trial.php"))
-        return Page(QStringLiteral("Upgrade your trial"), QStringLiteral("<p>Choose a plan.</p>"));
-    if (path == QLatin1String("/share.php"))
-        return Page(QStringLiteral("Invite your friends"), QStringLiteral("<p>Share TOVRA VPN.</p>"));
-    if (path == QLatin1String("/download.php"))
+    struct StaticContent
+    {
+        const char *path;
+        const char *title;
+        const char *body;
+    };
+    static const StaticContent pages[] = {
+        {"/", "TOVRA VPN", "<p>Stand-in portal of the TOVRA VPN provider.</p>"},
+        {"/index.php", "TOVRA VPN", "<p>Stand-in portal of the TOVRA VPN provider.</p>"},
+        {"/register.php", "Create your account",
+         "<form><input name=\"email\" type=\"email\"><input name=\"password\" type=\"password\">"
+         "<button>Sign up</button></form>"},
+        {"/pwreset.php", "Reset your password",
+         "<form><input name=\"email\" type=\"email\"><button>Send reset link</button></form>"},
+        {"/clientarea.php", "Client area",
+         "<p>Your plan and upgrades.</p><p id=\"upgrade-to-unlim-annual\">Unlimited, annual</p>"
+         "<p id=\"upgrade-50-to-unlim\">From 50 GB to unlimited</p>"},
+        {"/upgrade-trial.php", "Upgrade your trial", "<p>Choose a plan.</p>"},
+        {"/share.php", "Invite your friends", "<p>Share TOVRA VPN.</p>"},
+        {"/facebook.php", "You are signed in", "<p>Return to the TOVRA VPN application.</p>"},
+        {"/google.php", "You are signed in", "<p>Return to the TOVRA VPN application.</p>"},
+    };
+    if (call.path == QLatin1String("/download.php"))
         return Page(QStringLiteral("Download TOVRA VPN"),
                     QStringLiteral("<p>Platform: %1</p>").arg(Html(call.param("platform"))));
-    if (path == QLatin1String("/viewticket.php")) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const QJsonValue &value : std::as_const(m_tickets)) {
-            const QJsonObject ticket = value.toObject();
-            if (QString::number(ticket.value(QLatin1String("id")).toInt()) == call.param("tid") &&
-                ticket.value(QLatin1String("check")).toString() == call.param("c"))
-                return Page(QStringLiteral("Ticket #%1").arg(ticket.value(QLatin1String("id")).toInt()),
-                            QStringLiteral("<p>%1</p><p>%2</p>")
-                                .arg(Html(ticket.value(QLatin1String("subject")).toString()),
-                                     Html(ticket.value(QLatin1String("message")).toString())));
-        }
-        return Page(QStringLiteral("Ticket not found"), QStringLiteral("<p>No such ticket.</p>"), 404);
+    for (const StaticContent &page : pages) {
+        if (call.path == QLatin1String(page.path))
+            return Page(QString::fromUtf8(page.title), QString::fromUtf8(page.body));
     }
-    if (path == QLatin1String("/facebook.php") || path == QLatin1String("/google.php"))
-        return Page(QStringLiteral("You are signed in"), QStringLiteral("<p>Return to the TOVRA VPN application.</p>"));
-    if (path == QLatin1String("/fbredirect.php")) {
-        // Hands the browser on to the client's loopback listener, query unchanged.
-        return Redirect(QStringLiteral("http://127.0.0.1:%1/%2%3")
-                            .arg(kRedirectListenerPort)
-                            .arg(call.rawQuery.isEmpty() ? QString() : QStringLiteral("?"), call.rawQuery));
-    }
-    const QRegularExpression info(QStringLiteral("^/((nl|de)/)?faq$|^/review/(en|nl|de)$"));
-    if (info.match(path).hasMatch())
-        return Page(path.contains(QLatin1String("review")) ? QStringLiteral("Review TOVRA VPN")
-                                                           : QStringLiteral("Frequently asked questions"),
-                    QStringLiteral("<p>%1</p>").arg(Html(path)));
-    *known = false;
-    return {};
+    return NotFoundPage();
 }
 
-Reply Provider::SocialEndpoint(const Call &call, bool *known)
+Reply Provider::InfoPage(const Call &call, const Account *)
 {
-    const QString &path = call.path;
-    const QString googleRedirect = QStringLiteral("http://127.0.0.1:%1/").arg(kRedirectListenerPort);
-    if (call.method != QLatin1String("GET"))
-        return {};
+    return Page(call.path.contains(QLatin1String("review")) ? QStringLiteral("Review TOVRA VPN")
+                                                            : QStringLiteral("Frequently asked questions"),
+                QStringLiteral("<p>%1</p>").arg(Html(call.path)));
+}
 
-    if (path == QLatin1String("/v5.0/dialog/oauth")) {
-        *known = true;
-        const QString redirectUri = call.param("redirect_uri");
-        if (call.param("client_id").isEmpty() || !IsFacebookRedirect(redirectUri))
-            return Page(QStringLiteral("Facebook Login"),
-                        QStringLiteral("<p>URL blocked: client_id is missing or the redirect URI is not allowed.</p>"),
-                        400);
-        QString links;
-        for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
-            const QJsonObject identity = value.toObject();
-            const QString target = redirectUri + QStringLiteral("?code=") +
-                                   QUrl::toPercentEncoding(identity.value(QLatin1String("code")).toString());
-            links += QStringLiteral("<li><a href=\"%1\">Continue as %2</a></li>")
-                         .arg(Html(target), Html(identity.value(QLatin1String("email"))
-                                                     .toString(identity.value(QLatin1String("id")).toString())));
-        }
-        return Page(QStringLiteral("Log in with Facebook"), QStringLiteral("<ul>%1</ul>").arg(links));
+Reply Provider::MarkerImage(const Call &call, const Account *)
+{
+    const auto it = m_images.constFind(call.path.mid(12));
+    if (it == m_images.constEnd())
+        return NotFoundPage();
+    Reply reply;
+    reply.contentType = "image/png";
+    reply.body = *it;
+    return reply;
+}
+
+Reply Provider::StaticMap(const Call &call, const Account *)
+{
+    const QRegularExpression size(QStringLiteral("/auto/(\\d{1,4})x(\\d{1,4})(@2x)?$"));
+    const QRegularExpressionMatch match = size.match(call.path);
+    if (!match.hasMatch())
+        return Error(422, QStringLiteral("the map size is missing"));
+    if (call.param("access_token").isEmpty())
+        return Error(401, QStringLiteral("access_token is required"));
+    const int scale = match.captured(3).isEmpty() ? 1 : 2;
+    const int width = match.captured(1).toInt();
+    const int height = match.captured(2).toInt();
+    if (width < 1 || height < 1 || width > 1280 || height > 1280)
+        return Error(422, QStringLiteral("the map size must be between 1 and 1280"));
+    Reply reply;
+    reply.contentType = "image/png";
+    reply.body = MapPng(width * scale, height * scale);
+    return reply;
+}
+
+Reply Provider::AutoAuth(const Call &call, const Account *)
+{
+    QString email;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        email = m_autoAuthKeys.take(call.param("key"));
     }
-    if (path == QLatin1String("/v5.0/oauth/access_token")) {
-        *known = true;
-        const auto graphError = [](const QString &message) {
-            return JsonReply(
-                400, {{QStringLiteral("error"), QJsonObject{{QStringLiteral("message"), message},
-                                                            {QStringLiteral("type"), QStringLiteral("OAuthException")},
-                                                            {QStringLiteral("code"), 100}}}});
-        };
-        if (call.param("client_id").isEmpty() || call.param("client_secret").isEmpty())
-            return graphError(QStringLiteral("Missing client_id or client_secret parameter."));
-        if (!IsFacebookRedirect(call.param("redirect_uri")))
-            return graphError(QStringLiteral("Can't load URL: the redirect_uri does not match."));
-        for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
-            const QJsonObject identity = value.toObject();
-            if (!call.param("code").isEmpty() && identity.value(QLatin1String("code")).toString() == call.param("code"))
-                return JsonReply(200, {{QStringLiteral("access_token"), identity.value(QLatin1String("accessToken"))},
-                                       {QStringLiteral("token_type"), QStringLiteral("bearer")},
-                                       {QStringLiteral("expires_in"), 5183944}});
-        }
-        return graphError(QStringLiteral("Invalid verification code format."));
+    if (email.isEmpty())
+        return Page(QStringLiteral("Link expired"), QStringLiteral("<p>This sign-in link is not valid (any more).</p>"),
+                    403);
+    const QString target = call.param("goto");
+    if (!target.isEmpty() && !IsPortalPage(target))
+        return Page(QStringLiteral("Bad link"), QStringLiteral("<p>The link names no portal page.</p>"), 400);
+    Reply reply = Redirect(
+        QStringLiteral("%1/%2").arg(m_portalBase, target.isEmpty() ? QStringLiteral("clientarea.php") : target));
+    reply.headers.emplace_back("Set-Cookie", QStringLiteral("portal_user=%1; Path=/; Secure; HttpOnly")
+                                                 .arg(QString::fromLatin1(QUrl::toPercentEncoding(email)))
+                                                 .toStdString());
+    return reply;
+}
+
+Reply Provider::ViewTicket(const Call &call, const Account *)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const QJsonValue &value : std::as_const(m_tickets)) {
+        const QJsonObject ticket = value.toObject();
+        if (QString::number(ticket.value(QLatin1String("id")).toInt()) == call.param("tid") &&
+            ticket.value(QLatin1String("check")).toString() == call.param("c"))
+            return Page(QStringLiteral("Ticket #%1").arg(ticket.value(QLatin1String("id")).toInt()),
+                        QStringLiteral("<p>%1</p><p>%2</p>")
+                            .arg(Html(ticket.value(QLatin1String("subject")).toString()),
+                                 Html(ticket.value(QLatin1String("message")).toString())));
     }
-    if (path == QLatin1String("/me")) {
-        *known = true;
-        for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
-            const QJsonObject identity = value.toObject();
-            if (call.param("access_token").isEmpty() ||
-                identity.value(QLatin1String("accessToken")).toString() != call.param("access_token"))
-                continue;
-            QJsonObject profile{{QStringLiteral("id"), identity.value(QLatin1String("id"))}};
-            const QStringList fields = call.param("fields").split(QLatin1Char(','));
-            if (fields.contains(QLatin1String("email")) && identity.contains(QLatin1String("email")))
-                profile.insert(QStringLiteral("email"), identity.value(QLatin1String("email")));
-            return JsonReply(200, profile);
-        }
-        return JsonReply(400, {{QStringLiteral("error"),
-                                QJsonObject{{QStringLiteral("message"), QStringLiteral("Invalid OAuth access token.")},
-                                            {QStringLiteral("type"), QStringLiteral("OAuthException")},
-                                            {QStringLiteral("code"), 190}}}});
+    return Page(QStringLiteral("Ticket not found"), QStringLiteral("<p>No such ticket.</p>"), 404);
+}
+
+// Hands the browser on to the client's loopback listener, query unchanged.
+Reply Provider::FacebookRedirect(const Call &call, const Account *)
+{
+    return Redirect(QStringLiteral("http://127.0.0.1:%1/%2%3")
+                        .arg(kRedirectListenerPort)
+                        .arg(call.rawQuery.isEmpty() ? QString() : QStringLiteral("?"), call.rawQuery));
+}
+
+Reply Provider::FacebookDialog(const Call &call, const Account *)
+{
+    const QString redirectUri = call.param("redirect_uri");
+    if (call.param("client_id").isEmpty() || !IsFacebookRedirect(redirectUri))
+        return Page(QStringLiteral("Facebook Login"),
+                    QStringLiteral("<p>URL blocked: client_id is missing or the redirect URI is not allowed.</p>"),
+                    400);
+    QString links;
+    for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
+        const QJsonObject identity = value.toObject();
+        const QString target =
+            redirectUri + QStringLiteral("?code=") +
+            QString::fromLatin1(QUrl::toPercentEncoding(identity.value(QLatin1String("code")).toString()));
+        links += QStringLiteral("<li><a href=\"%1\">Continue as %2</a></li>")
+                     .arg(Html(target), Html(identity.value(QLatin1String("email"))
+                                                 .toString(identity.value(QLatin1String("id")).toString())));
     }
-    if (path == QLatin1String("/o/oauth2/v2/auth")) {
-        *known = true;
-        const QString redirectUri = call.param("redirect_uri");
-        if (call.param("client_id").isEmpty() || redirectUri != googleRedirect ||
-            call.param("response_type") != QLatin1String("code"))
-            return Page(QStringLiteral("Sign in with Google"),
-                        QStringLiteral("<p>Error 400: invalid_request (client_id, response_type=code and a registered "
-                                       "redirect_uri are required).</p>"),
-                        400);
-        QString links;
-        for (const QJsonValue &value : m_data.value(QLatin1String("google")).toArray()) {
-            const QJsonObject identity = value.toObject();
-            const QString target = redirectUri + QStringLiteral("?state=") +
-                                   QUrl::toPercentEncoding(call.param("state")) + QStringLiteral("&code=") +
-                                   QUrl::toPercentEncoding(identity.value(QLatin1String("code")).toString());
-            links += QStringLiteral("<li><a href=\"%1\">Continue as %2</a></li>")
-                         .arg(Html(target), Html(identity.value(QLatin1String("name")).toString()));
-        }
-        return Page(QStringLiteral("Sign in with Google"), QStringLiteral("<ul>%1</ul>").arg(links));
+    return Page(QStringLiteral("Log in with Facebook"), QStringLiteral("<ul>%1</ul>").arg(links));
+}
+
+Reply Provider::FacebookAccessToken(const Call &call, const Account *)
+{
+    if (call.param("client_id").isEmpty() || call.param("client_secret").isEmpty())
+        return GraphError(QStringLiteral("Missing client_id or client_secret parameter."), 100);
+    if (!IsFacebookRedirect(call.param("redirect_uri")))
+        return GraphError(QStringLiteral("Can't load URL: the redirect_uri does not match."), 100);
+    for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
+        const QJsonObject identity = value.toObject();
+        if (!call.param("code").isEmpty() && identity.value(QLatin1String("code")).toString() == call.param("code"))
+            return JsonReply(200, {{QStringLiteral("access_token"), identity.value(QLatin1String("accessToken"))},
+                                   {QStringLiteral("token_type"), QStringLiteral("bearer")},
+                                   {QStringLiteral("expires_in"), 5183944}});
     }
-    return {};
+    return GraphError(QStringLiteral("Invalid verification code format."), 100);
+}
+
+Reply Provider::FacebookProfile(const Call &call, const Account *)
+{
+    for (const QJsonValue &value : m_data.value(QLatin1String("facebook")).toArray()) {
+        const QJsonObject identity = value.toObject();
+        if (call.param("access_token").isEmpty() ||
+            identity.value(QLatin1String("accessToken")).toString() != call.param("access_token"))
+            continue;
+        QJsonObject profile{{QStringLiteral("id"), identity.value(QLatin1String("id"))}};
+        const QStringList fields = call.param("fields").split(QLatin1Char(','));
+        if (fields.contains(QLatin1String("email")) && identity.contains(QLatin1String("email")))
+            profile.insert(QStringLiteral("email"), identity.value(QLatin1String("email")));
+        return JsonReply(200, profile);
+    }
+    return GraphError(QStringLiteral("Invalid OAuth access token."), 190);
+}
+
+Reply Provider::GoogleConsent(const Call &call, const Account *)
+{
+    const QString redirectUri = call.param("redirect_uri");
+    if (call.param("client_id").isEmpty() || redirectUri != GoogleRedirect() ||
+        call.param("response_type") != QLatin1String("code"))
+        return Page(QStringLiteral("Sign in with Google"),
+                    QStringLiteral("<p>Error 400: invalid_request (client_id, response_type=code and a registered "
+                                   "redirect_uri are required).</p>"),
+                    400);
+    QString links;
+    for (const QJsonValue &value : m_data.value(QLatin1String("google")).toArray()) {
+        const QJsonObject identity = value.toObject();
+        const QString target =
+            redirectUri + QStringLiteral("?state=") +
+            QString::fromLatin1(QUrl::toPercentEncoding(call.param("state"))) + QStringLiteral("&code=") +
+            QString::fromLatin1(QUrl::toPercentEncoding(identity.value(QLatin1String("code")).toString()));
+        links += QStringLiteral("<li><a href=\"%1\">Continue as %2</a></li>")
+                     .arg(Html(target), Html(identity.value(QLatin1String("name")).toString()));
+    }
+    return Page(QStringLiteral("Sign in with Google"), QStringLiteral("<ul>%1</ul>").arg(links));
 }
 
 } // namespace provider

@@ -42,6 +42,7 @@ struct Call
     QString rawQuery;
     std::multimap<std::string, std::string> params;
     const httplib::Request *request = nullptr;
+    QJsonObject json; // the parsed body, for routes that take a JSON object
 
     QString param(const char *name) const;
     bool hasParam(const char *name) const;
@@ -81,25 +82,74 @@ private:
         bool hangup = false;
     };
 
-    Reply Route(const Call &call);
-    Reply TestEndpoint(const Call &call);
-    Reply ApiEndpoint(const Call &call, bool *known);
-    Reply PortalEndpoint(const Call &call, bool *known);
-    Reply SocialEndpoint(const Call &call, bool *known);
+    using Handler = Reply (Provider::*)(const Call &call, const Account *account);
+    // One endpoint: a path (or, with prefix, every path below it), its method and its handler. bearer: the
+    // request needs a demo account's token; jsonBody: the body must be a JSON object, parsed into Call::json.
+    struct Route
+    {
+        const char *path;
+        const char *method;
+        Handler handler;
+        bool bearer = false;
+        bool jsonBody = false;
+        bool prefix = false;
+    };
+    static const Route kTestRoutes[];
+    static const Route kSocialRoutes[];
+    static const Route kApiRoutes[];
+    static const Route kPortalRoutes[];
+    template <size_t N>
+    static const Route *FindRoute(const Route (&routes)[N], const QString &path);
 
-    Reply AuthEmail(const QJsonObject &body);
-    Reply AuthFacebook(const QJsonObject &body);
-    Reply AuthGoogle(const QJsonObject &body);
-    Reply ResetPassword(const QJsonObject &body);
-    Reply Servers(const Account &account);
-    Reply BestServer(const Call &call, const Account &account);
+    bool ScriptedReply(const Call &call, Reply *reply);
+    Reply Dispatch(const Call &call);
+    Reply TestEndpoint(const Call &call);
+    Reply ApiEndpoint(const Call &call, const Route &route);
+
+    // Test endpoints.
+    Reply TestReset(const Call &call, const Account *account);
+    Reply TestScript(const Call &call, const Account *account);
+    Reply TestRequests(const Call &call, const Account *account);
+    Reply TestTickets(const Call &call, const Account *account);
+
+    // Facebook and Google stand-ins, on both origins.
+    Reply FacebookDialog(const Call &call, const Account *account);
+    Reply FacebookAccessToken(const Call &call, const Account *account);
+    Reply FacebookProfile(const Call &call, const Account *account);
+    Reply GoogleConsent(const Call &call, const Account *account);
+
+    // API origin.
+    Reply AuthEmail(const Call &call, const Account *account);
+    Reply AuthFacebook(const Call &call, const Account *account);
+    Reply AuthGoogle(const Call &call, const Account *account);
+    Reply ResetPassword(const Call &call, const Account *account);
+    Reply Plan(const Call &call, const Account *account);
+    Reply Bandwidth(const Call &call, const Account *account);
+    Reply UserDetails(const Call &call, const Account *account);
+    Reply UserIp(const Call &call, const Account *account);
+    Reply Servers(const Call &call, const Account *account);
+    Reply BestServer(const Call &call, const Account *account);
+    Reply OpenVpnConfig(const Call &call, const Account *account);
+    Reply AppUpdate(const Call &call, const Account *account);
+    Reply AutoAuthUrl(const Call &call, const Account *account);
+    Reply UserTicket(const Call &call, const Account *account);
+    Reply AnonymousTicket(const Call &call, const Account *account);
     Reply Ticket(const QByteArray &body, const Account *account);
-    Reply AutoAuthUrl(const Call &call, const Account &account);
+
+    // Portal origin.
+    Reply StaticPage(const Call &call, const Account *account);
+    Reply InfoPage(const Call &call, const Account *account);
+    Reply MarkerImage(const Call &call, const Account *account);
+    Reply StaticMap(const Call &call, const Account *account);
+    Reply AutoAuth(const Call &call, const Account *account);
+    Reply ViewTicket(const Call &call, const Account *account);
+    Reply FacebookRedirect(const Call &call, const Account *account);
 
     const Account *AccountByToken(const QByteArray &authorization, Reply *denied) const;
     const Account *AccountByEmail(const QString &email) const;
     QString Expand(QString text) const;
 
+    static Script ParseScript(const QJsonObject &body);
     QJsonObject RecordRequest(const Call &call);
     bool TakeScript(const Call &call, Script *script);
     bool Wait(int delayMs);
