@@ -12,7 +12,7 @@ class tst_SingleInstance : public QObject
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { qDeleteAll(m_processes), m_processes.clear(), m_dir.reset(); } // kills what still runs
     void oneInstancePerSession();
 
 private:
@@ -20,7 +20,6 @@ private:
     // Starts the program with args and waits for it to end with code 0.
     bool runToEnd(const QStringList &args);
     bool waitForStarted(QProcess *process);
-    QByteArray logBytes() const;
     QStringList logLines() const; // unscrambled
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -33,17 +32,6 @@ void tst_SingleInstance::init()
     QVERIFY(QFile::copy(QStringLiteral(TOVRA_BIN_DIR "/TovraVPN"), m_dir->filePath(QStringLiteral("TovraVPN"))));
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("home")));
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Data")));
-}
-
-void tst_SingleInstance::cleanup()
-{
-    for (QProcess *process : qAsConst(m_processes)) {
-        process->kill();
-        process->waitForFinished(10000);
-        delete process;
-    }
-    m_processes.clear();
-    m_dir.reset();
 }
 
 QProcess *tst_SingleInstance::start(const QStringList &args)
@@ -67,16 +55,11 @@ bool tst_SingleInstance::runToEnd(const QStringList &args)
     return process->waitForFinished(30000) && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
 }
 
-QByteArray tst_SingleInstance::logBytes() const
-{
-    QFile file(m_dir->filePath(QStringLiteral("Data/TOVRA.log")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList tst_SingleInstance::logLines() const
 {
     QStringList result;
-    for (const QByteArray &line : logBytes().split('\n')) {
+    QFile file(m_dir->filePath(QStringLiteral("Data/TOVRA.log")));
+    for (const QByteArray &line : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n')) {
         const int at = line.indexOf(": ", 20);
         if (at > 0)
             result.append(UnscrambleText(QString::fromLatin1(line.mid(at + 2))));
@@ -86,19 +69,14 @@ QStringList tst_SingleInstance::logLines() const
 
 bool tst_SingleInstance::waitForStarted(QProcess *process)
 {
-    return process->waitForStarted(30000) &&
-           QTest::qWaitFor(
-               [&] {
-                   return process->state() == QProcess::Running &&
-                          !logLines().filter(QRegularExpression(QStringLiteral("^Kernel version:"))).isEmpty();
-               },
-               30000);
+    const auto started = [&] { return logLines().join(QLatin1Char('\n')).contains(QLatin1String("Kernel version:")); };
+    return process->waitForStarted(30000) && QTest::qWaitFor(started, 30000) && process->state() == QProcess::Running;
 }
 
 void tst_SingleInstance::oneInstancePerSession()
 {
     QVERIFY(runToEnd({QStringLiteral("/exit")})); // nobody to tell
-    QVERIFY(logBytes().isEmpty());
+    QVERIFY(logLines().isEmpty());
     // A killed instance leaves its lock and socket behind; they must not block the next start.
     QProcess *killed = start();
     QVERIFY(waitForStarted(killed));
@@ -121,12 +99,12 @@ void tst_SingleInstance::oneInstancePerSession()
     QVERIFY(lines.at(3).startsWith(QLatin1String("OS:  ")));
 
     // Later starts end at once and write nothing; a switch that is not exactly "/exit" is ignored.
-    const QByteArray before = logBytes();
+    const QStringList before = logLines();
     for (const QString &arg : {QStringLiteral("/EXIT"), QStringLiteral("/exit2")})
         QVERIFY2(runToEnd({arg}), qPrintable(arg));
     QVERIFY(runToEnd({})); // would keep running if the first had gone
     QCOMPARE(first->state(), QProcess::Running);
-    QCOMPARE(logBytes(), before);
+    QCOMPARE(logLines(), before);
 
     QVERIFY(runToEnd({QStringLiteral("-x"), QStringLiteral("/exit")}));
     QVERIFY(first->waitForFinished(30000));
