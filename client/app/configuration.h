@@ -6,6 +6,7 @@
 #include "app/apptypes.h"
 
 class QDomDocument;
+class QDomElement;
 
 // The user's settings and popup state; the settings and popup files mirror it.
 class Configuration
@@ -47,6 +48,8 @@ public:
     void SavePopupState() const;
 
 private:
+    void ReadFlags(const QDomElement &root);
+    void ReadLoginMethod(const QDomElement &root);
     void ResetPopupFields();
 };
 

@@ -62,21 +62,13 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
     const auto handler = [&state, origin](const httplib::Request &req, httplib::Response &res) {
         state.Handle(origin, req, res);
     };
-    for (const char *method : {"GET", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
-        const std::string any = ".*";
-        if (std::string(method) == "GET")
-            server->Get(any, handler);
-        else if (std::string(method) == "POST")
-            server->Post(any, handler);
-        else if (std::string(method) == "PUT")
-            server->Put(any, handler);
-        else if (std::string(method) == "DELETE")
-            server->Delete(any, handler);
-        else if (std::string(method) == "PATCH")
-            server->Patch(any, handler);
-        else
-            server->Options(any, handler);
-    }
+    const std::string any = ".*";
+    server->Get(any, handler);
+    server->Post(any, handler);
+    server->Put(any, handler);
+    server->Delete(any, handler);
+    server->Patch(any, handler);
+    server->Options(any, handler);
     // Requests httplib refuses on its own (bad request line, unknown method) still get a JSON body.
     server->set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.body.empty())
@@ -89,22 +81,17 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
     return server;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+struct Options
 {
-    // Block the stop signals before any thread starts; the main thread waits for them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    int apiPort = 0;
+    int portalPort = 0;
+    QString dataFile;
+    QString stateDir;
+};
 
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tovra-provider"));
-
+// Reads the command line; false (with a message in error) when it makes no sense.
+bool ParseOptions(const QCoreApplication &app, Options *options, QString *error)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Stand-in for the TOVRA VPN provider's REST API and web portal (HTTPS on 127.0.0.1)."));
@@ -124,40 +111,64 @@ int main(int argc, char *argv[])
     parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption});
     parser.process(app);
 
-    int apiPort = 0;
-    int portalPort = 0;
-    if (!ParsePort(parser.value(apiPortOption), &apiPort) || !ParsePort(parser.value(portalPortOption), &portalPort))
-        return Fail(QStringLiteral("ports are numbers from 0 to 65535"));
-    if (apiPort != 0 && apiPort == portalPort)
-        return Fail(QStringLiteral("the API and the portal need different ports"));
+    if (!ParsePort(parser.value(apiPortOption), &options->apiPort) ||
+        !ParsePort(parser.value(portalPortOption), &options->portalPort)) {
+        *error = QStringLiteral("ports are numbers from 0 to 65535");
+        return false;
+    }
+    if (options->apiPort != 0 && options->apiPort == options->portalPort) {
+        *error = QStringLiteral("the API and the portal need different ports");
+        return false;
+    }
+    options->dataFile = parser.value(dataOption);
+    options->stateDir = QDir(parser.value(stateOption)).absolutePath();
+    return true;
+}
 
-    const QString stateDir = QDir(parser.value(stateOption)).absolutePath();
+// Binds to 127.0.0.1:port (0: any free port); returns the port, or -1.
+int Bind(provider::TlsServer &server, int port)
+{
+    if (port == 0)
+        return server.bind_to_any_port("127.0.0.1");
+    return server.bind_to_port("127.0.0.1", port) ? port : -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Block the stop signals before any thread starts; the main thread waits for them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tovra-provider"));
+
+    Options options;
     QString certPath;
     QString keyPath;
     QString error;
-    if (!provider::EnsureCertificate(stateDir, &certPath, &keyPath, &error))
-        return Fail(error);
-
     provider::Provider state;
-    if (!state.Load(parser.value(dataOption), stateDir, &error))
+    if (!ParseOptions(app, &options, &error) ||
+        !provider::EnsureCertificate(options.stateDir, &certPath, &keyPath, &error) ||
+        !state.Load(options.dataFile, options.stateDir, &error))
         return Fail(error);
 
     auto api = MakeServer(state, provider::Origin::Api, certPath, keyPath);
     auto portal = MakeServer(state, provider::Origin::Portal, certPath, keyPath);
     if (!api || !portal)
-        return Fail(QStringLiteral("cannot load the certificate from %1").arg(stateDir));
-
-    const auto bind = [](provider::TlsServer &server, int port) {
-        if (port == 0)
-            return server.bind_to_any_port("127.0.0.1");
-        return server.bind_to_port("127.0.0.1", port) ? port : -1;
-    };
-    apiPort = bind(*api, apiPort);
+        return Fail(QStringLiteral("cannot load the certificate from %1").arg(options.stateDir));
+    const int apiPort = Bind(*api, options.apiPort);
     if (apiPort < 0)
-        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(parser.value(apiPortOption)));
-    portalPort = bind(*portal, portalPort);
+        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.apiPort));
+    const int portalPort = Bind(*portal, options.portalPort);
     if (portalPort < 0)
-        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(parser.value(portalPortOption)));
+        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.portalPort));
     state.SetOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
                      QStringLiteral("https://127.0.0.1:%1").arg(portalPort));
 
@@ -166,14 +177,11 @@ int main(int argc, char *argv[])
     // Announce only once both accept loops run, so an early stop() reaches them.
     while (!api->is_running() || !portal->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
-    std::printf("CERTIFICATE %s\n", qPrintable(certPath));
-    std::printf("LISTENING api=%d portal=%d\n", apiPort, portalPort);
+    std::printf("CERTIFICATE %s\nLISTENING api=%d portal=%d\n", qPrintable(certPath), apiPort, portalPort);
     std::fflush(stdout);
 
     int received = 0;
     sigwait(&stopSignals, &received);
-
     state.Shutdown();
     api->stop();
     portal->stop();
