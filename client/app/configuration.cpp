@@ -101,16 +101,16 @@ void Configuration::ReadSettingsFile(const QString &path)
     const QDomElement connection = root.firstChildElement(QStringLiteral("Connection"));
     if (!connection.isNull())
         protocol = ProtocolFromString(connection.attribute(QStringLiteral("type"), QStringLiteral("Auto")));
-    ReadFlags(root);
+    readFlags(root);
     const QDomElement servers = root.firstChildElement(QStringLiteral("Servers"));
     if (!servers.isNull()) {
         lastUsedServer = servers.attribute(QStringLiteral("lastUsed"));
         favoriteServer = servers.attribute(QStringLiteral("favorite"));
     }
-    ReadLoginMethod(root);
+    readLoginMethod(root);
 }
 
-void Configuration::ReadFlags(const QDomElement &root)
+void Configuration::readFlags(const QDomElement &root)
 {
     // Read in this order: the reminder's absent default is the value just read for minimize-to-tray.
     static const BoolElement elements[] = {
@@ -138,7 +138,7 @@ void Configuration::ReadFlags(const QDomElement &root)
 }
 
 // Older files say Facebook or not with a FacebookLogin element; LoginMethod wins when both are there.
-void Configuration::ReadLoginMethod(const QDomElement &root)
+void Configuration::readLoginMethod(const QDomElement &root)
 {
     const QDomElement login = root.firstChildElement(QStringLiteral("LoginMethod"));
     if (!login.isNull()) {
@@ -177,7 +177,7 @@ bool Configuration::WriteSettingsFile(const QString &path) const
     return saved;
 }
 
-void Configuration::ResetPopupFields()
+void Configuration::resetPopupFields()
 {
     reviewShown = false;
     reviewConnectionCount = 0;
@@ -196,7 +196,7 @@ void Configuration::ReadPopupFile(const QString &path)
             qDebug() << "Can't open popup settings file. Popup variables set to default values.";
         else
             qDebug() << "Popup variables set to default values.";
-        ResetPopupFields();
+        resetPopupFields();
     } else {
         const QDomElement root = doc.documentElement();
         if (!readPopup(root.firstChildElement(QStringLiteral("ReviewPopup")), &reviewShown, &reviewConnectionCount,

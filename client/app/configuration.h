@@ -48,9 +48,9 @@ public:
     void SavePopupState() const;
 
 private:
-    void ReadFlags(const QDomElement &root);
-    void ReadLoginMethod(const QDomElement &root);
-    void ResetPopupFields();
+    void readFlags(const QDomElement &root);
+    void readLoginMethod(const QDomElement &root);
+    void resetPopupFields();
 };
 
 bool IsWelcomeGuideAlreadyShown();

@@ -17,7 +17,7 @@
 
 namespace {
 
-bool ParsePort(const QString &text, int *port)
+bool parsePort(const QString &text, int *port)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
@@ -27,7 +27,7 @@ bool ParsePort(const QString &text, int *port)
     return true;
 }
 
-QString DefaultDataFile()
+QString defaultDataFile()
 {
     const QDir exeDir(QCoreApplication::applicationDirPath());
     const QStringList candidates = {exeDir.filePath(QStringLiteral("tovra-provider-data/demo.json")),
@@ -39,13 +39,13 @@ QString DefaultDataFile()
     return candidates.first();
 }
 
-int Fail(const QString &message)
+int fail(const QString &message)
 {
     std::fprintf(stderr, "tovra-provider: %s\n", qPrintable(message));
     return 1;
 }
 
-std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provider::Origin origin, const QString &cert,
+std::unique_ptr<provider::TlsServer> makeServer(provider::Provider &state, provider::Origin origin, const QString &cert,
                                                 const QString &key)
 {
     auto server =
@@ -60,7 +60,7 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
     const auto handler = [&state, origin](const httplib::Request &req, httplib::Response &res) {
-        state.Handle(origin, req, res);
+        state.handle(origin, req, res);
     };
     const std::string any = ".*";
     server->Get(any, handler);
@@ -90,7 +90,7 @@ struct Options
 };
 
 // Reads the command line; false (with a message in error) when it makes no sense.
-bool ParseOptions(const QCoreApplication &app, Options *options, QString *error)
+bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -103,7 +103,7 @@ bool ParseOptions(const QCoreApplication &app, Options *options, QString *error)
         QStringLiteral("portal-port"), QStringLiteral("Port of the portal origin (0: any free port)."),
         QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_PORTAL_PORT));
     const QCommandLineOption dataOption(QStringLiteral("data"), QStringLiteral("Demo data file (JSON)."),
-                                        QStringLiteral("file"), DefaultDataFile());
+                                        QStringLiteral("file"), defaultDataFile());
     const QCommandLineOption stateOption(
         QStringLiteral("state"), QStringLiteral("Folder for the certificate and the stored tickets."),
         QStringLiteral("dir"),
@@ -111,8 +111,8 @@ bool ParseOptions(const QCoreApplication &app, Options *options, QString *error)
     parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption});
     parser.process(app);
 
-    if (!ParsePort(parser.value(apiPortOption), &options->apiPort) ||
-        !ParsePort(parser.value(portalPortOption), &options->portalPort)) {
+    if (!parsePort(parser.value(apiPortOption), &options->apiPort) ||
+        !parsePort(parser.value(portalPortOption), &options->portalPort)) {
         *error = QStringLiteral("ports are numbers from 0 to 65535");
         return false;
     }
@@ -126,7 +126,7 @@ bool ParseOptions(const QCoreApplication &app, Options *options, QString *error)
 }
 
 // Binds to 127.0.0.1:port (0: any free port); returns the port, or -1.
-int Bind(provider::TlsServer &server, int port)
+int bindLoopback(provider::TlsServer &server, int port)
 {
     if (port == 0)
         return server.bind_to_any_port("127.0.0.1");
@@ -154,22 +154,22 @@ int main(int argc, char *argv[])
     QString keyPath;
     QString error;
     provider::Provider state;
-    if (!ParseOptions(app, &options, &error) ||
-        !provider::EnsureCertificate(options.stateDir, &certPath, &keyPath, &error) ||
-        !state.Load(options.dataFile, options.stateDir, &error))
-        return Fail(error);
+    if (!parseOptions(app, &options, &error) ||
+        !provider::ensureCertificate(options.stateDir, &certPath, &keyPath, &error) ||
+        !state.load(options.dataFile, options.stateDir, &error))
+        return fail(error);
 
-    auto api = MakeServer(state, provider::Origin::Api, certPath, keyPath);
-    auto portal = MakeServer(state, provider::Origin::Portal, certPath, keyPath);
+    auto api = makeServer(state, provider::Origin::Api, certPath, keyPath);
+    auto portal = makeServer(state, provider::Origin::Portal, certPath, keyPath);
     if (!api || !portal)
-        return Fail(QStringLiteral("cannot load the certificate from %1").arg(options.stateDir));
-    const int apiPort = Bind(*api, options.apiPort);
+        return fail(QStringLiteral("cannot load the certificate from %1").arg(options.stateDir));
+    const int apiPort = bindLoopback(*api, options.apiPort);
     if (apiPort < 0)
-        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.apiPort));
-    const int portalPort = Bind(*portal, options.portalPort);
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.apiPort));
+    const int portalPort = bindLoopback(*portal, options.portalPort);
     if (portalPort < 0)
-        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.portalPort));
-    state.SetOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.portalPort));
+    state.setOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
                      QStringLiteral("https://127.0.0.1:%1").arg(portalPort));
 
     std::thread apiThread([&api] { api->listen_after_bind(); });
@@ -182,7 +182,7 @@ int main(int argc, char *argv[])
 
     int received = 0;
     sigwait(&stopSignals, &received);
-    state.Shutdown();
+    state.stop();
     api->stop();
     portal->stop();
     apiThread.join();

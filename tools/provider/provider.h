@@ -1,6 +1,6 @@
 // The stand-in provider: REST API and web portal answers, test scripting,
 // request recording and ticket storage. Handlers run on httplib's worker
-// threads; every member that changes after Load() is guarded by m_mutex.
+// threads; every member that changes after load() is guarded by m_mutex.
 #pragma once
 
 #include <QByteArray>
@@ -51,14 +51,14 @@ struct Call
 class Provider
 {
 public:
-    bool Load(const QString &dataFile, const QString &stateDir, QString *error);
-    void SetOrigins(const QString &apiBase, const QString &portalBase);
+    bool load(const QString &dataFile, const QString &stateDir, QString *error);
+    void setOrigins(const QString &apiBase, const QString &portalBase);
 
     // Entry point of both servers.
-    void Handle(Origin origin, const httplib::Request &req, httplib::Response &res);
+    void handle(Origin origin, const httplib::Request &req, httplib::Response &res);
 
     // Wakes scripted delays so the servers can stop.
-    void Shutdown();
+    void stop();
 
 private:
     struct Account
@@ -99,60 +99,60 @@ private:
     static const Route kApiRoutes[];
     static const Route kPortalRoutes[];
     template <size_t N>
-    static const Route *FindRoute(const Route (&routes)[N], const QString &path);
+    static const Route *findRoute(const Route (&routes)[N], const QString &path);
 
-    bool ScriptedReply(const Call &call, Reply *reply);
-    Reply Dispatch(const Call &call);
-    Reply TestEndpoint(const Call &call);
-    Reply ApiEndpoint(const Call &call, const Route &route);
+    bool scriptedReply(const Call &call, Reply *reply);
+    Reply dispatch(const Call &call);
+    Reply testEndpoint(const Call &call);
+    Reply apiEndpoint(const Call &call, const Route &route);
 
     // Test endpoints.
-    Reply TestReset(const Call &call, const Account *account);
-    Reply TestScript(const Call &call, const Account *account);
-    Reply TestRequests(const Call &call, const Account *account);
-    Reply TestTickets(const Call &call, const Account *account);
+    Reply testReset(const Call &call, const Account *account);
+    Reply testScript(const Call &call, const Account *account);
+    Reply testRequests(const Call &call, const Account *account);
+    Reply testTickets(const Call &call, const Account *account);
 
     // Facebook and Google stand-ins, on both origins.
-    Reply FacebookDialog(const Call &call, const Account *account);
-    Reply FacebookAccessToken(const Call &call, const Account *account);
-    Reply FacebookProfile(const Call &call, const Account *account);
-    Reply GoogleConsent(const Call &call, const Account *account);
+    Reply facebookDialog(const Call &call, const Account *account);
+    Reply facebookAccessToken(const Call &call, const Account *account);
+    Reply facebookProfile(const Call &call, const Account *account);
+    Reply googleConsent(const Call &call, const Account *account);
 
     // API origin.
-    Reply AuthEmail(const Call &call, const Account *account);
-    Reply AuthFacebook(const Call &call, const Account *account);
-    Reply AuthGoogle(const Call &call, const Account *account);
-    Reply ResetPassword(const Call &call, const Account *account);
-    Reply Plan(const Call &call, const Account *account);
-    Reply Bandwidth(const Call &call, const Account *account);
-    Reply UserDetails(const Call &call, const Account *account);
-    Reply UserIp(const Call &call, const Account *account);
-    Reply Servers(const Call &call, const Account *account);
-    Reply BestServer(const Call &call, const Account *account);
-    Reply OpenVpnConfig(const Call &call, const Account *account);
-    Reply AppUpdate(const Call &call, const Account *account);
-    Reply AutoAuthUrl(const Call &call, const Account *account);
-    Reply UserTicket(const Call &call, const Account *account);
-    Reply AnonymousTicket(const Call &call, const Account *account);
-    Reply Ticket(const QByteArray &body, const Account *account);
+    Reply authEmail(const Call &call, const Account *account);
+    Reply authFacebook(const Call &call, const Account *account);
+    Reply authGoogle(const Call &call, const Account *account);
+    Reply resetPassword(const Call &call, const Account *account);
+    Reply userPlan(const Call &call, const Account *account);
+    Reply userBandwidth(const Call &call, const Account *account);
+    Reply userDetails(const Call &call, const Account *account);
+    Reply userIp(const Call &call, const Account *account);
+    Reply serverList(const Call &call, const Account *account);
+    Reply bestServer(const Call &call, const Account *account);
+    Reply openVpnConfig(const Call &call, const Account *account);
+    Reply appUpdate(const Call &call, const Account *account);
+    Reply autoAuthUrl(const Call &call, const Account *account);
+    Reply userTicket(const Call &call, const Account *account);
+    Reply anonymousTicket(const Call &call, const Account *account);
+    Reply storeTicket(const QByteArray &body, const Account *account);
 
     // Portal origin.
-    Reply StaticPage(const Call &call, const Account *account);
-    Reply InfoPage(const Call &call, const Account *account);
-    Reply MarkerImage(const Call &call, const Account *account);
-    Reply StaticMap(const Call &call, const Account *account);
-    Reply AutoAuth(const Call &call, const Account *account);
-    Reply ViewTicket(const Call &call, const Account *account);
-    Reply FacebookRedirect(const Call &call, const Account *account);
+    Reply staticPage(const Call &call, const Account *account);
+    Reply infoPage(const Call &call, const Account *account);
+    Reply markerImage(const Call &call, const Account *account);
+    Reply staticMap(const Call &call, const Account *account);
+    Reply autoAuth(const Call &call, const Account *account);
+    Reply viewTicket(const Call &call, const Account *account);
+    Reply facebookRedirect(const Call &call, const Account *account);
 
-    const Account *AccountByToken(const QByteArray &authorization, Reply *denied) const;
-    const Account *AccountByEmail(const QString &email) const;
-    QString Expand(QString text) const;
+    const Account *accountByToken(const QByteArray &authorization, Reply *denied) const;
+    const Account *accountByEmail(const QString &email) const;
+    QString expand(QString text) const;
 
-    static Script ParseScript(const QJsonObject &body);
-    QJsonObject RecordRequest(const Call &call);
-    bool TakeScript(const Call &call, Script *script);
-    bool Wait(int delayMs);
+    static Script parseScript(const QJsonObject &body);
+    QJsonObject recordRequest(const Call &call);
+    bool takeScript(const Call &call, Script *script);
+    bool wait(int delayMs);
 
     QJsonObject m_data;
     std::vector<Account> m_accounts;
