@@ -2,7 +2,6 @@
 // behind sign-in and server choice, script narrowing, tickets, portal pages and the program's life.
 #include "support/standinprovider.h"
 
-#include <QImage>
 #include <QSslSocket>
 #include <QtTest>
 
