@@ -65,6 +65,19 @@ void writeFlag(QXmlStreamWriter &xml, const QString &name, bool enabled)
     xml.writeAttribute(QStringLiteral("enabled"), flag(enabled));
 }
 
+// One popup element's three fields; defaults and false when the element is missing.
+bool readPopup(const QDomElement &element, bool *shown, int *count, QString *version)
+{
+    *shown = !element.isNull() &&
+             element.attribute(QStringLiteral("isAlreadyShown"), QStringLiteral("0")) == QLatin1String("1");
+    bool ok = false;
+    *count = element.attribute(QStringLiteral("connectionCount"), QStringLiteral("0")).toInt(&ok, 10);
+    if (!ok)
+        *count = 0;
+    *version = element.attribute(QStringLiteral("appVersion"));
+    return !element.isNull();
+}
+
 struct BoolElement
 {
     const char *name;
@@ -85,11 +98,20 @@ void Configuration::ReadSettingsFile(const QString &path)
         return;
     }
     const QDomElement root = doc.documentElement();
-
     const QDomElement connection = root.firstChildElement(QStringLiteral("Connection"));
     if (!connection.isNull())
         protocol = ProtocolFromString(connection.attribute(QStringLiteral("type"), QStringLiteral("Auto")));
+    readFlags(root);
+    const QDomElement servers = root.firstChildElement(QStringLiteral("Servers"));
+    if (!servers.isNull()) {
+        lastUsedServer = servers.attribute(QStringLiteral("lastUsed"));
+        favoriteServer = servers.attribute(QStringLiteral("favorite"));
+    }
+    readLoginMethod(root);
+}
 
+void Configuration::readFlags(const QDomElement &root)
+{
     // Read in this order: the reminder's absent default is the value just read for minimize-to-tray.
     static const BoolElement elements[] = {
         {"SmartServerList", &Configuration::smartServerList, "1", true},
@@ -113,22 +135,20 @@ void Configuration::ReadSettingsFile(const QString &path)
         else
             this->*entry.field = entry.absentDefault;
     }
+}
 
-    const QDomElement servers = root.firstChildElement(QStringLiteral("Servers"));
-    if (!servers.isNull()) {
-        lastUsedServer = servers.attribute(QStringLiteral("lastUsed"));
-        favoriteServer = servers.attribute(QStringLiteral("favorite"));
-    }
-
+// Older files say Facebook or not with a FacebookLogin element; LoginMethod wins when both are there.
+void Configuration::readLoginMethod(const QDomElement &root)
+{
     const QDomElement login = root.firstChildElement(QStringLiteral("LoginMethod"));
     if (!login.isNull()) {
         loginMethod = LoginMethodFromString(login.attribute(QStringLiteral("type"), QStringLiteral("EMAIL")));
-    } else {
-        const QDomElement facebook = root.firstChildElement(QStringLiteral("FacebookLogin"));
-        const bool viaFacebook = !facebook.isNull() && facebook.attribute(QStringLiteral("enabled"),
-                                                                          QStringLiteral("0")) == QLatin1String("1");
-        loginMethod = viaFacebook ? LoginFacebook : LoginEmail;
+        return;
     }
+    const QDomElement facebook = root.firstChildElement(QStringLiteral("FacebookLogin"));
+    const bool viaFacebook =
+        !facebook.isNull() && facebook.attribute(QStringLiteral("enabled"), QStringLiteral("0")) == QLatin1String("1");
+    loginMethod = viaFacebook ? LoginFacebook : LoginEmail;
 }
 
 bool Configuration::WriteSettingsFile(const QString &path) const
@@ -157,7 +177,7 @@ bool Configuration::WriteSettingsFile(const QString &path) const
     return saved;
 }
 
-void Configuration::ResetPopupFields()
+void Configuration::resetPopupFields()
 {
     reviewShown = false;
     reviewConnectionCount = 0;
@@ -176,28 +196,14 @@ void Configuration::ReadPopupFile(const QString &path)
             qDebug() << "Can't open popup settings file. Popup variables set to default values.";
         else
             qDebug() << "Popup variables set to default values.";
-        ResetPopupFields();
+        resetPopupFields();
     } else {
         const QDomElement root = doc.documentElement();
-        const auto readPopup = [&root](const QString &name, bool *shown, int *count, QString *version) {
-            const QDomElement element = root.firstChildElement(name);
-            if (element.isNull()) {
-                *shown = false;
-                *count = 0;
-                version->clear();
-                return false;
-            }
-            *shown = element.attribute(QStringLiteral("isAlreadyShown"), QStringLiteral("0")) == QLatin1String("1");
-            bool ok = false;
-            *count = element.attribute(QStringLiteral("connectionCount"), QStringLiteral("0")).toInt(&ok, 10);
-            if (!ok)
-                *count = 0;
-            *version = element.attribute(QStringLiteral("appVersion"));
-            return true;
-        };
-        if (!readPopup(QStringLiteral("ReviewPopup"), &reviewShown, &reviewConnectionCount, &reviewAppVersion))
+        if (!readPopup(root.firstChildElement(QStringLiteral("ReviewPopup")), &reviewShown, &reviewConnectionCount,
+                       &reviewAppVersion))
             qDebug() << "Review popup xml element not found, review variables set to default values.";
-        if (!readPopup(QStringLiteral("InvitePopup"), &inviteShown, &inviteConnectionCount, &inviteAppVersion))
+        if (!readPopup(root.firstChildElement(QStringLiteral("InvitePopup")), &inviteShown, &inviteConnectionCount,
+                       &inviteAppVersion))
             qDebug() << "Invite popup xml element not found, invite variables set to default values.";
     }
     qDebug() << "Review popup variables: isAlreadyShown:" << reviewShown << "Connection count:" << reviewConnectionCount

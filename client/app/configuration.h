@@ -6,6 +6,7 @@
 #include "app/apptypes.h"
 
 class QDomDocument;
+class QDomElement;
 
 // The user's settings and popup state; the settings and popup files mirror it.
 class Configuration
@@ -47,7 +48,9 @@ public:
     void SavePopupState() const;
 
 private:
-    void ResetPopupFields();
+    void readFlags(const QDomElement &root);
+    void readLoginMethod(const QDomElement &root);
+    void resetPopupFields();
 };
 
 bool IsWelcomeGuideAlreadyShown();

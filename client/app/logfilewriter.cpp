@@ -13,19 +13,19 @@ LogFileWriter *LogFileWriter::instance()
     return &writer;
 }
 
-LogFileWriter::LogFileWriter(const QString &path) : file(path)
+LogFileWriter::LogFileWriter(const QString &path) : m_file(path)
 {
     // Text mode truncates: each run starts a fresh log. The first run of a new install has no data folder yet.
     EnsureParentDir(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text))
-        stream.setDevice(&file);
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::Text))
+        m_stream.setDevice(&m_file);
 }
 
 LogFileWriter::~LogFileWriter()
 {
-    QMutexLocker lock(&mutex);
-    stream.flush();
-    file.close();
+    QMutexLocker lock(&m_mutex);
+    m_stream.flush();
+    m_file.close();
 }
 
 void LogFileWriter::write(QtMsgType type, const QString &message)
@@ -46,13 +46,13 @@ void LogFileWriter::write(QtMsgType type, const QString &message)
     }
 
     // One lock around the whole line: the RAS notifier thread logs too.
-    QMutexLocker lock(&mutex);
-    if (!enabled || !stream.device())
+    QMutexLocker lock(&m_mutex);
+    if (!enabled || !m_stream.device())
         return;
     const QString stamp =
         QLocale(QStringLiteral("en")).toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd hh:mm:ss | "));
-    stream << stamp << level << QString::fromLatin1(ScrambleText(message).toLatin1()) << '\n';
-    stream.flush();
+    m_stream << stamp << level << QString::fromLatin1(ScrambleText(message).toLatin1()) << '\n';
+    m_stream.flush();
 }
 
 void LogMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)

@@ -6,14 +6,17 @@
 #include <QTextStream>
 #include <QtGlobal>
 
+#include <atomic>
+
 // Writes the client's log file: one scrambled line per debug, critical or fatal message.
 class LogFileWriter
 {
 public:
     static LogFileWriter *instance();
 
-    // Cleared when the event loop has returned, so nothing of the tear-down reaches the file.
-    bool enabled = true;
+    // Cleared when the event loop has returned, so nothing of the tear-down reaches the file. Atomic: the RAS
+    // notifier thread may be logging while the main thread clears it.
+    std::atomic<bool> enabled{true};
 
     void write(QtMsgType type, const QString &message);
 
@@ -22,9 +25,9 @@ private:
     ~LogFileWriter();
     Q_DISABLE_COPY(LogFileWriter)
 
-    QFile file;
-    QTextStream stream;
-    QMutex mutex;
+    QFile m_file;
+    QTextStream m_stream;
+    QMutex m_mutex;
 };
 
 void LogMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);

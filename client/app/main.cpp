@@ -9,6 +9,43 @@
 #include "app/tovraapplication.h"
 #include "ui/tovramainwindow.h"
 
+namespace {
+
+bool hasExitSwitch(int argc, char *argv[])
+{
+    for (int i = 0; i < argc; ++i) {
+        if (qstrcmp(argv[i], "/exit") == 0)
+            return true;
+    }
+    return false;
+}
+
+// "/exit" asks the running instance to quit; any other start while one runs brings it forward.
+// Returns false when this process is to become the running instance.
+bool handOverToRunningInstance(TovraApplication *app, int argc, char *argv[])
+{
+    if (hasExitSwitch(argc, argv)) {
+        app->sendMessage(QStringLiteral("EXIT"), 5000);
+        return true;
+    }
+    if (app->isRunning()) {
+        app->sendMessage(QStringLiteral("ACTIVATE"), 5000);
+        return true;
+    }
+    return false;
+}
+
+void logStart()
+{
+    qDebug().noquote() << BuildConstants::productShortName() + QStringLiteral(" started");
+    LoadTranslation();
+    qDebug().noquote() << "Application version: " << FormatVersion(ReadAppVersion());
+    qDebug().noquote() << "OS: " << QSysInfo::prettyProductName();
+    qDebug().noquote() << "Kernel version: " << QSysInfo::kernelVersion();
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
@@ -17,26 +54,13 @@ int main(int argc, char *argv[])
     auto *app = new TovraApplication(BuildConstants::applicationId(), argc, argv);
     AppContext::instance()->dataPaths()->setDir(QCoreApplication::applicationDirPath());
     LoadApplicationFont();
-
-    for (int i = 0; i < argc; ++i) {
-        if (qstrcmp(argv[i], "/exit") == 0) {
-            app->sendMessage(QStringLiteral("EXIT"), 5000);
-            delete app;
-            return 0;
-        }
-    }
-    if (app->isRunning()) {
-        app->sendMessage(QStringLiteral("ACTIVATE"), 5000);
+    if (handOverToRunningInstance(app, argc, argv)) {
         delete app;
         return 0;
     }
 
     qInstallMessageHandler(LogMessageHandler);
-    qDebug().noquote() << BuildConstants::productShortName() + QStringLiteral(" started");
-    LoadTranslation();
-    qDebug().noquote() << "Application version: " << FormatVersion(ReadAppVersion());
-    qDebug().noquote() << "OS: " << QSysInfo::prettyProductName();
-    qDebug().noquote() << "Kernel version: " << QSysInfo::kernelVersion();
+    logStart();
 
     auto *window = new TovraMainWindow;
     window->show();

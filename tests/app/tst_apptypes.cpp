@@ -2,147 +2,62 @@
 
 #include "app/apptypes.h"
 #include "app/datapaths.h"
+#include "app/scramble.h"
+#include "tovraconstants.h"
 
 class tst_AppTypes : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void protocolText_data();
-    void protocolText();
-    void protocolWritten_data();
-    void protocolWritten();
-    void loginMethodText_data();
-    void loginMethodText();
+    void textForms_data();
+    void textForms();
     void version();
-    void formatVersion_data();
-    void formatVersion();
-    void dataPaths_data();
-    void dataPaths();
     void ensureParentDir();
+    void scramble_data();
+    void scramble();
 };
 
-void tst_AppTypes::protocolText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value");
-    QTest::newRow("ikev2") << "ikev2" << 2;
-    QTest::newRow("IKEv2") << "IKEv2" << 2;
-    QTest::newRow("IKEV2") << "IKEV2" << 2;
-    QTest::newRow("OpenVPN") << "OpenVPN" << 1;
-    QTest::newRow("l2tp") << "l2tp" << 3;
-    QTest::newRow("PPtP") << "PPtP" << 4;
-    QTest::newRow("Auto") << "Auto" << 0;
-    QTest::newRow("SSTP") << "SSTP" << 0;
-    QTest::newRow("empty") << "" << 0;
-}
-
-void tst_AppTypes::protocolText()
-{
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    QCOMPARE(int(ProtocolFromString(text)), value);
-}
-
-void tst_AppTypes::protocolWritten_data()
+void tst_AppTypes::textForms_data()
 {
     QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0 << "Auto";
-    QTest::newRow("1") << 1 << "OpenVPN";
-    QTest::newRow("2") << 2 << "IKEv2";
-    QTest::newRow("3") << 3 << "L2TP";
-    QTest::newRow("4") << 4 << "PPtP";
-    QTest::newRow("out of range") << 9 << "Auto";
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("login");
+    const auto row = [](const char *name, int value, const char *protocol, const char *login) {
+        QTest::newRow(name) << value << QString::fromLatin1(protocol) << QString::fromLatin1(login);
+    };
+    row("0", 0, "Auto", "EMAIL");
+    row("1", 1, "OpenVPN", "FACEBOOK");
+    row("2", 2, "IKEv2", "GOOGLE");
+    row("3", 3, "L2TP", "Email");
+    row("4", 4, "PPtP", "Email");
+    row("out of range", 9, "Auto", "Email");
 }
 
-void tst_AppTypes::protocolWritten()
+// Written forms are exact; reading ignores case and maps anything unknown to 0.
+void tst_AppTypes::textForms()
 {
     QFETCH(int, value);
-    QFETCH(QString, text);
-    QCOMPARE(ProtocolToString(value), text);
-}
-
-void tst_AppTypes::loginMethodText_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("written");
-    QTest::addColumn<QString>("read");
-    QTest::addColumn<int>("readValue");
-    QTest::newRow("email") << 0 << "EMAIL"
-                           << "email" << 0;
-    QTest::newRow("facebook") << 1 << "FACEBOOK"
-                              << "Facebook" << 1;
-    QTest::newRow("google") << 2 << "GOOGLE"
-                            << "google" << 2;
-    QTest::newRow("unknown") << 7 << "Email"
-                             << "twitter" << 0;
-}
-
-void tst_AppTypes::loginMethodText()
-{
-    QFETCH(int, value);
-    QFETCH(QString, written);
-    QFETCH(QString, read);
-    QFETCH(int, readValue);
-    QCOMPARE(LoginMethodToString(value), written);
-    QCOMPARE(int(LoginMethodFromString(read)), readValue);
+    QFETCH(QString, protocol);
+    QFETCH(QString, login);
+    QCOMPARE(ProtocolToString(value), protocol);
+    QCOMPARE(int(ProtocolFromString(protocol.toLower())), value <= 4 ? value : 0);
+    QCOMPARE(LoginMethodToString(value), login);
+    QCOMPARE(int(LoginMethodFromString(login.toLower())), value <= 2 ? value : 0);
 }
 
 void tst_AppTypes::version()
 {
-    QCOMPARE(ReadAppVersion(), QStringLiteral("4.1.5.71"));
-    QCOMPARE(FormatVersion(ReadAppVersion()), QStringLiteral("4.1.5 (71)"));
-}
-
-void tst_AppTypes::formatVersion_data()
-{
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("four parts") << "4.1.5.71"
-                                << "4.1.5 (71)";
-    QTest::newRow("two parts") << "4.2"
-                               << "4 (2)";
-}
-
-void tst_AppTypes::formatVersion()
-{
-    QFETCH(QString, version);
-    QFETCH(QString, shown);
-    QCOMPARE(FormatVersion(version), shown);
-}
-
-void tst_AppTypes::dataPaths_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    DataPaths paths(QStringLiteral("TOVRA"));
-    paths.setDir(QStringLiteral("C:/Program Files/App"));
-    const QString data = QStringLiteral("C:/Program Files/App/Data/");
-    QTest::newRow("log") << paths.logFile() << data + "TOVRA.log";
-    QTest::newRow("settings") << paths.settingsFile() << data + "TOVRA.xml";
-    QTest::newRow("token") << paths.tokenFile() << data + "TOVRA.token";
-    QTest::newRow("locale") << paths.localeFile() << data + "locale.config";
-    QTest::newRow("popup") << paths.popupFile() << data + "review.config";
-    QTest::newRow("welcome") << paths.welcomeFile() << data + "welcome.config";
-    QTest::newRow("interval") << paths.intervalFile() << data + "interval.config";
-    QTest::newRow("openvpn") << paths.openVpnConfigFile() << data + "conn.ovpn";
-    QTest::newRow("script") << paths.diagnosticsScript() << data + "getdata.bat";
-    QTest::newRow("output") << paths.diagnosticsOutput() << data + "output.txt";
-    QTest::newRow("support") << paths.supportDataFile() << data + "supportdata.log";
-    QTest::newRow("translation") << paths.translationFile(QStringLiteral("de"))
-                                 << QStringLiteral("C:/Program Files/App/language/language_de");
-}
-
-void tst_AppTypes::dataPaths()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    QCOMPARE(path, expected);
+    QCOMPARE(ReadAppVersion(), QString::fromUtf8(TovraConstants::ProjectVersion));
+    QCOMPARE(FormatVersion(QStringLiteral("1.2.3.45")), QStringLiteral("1.2.3 (45)"));
 }
 
 void tst_AppTypes::ensureParentDir()
 {
+    DataPaths paths(QStringLiteral("TOVRA"));
+    paths.setDir(QStringLiteral("C:/Program Files/App"));
+    QCOMPARE(paths.settingsFile(), QStringLiteral("C:/Program Files/App/Data/TOVRA.xml"));
+
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a/b/Data/TOVRA.xml"));
     QVERIFY(EnsureParentDir(file));
@@ -153,6 +68,35 @@ void tst_AppTypes::ensureParentDir()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QVERIFY(!EnsureParentDir(dir.filePath(QStringLiteral("blocker/Data/x.log"))));
+}
+
+void tst_AppTypes::scramble_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("unscrambled");
+    const auto row = [](const char *name, const char *text, const char *body, const char *unscrambled) {
+        QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(body) << QString::fromUtf8(unscrambled);
+    };
+    row("abc", "abc", "jJWY", "abc");
+    row("empty", "", "", "");
+    row("umlaut", "Grüße", "==QZfOMvDL3R", "Grüße");
+    row("line break comes back as CR LF", "a\nb", "ipQY", "a\r\nb");
+}
+
+void tst_AppTypes::scramble()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, body);
+    QFETCH(QString, unscrambled);
+    // Many rounds, so a letter outside A..Y would show up.
+    for (int i = 0; i < 200; ++i) {
+        const QString scrambled = ScrambleText(text);
+        QCOMPARE(scrambled.mid(4, scrambled.size() - 8), body);
+        const QString letters = scrambled.left(4) + scrambled.right(4);
+        QVERIFY2(QRegularExpression(QStringLiteral("^[A-Y]{8}$")).match(letters).hasMatch(), qPrintable(scrambled));
+        QCOMPARE(UnscrambleText(scrambled), unscrambled);
+    }
 }
 
 QTEST_APPLESS_MAIN(tst_AppTypes)

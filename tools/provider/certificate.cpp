@@ -24,7 +24,7 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
-bool PairIsUsable(const QString &certPath, const QString &keyPath)
+bool pairIsUsable(const QString &certPath, const QString &keyPath)
 {
     BioPtr certBio(BIO_new_file(QFile::encodeName(certPath).constData(), "r"));
     BioPtr keyBio(BIO_new_file(QFile::encodeName(keyPath).constData(), "r"));
@@ -36,7 +36,7 @@ bool PairIsUsable(const QString &certPath, const QString &keyPath)
            X509_cmp_current_time(X509_get0_notAfter(cert.get())) > 0;
 }
 
-bool AddExtension(X509 *cert, int nid, const char *value)
+bool addExtension(X509 *cert, int nid, const char *value)
 {
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
@@ -49,7 +49,7 @@ bool AddExtension(X509 *cert, int nid, const char *value)
     return ok;
 }
 
-bool WritePem(const QString &path, bool isKey, EVP_PKEY *key, X509 *cert)
+bool writePem(const QString &path, bool isKey, EVP_PKEY *key, X509 *cert)
 {
     // The key file is readable by its owner only.
     QFile file(path);
@@ -69,11 +69,11 @@ bool WritePem(const QString &path, bool isKey, EVP_PKEY *key, X509 *cert)
 
 } // namespace
 
-bool EnsureCertificate(const QString &dir, QString *certPath, QString *keyPath, QString *error)
+bool ensureCertificate(const QString &dir, QString *certPath, QString *keyPath, QString *error)
 {
     *certPath = QDir(dir).filePath(QStringLiteral("cert.pem"));
     *keyPath = QDir(dir).filePath(QStringLiteral("key.pem"));
-    if (PairIsUsable(*certPath, *keyPath))
+    if (pairIsUsable(*certPath, *keyPath))
         return true;
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("cannot create %1").arg(dir);
@@ -98,14 +98,14 @@ bool EnsureCertificate(const QString &dir, QString *certPath, QString *keyPath, 
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("127.0.0.1"), -1, -1,
                                0);
     X509_set_issuer_name(cert.get(), name);
-    if (!AddExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") ||
-        !AddExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE") ||
-        !AddExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
+    if (!addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") ||
+        !addExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE") ||
+        !addExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
         X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
         *error = QStringLiteral("cannot sign the certificate");
         return false;
     }
-    if (!WritePem(*keyPath, true, key.get(), cert.get()) || !WritePem(*certPath, false, key.get(), cert.get())) {
+    if (!writePem(*keyPath, true, key.get(), cert.get()) || !writePem(*certPath, false, key.get(), cert.get())) {
         *error = QStringLiteral("cannot write the certificate files in %1").arg(dir);
         return false;
     }

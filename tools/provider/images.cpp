@@ -8,7 +8,7 @@ namespace provider {
 
 namespace {
 
-QByteArray ToPng(const QImage &image)
+QByteArray toPng(const QImage &image)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -19,7 +19,7 @@ QByteArray ToPng(const QImage &image)
 
 } // namespace
 
-QByteArray MarkerPng(bool self, int scale)
+QByteArray markerPng(bool self, int scale)
 {
     QImage image(20 * scale, 28 * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -33,10 +33,10 @@ QByteArray MarkerPng(bool self, int scale)
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(6, 6, 8, 8));
     painter.end();
-    return ToPng(image);
+    return toPng(image);
 }
 
-QByteArray MapPng(int width, int height)
+QByteArray mapPng(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(QColor(0xe8, 0xee, 0xf1));
@@ -47,7 +47,7 @@ QByteArray MapPng(int width, int height)
     for (int y = 0; y < height; y += 32)
         painter.drawLine(0, y, width, y);
     painter.end();
-    return ToPng(image);
+    return toPng(image);
 }
 
 } // namespace provider

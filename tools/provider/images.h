@@ -6,9 +6,9 @@
 namespace provider {
 
 // Marker pin; scale 2 gives the high-density variant.
-QByteArray MarkerPng(bool self, int scale);
+QByteArray markerPng(bool self, int scale);
 
 // A plain map of width x height pixels with a grid and the markers' places.
-QByteArray MapPng(int width, int height);
+QByteArray mapPng(int width, int height);
 
 } // namespace provider

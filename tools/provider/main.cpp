@@ -17,7 +17,7 @@
 
 namespace {
 
-bool ParsePort(const QString &text, int *port)
+bool parsePort(const QString &text, int *port)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
@@ -27,7 +27,7 @@ bool ParsePort(const QString &text, int *port)
     return true;
 }
 
-QString DefaultDataFile()
+QString defaultDataFile()
 {
     const QDir exeDir(QCoreApplication::applicationDirPath());
     const QStringList candidates = {exeDir.filePath(QStringLiteral("tovra-provider-data/demo.json")),
@@ -39,13 +39,13 @@ QString DefaultDataFile()
     return candidates.first();
 }
 
-int Fail(const QString &message)
+int fail(const QString &message)
 {
     std::fprintf(stderr, "tovra-provider: %s\n", qPrintable(message));
     return 1;
 }
 
-std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provider::Origin origin, const QString &cert,
+std::unique_ptr<provider::TlsServer> makeServer(provider::Provider &state, provider::Origin origin, const QString &cert,
                                                 const QString &key)
 {
     auto server =
@@ -60,23 +60,15 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
     const auto handler = [&state, origin](const httplib::Request &req, httplib::Response &res) {
-        state.Handle(origin, req, res);
+        state.handle(origin, req, res);
     };
-    for (const char *method : {"GET", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
-        const std::string any = ".*";
-        if (std::string(method) == "GET")
-            server->Get(any, handler);
-        else if (std::string(method) == "POST")
-            server->Post(any, handler);
-        else if (std::string(method) == "PUT")
-            server->Put(any, handler);
-        else if (std::string(method) == "DELETE")
-            server->Delete(any, handler);
-        else if (std::string(method) == "PATCH")
-            server->Patch(any, handler);
-        else
-            server->Options(any, handler);
-    }
+    const std::string any = ".*";
+    server->Get(any, handler);
+    server->Post(any, handler);
+    server->Put(any, handler);
+    server->Delete(any, handler);
+    server->Patch(any, handler);
+    server->Options(any, handler);
     // Requests httplib refuses on its own (bad request line, unknown method) still get a JSON body.
     server->set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.body.empty())
@@ -87,6 +79,58 @@ std::unique_ptr<provider::TlsServer> MakeServer(provider::Provider &state, provi
         res.set_content("{\"error\":\"internal error\"}", "application/json");
     });
     return server;
+}
+
+struct Options
+{
+    int apiPort = 0;
+    int portalPort = 0;
+    QString dataFile;
+    QString stateDir;
+};
+
+// Reads the command line; false (with a message in error) when it makes no sense.
+bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Stand-in for the TOVRA VPN provider's REST API and web portal (HTTPS on 127.0.0.1)."));
+    parser.addHelpOption();
+    const QCommandLineOption apiPortOption(QStringLiteral("api-port"),
+                                           QStringLiteral("Port of the API origin (0: any free port)."),
+                                           QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_API_PORT));
+    const QCommandLineOption portalPortOption(
+        QStringLiteral("portal-port"), QStringLiteral("Port of the portal origin (0: any free port)."),
+        QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_PORTAL_PORT));
+    const QCommandLineOption dataOption(QStringLiteral("data"), QStringLiteral("Demo data file (JSON)."),
+                                        QStringLiteral("file"), defaultDataFile());
+    const QCommandLineOption stateOption(
+        QStringLiteral("state"), QStringLiteral("Folder for the certificate and the stored tickets."),
+        QStringLiteral("dir"),
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tovra-provider"));
+    parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption});
+    parser.process(app);
+
+    if (!parsePort(parser.value(apiPortOption), &options->apiPort) ||
+        !parsePort(parser.value(portalPortOption), &options->portalPort)) {
+        *error = QStringLiteral("ports are numbers from 0 to 65535");
+        return false;
+    }
+    if (options->apiPort != 0 && options->apiPort == options->portalPort) {
+        *error = QStringLiteral("the API and the portal need different ports");
+        return false;
+    }
+    options->dataFile = parser.value(dataOption);
+    options->stateDir = QDir(parser.value(stateOption)).absolutePath();
+    return true;
+}
+
+// Binds to 127.0.0.1:port (0: any free port); returns the port, or -1.
+int bindLoopback(provider::TlsServer &server, int port)
+{
+    if (port == 0)
+        return server.bind_to_any_port("127.0.0.1");
+    return server.bind_to_port("127.0.0.1", port) ? port : -1;
 }
 
 } // namespace
@@ -105,60 +149,27 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tovra-provider"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Stand-in for the TOVRA VPN provider's REST API and web portal (HTTPS on 127.0.0.1)."));
-    parser.addHelpOption();
-    const QCommandLineOption apiPortOption(QStringLiteral("api-port"),
-                                           QStringLiteral("Port of the API origin (0: any free port)."),
-                                           QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_API_PORT));
-    const QCommandLineOption portalPortOption(
-        QStringLiteral("portal-port"), QStringLiteral("Port of the portal origin (0: any free port)."),
-        QStringLiteral("port"), QString::number(TOVRA_PROVIDER_DEFAULT_PORTAL_PORT));
-    const QCommandLineOption dataOption(QStringLiteral("data"), QStringLiteral("Demo data file (JSON)."),
-                                        QStringLiteral("file"), DefaultDataFile());
-    const QCommandLineOption stateOption(
-        QStringLiteral("state"), QStringLiteral("Folder for the certificate and the stored tickets."),
-        QStringLiteral("dir"),
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tovra-provider"));
-    parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption});
-    parser.process(app);
-
-    int apiPort = 0;
-    int portalPort = 0;
-    if (!ParsePort(parser.value(apiPortOption), &apiPort) || !ParsePort(parser.value(portalPortOption), &portalPort))
-        return Fail(QStringLiteral("ports are numbers from 0 to 65535"));
-    if (apiPort != 0 && apiPort == portalPort)
-        return Fail(QStringLiteral("the API and the portal need different ports"));
-
-    const QString stateDir = QDir(parser.value(stateOption)).absolutePath();
+    Options options;
     QString certPath;
     QString keyPath;
     QString error;
-    if (!provider::EnsureCertificate(stateDir, &certPath, &keyPath, &error))
-        return Fail(error);
-
     provider::Provider state;
-    if (!state.Load(parser.value(dataOption), stateDir, &error))
-        return Fail(error);
+    if (!parseOptions(app, &options, &error) ||
+        !provider::ensureCertificate(options.stateDir, &certPath, &keyPath, &error) ||
+        !state.load(options.dataFile, options.stateDir, &error))
+        return fail(error);
 
-    auto api = MakeServer(state, provider::Origin::Api, certPath, keyPath);
-    auto portal = MakeServer(state, provider::Origin::Portal, certPath, keyPath);
+    auto api = makeServer(state, provider::Origin::Api, certPath, keyPath);
+    auto portal = makeServer(state, provider::Origin::Portal, certPath, keyPath);
     if (!api || !portal)
-        return Fail(QStringLiteral("cannot load the certificate from %1").arg(stateDir));
-
-    const auto bind = [](provider::TlsServer &server, int port) {
-        if (port == 0)
-            return server.bind_to_any_port("127.0.0.1");
-        return server.bind_to_port("127.0.0.1", port) ? port : -1;
-    };
-    apiPort = bind(*api, apiPort);
+        return fail(QStringLiteral("cannot load the certificate from %1").arg(options.stateDir));
+    const int apiPort = bindLoopback(*api, options.apiPort);
     if (apiPort < 0)
-        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(parser.value(apiPortOption)));
-    portalPort = bind(*portal, portalPort);
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.apiPort));
+    const int portalPort = bindLoopback(*portal, options.portalPort);
     if (portalPort < 0)
-        return Fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(parser.value(portalPortOption)));
-    state.SetOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.portalPort));
+    state.setOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
                      QStringLiteral("https://127.0.0.1:%1").arg(portalPort));
 
     std::thread apiThread([&api] { api->listen_after_bind(); });
@@ -166,15 +177,12 @@ int main(int argc, char *argv[])
     // Announce only once both accept loops run, so an early stop() reaches them.
     while (!api->is_running() || !portal->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
-    std::printf("CERTIFICATE %s\n", qPrintable(certPath));
-    std::printf("LISTENING api=%d portal=%d\n", apiPort, portalPort);
+    std::printf("CERTIFICATE %s\nLISTENING api=%d portal=%d\n", qPrintable(certPath), apiPort, portalPort);
     std::fflush(stdout);
 
     int received = 0;
     sigwait(&stopSignals, &received);
-
-    state.Shutdown();
+    state.stop();
     api->stop();
     portal->stop();
     apiThread.join();

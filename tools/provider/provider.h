@@ -1,6 +1,6 @@
 // The stand-in provider: REST API and web portal answers, test scripting,
 // request recording and ticket storage. Handlers run on httplib's worker
-// threads; every member that changes after Load() is guarded by m_mutex.
+// threads; every member that changes after load() is guarded by m_mutex.
 #pragma once
 
 #include <QByteArray>
@@ -42,6 +42,7 @@ struct Call
     QString rawQuery;
     std::multimap<std::string, std::string> params;
     const httplib::Request *request = nullptr;
+    QJsonObject json; // the parsed body, for routes that take a JSON object
 
     QString param(const char *name) const;
     bool hasParam(const char *name) const;
@@ -50,14 +51,14 @@ struct Call
 class Provider
 {
 public:
-    bool Load(const QString &dataFile, const QString &stateDir, QString *error);
-    void SetOrigins(const QString &apiBase, const QString &portalBase);
+    bool load(const QString &dataFile, const QString &stateDir, QString *error);
+    void setOrigins(const QString &apiBase, const QString &portalBase);
 
     // Entry point of both servers.
-    void Handle(Origin origin, const httplib::Request &req, httplib::Response &res);
+    void handle(Origin origin, const httplib::Request &req, httplib::Response &res);
 
     // Wakes scripted delays so the servers can stop.
-    void Shutdown();
+    void stop();
 
 private:
     struct Account
@@ -81,28 +82,77 @@ private:
         bool hangup = false;
     };
 
-    Reply Route(const Call &call);
-    Reply TestEndpoint(const Call &call);
-    Reply ApiEndpoint(const Call &call, bool *known);
-    Reply PortalEndpoint(const Call &call, bool *known);
-    Reply SocialEndpoint(const Call &call, bool *known);
+    using Handler = Reply (Provider::*)(const Call &call, const Account *account);
+    // One endpoint: a path (or, with prefix, every path below it), its method and its handler. bearer: the
+    // request needs a demo account's token; jsonBody: the body must be a JSON object, parsed into Call::json.
+    struct Route
+    {
+        const char *path;
+        const char *method;
+        Handler handler;
+        bool bearer = false;
+        bool jsonBody = false;
+        bool prefix = false;
+    };
+    static const Route kTestRoutes[];
+    static const Route kSocialRoutes[];
+    static const Route kApiRoutes[];
+    static const Route kPortalRoutes[];
+    template <size_t N>
+    static const Route *findRoute(const Route (&routes)[N], const QString &path);
 
-    Reply AuthEmail(const QJsonObject &body);
-    Reply AuthFacebook(const QJsonObject &body);
-    Reply AuthGoogle(const QJsonObject &body);
-    Reply ResetPassword(const QJsonObject &body);
-    Reply Servers(const Account &account);
-    Reply BestServer(const Call &call, const Account &account);
-    Reply Ticket(const QByteArray &body, const Account *account);
-    Reply AutoAuthUrl(const Call &call, const Account &account);
+    bool scriptedReply(const Call &call, Reply *reply);
+    Reply dispatch(const Call &call);
+    Reply testEndpoint(const Call &call);
+    Reply apiEndpoint(const Call &call, const Route &route);
 
-    const Account *AccountByToken(const QByteArray &authorization, Reply *denied) const;
-    const Account *AccountByEmail(const QString &email) const;
-    QString Expand(QString text) const;
+    // Test endpoints.
+    Reply testReset(const Call &call, const Account *account);
+    Reply testScript(const Call &call, const Account *account);
+    Reply testRequests(const Call &call, const Account *account);
+    Reply testTickets(const Call &call, const Account *account);
 
-    QJsonObject RecordRequest(const Call &call);
-    bool TakeScript(const Call &call, Script *script);
-    bool Wait(int delayMs);
+    // Facebook and Google stand-ins, on both origins.
+    Reply facebookDialog(const Call &call, const Account *account);
+    Reply facebookAccessToken(const Call &call, const Account *account);
+    Reply facebookProfile(const Call &call, const Account *account);
+    Reply googleConsent(const Call &call, const Account *account);
+
+    // API origin.
+    Reply authEmail(const Call &call, const Account *account);
+    Reply authFacebook(const Call &call, const Account *account);
+    Reply authGoogle(const Call &call, const Account *account);
+    Reply resetPassword(const Call &call, const Account *account);
+    Reply userPlan(const Call &call, const Account *account);
+    Reply userBandwidth(const Call &call, const Account *account);
+    Reply userDetails(const Call &call, const Account *account);
+    Reply userIp(const Call &call, const Account *account);
+    Reply serverList(const Call &call, const Account *account);
+    Reply bestServer(const Call &call, const Account *account);
+    Reply openVpnConfig(const Call &call, const Account *account);
+    Reply appUpdate(const Call &call, const Account *account);
+    Reply autoAuthUrl(const Call &call, const Account *account);
+    Reply userTicket(const Call &call, const Account *account);
+    Reply anonymousTicket(const Call &call, const Account *account);
+    Reply storeTicket(const QByteArray &body, const Account *account);
+
+    // Portal origin.
+    Reply staticPage(const Call &call, const Account *account);
+    Reply infoPage(const Call &call, const Account *account);
+    Reply markerImage(const Call &call, const Account *account);
+    Reply staticMap(const Call &call, const Account *account);
+    Reply autoAuth(const Call &call, const Account *account);
+    Reply viewTicket(const Call &call, const Account *account);
+    Reply facebookRedirect(const Call &call, const Account *account);
+
+    const Account *accountByToken(const QByteArray &authorization, Reply *denied) const;
+    const Account *accountByEmail(const QString &email) const;
+    QString expand(QString text) const;
+
+    static Script parseScript(const QJsonObject &body);
+    QJsonObject recordRequest(const Call &call);
+    bool takeScript(const Call &call, Script *script);
+    bool wait(int delayMs);
 
     QJsonObject m_data;
     std::vector<Account> m_accounts;

@@ -18,7 +18,7 @@ thread_local int tSocket = -1;
 
 constexpr int kIoTimeoutMs = 5000;
 
-bool WaitFor(int sock, short events, int timeoutMs)
+bool waitFor(int sock, short events, int timeoutMs)
 {
     pollfd pfd{sock, events, 0};
     int rc;
@@ -28,7 +28,7 @@ bool WaitFor(int sock, short events, int timeoutMs)
     return rc > 0 && (pfd.revents & (events | POLLHUP | POLLERR));
 }
 
-void AddressOf(const sockaddr_storage &addr, std::string &ip, int &port)
+void addressOf(const sockaddr_storage &addr, std::string &ip, int &port)
 {
     char text[INET6_ADDRSTRLEN] = {};
     if (addr.ss_family == AF_INET) {
@@ -50,8 +50,8 @@ class CapturingStream : public httplib::Stream
 public:
     CapturingStream(int sock, SSL *ssl) : m_sock(sock), m_ssl(ssl) {}
 
-    bool is_readable() const override { return SSL_pending(m_ssl) > 0 || WaitFor(m_sock, POLLIN, kIoTimeoutMs); }
-    bool is_writable() const override { return WaitFor(m_sock, POLLOUT, kIoTimeoutMs); }
+    bool is_readable() const override { return SSL_pending(m_ssl) > 0 || waitFor(m_sock, POLLIN, kIoTimeoutMs); }
+    bool is_writable() const override { return waitFor(m_sock, POLLOUT, kIoTimeoutMs); }
 
     ssize_t read(char *ptr, size_t size) override
     {
@@ -83,14 +83,14 @@ public:
         sockaddr_storage addr{};
         socklen_t len = sizeof(addr);
         if (::getpeername(m_sock, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            AddressOf(addr, ip, port);
+            addressOf(addr, ip, port);
     }
     void get_local_ip_and_port(std::string &ip, int &port) const override
     {
         sockaddr_storage addr{};
         socklen_t len = sizeof(addr);
         if (::getsockname(m_sock, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            AddressOf(addr, ip, port);
+            addressOf(addr, ip, port);
     }
     socket_t socket() const override { return m_sock; }
 
