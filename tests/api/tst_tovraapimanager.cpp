@@ -9,7 +9,7 @@
 #include "app/appcontext.h"
 #include "app/buildconstants.h"
 #include "app/scramble.h"
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 #include "servers/tovraservermanager.h"
 #include "support/logcapture.h"
 #include "support/standinprovider.h"

@@ -2,7 +2,7 @@
 
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 #include "logcapture.h"
 #include "support/standinprovider.h"
 
