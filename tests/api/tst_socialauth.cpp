@@ -83,85 +83,51 @@ class tst_SocialAuth : public QObject
 {
     Q_OBJECT
 
-public slots:
-    void openUrl(const QUrl &url) { opened << url; }
-
 private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
-
     void signIn_data();
     void signIn();
     void failures_data();
     void failures();
-    void portInUse_data() { FlowRows(); }
     void portInUse();
-    void cancelRefusesLateRedirect_data() { FlowRows(); }
     void cancelRefusesLateRedirect();
     void cancelDuringGraphRequest_data();
     void cancelDuringGraphRequest();
-    void nonLoopbackCannotConnect_data() { FlowRows(); }
     void nonLoopbackCannotConnect();
 
 private:
-    static void FlowRows();
     Flow MakeFlow(const QString &name);
     // The browser returns with request; the flow signs in with the stand-in and reports once.
     void FinishSignIn(Flow &flow, const QByteArray &request);
-    bool Logged(const QString &text) const { return log->anyContains(text); }
+    bool Logged(const QString &text) const { return m_fixture.logged(text); }
 
-    StandInProvider provider;
-    TovraFacebookAuthManager *facebook = nullptr;
-    TovraGoogleAuthManager *google = nullptr;
-    TovraAuthManager *auth = nullptr;
-    QTemporaryDir dir;
-    QList<QUrl> opened;
-    std::unique_ptr<LogCapture> log;
+    ProviderFixture m_fixture;
+    StandInProvider &provider = m_fixture.provider;
+    QList<QUrl> &opened = m_fixture.opened;
+    TovraFacebookAuthManager *facebook = AppContext::instance()->facebookAuthManager();
+    TovraGoogleAuthManager *google = AppContext::instance()->googleAuthManager();
+    TovraAuthManager *auth = AppContext::instance()->authManager();
 };
 
 void tst_SocialAuth::initTestCase()
 {
-    QVERIFY(dir.isValid());
-    AppContext *context = AppContext::instance();
-    context->dataPaths()->setDir(dir.path());
-    QVERIFY(EnsureParentDir(context->dataPaths()->tokenFile()));
-    QVERIFY2(provider.start(), qPrintable(provider.errorString()));
-    context->apiManager()->setApiBaseUrl(provider.apiUrl());
-    context->apiManager()->setPortalBaseUrl(provider.portalUrl());
-    auth = context->authManager();
-
+    QVERIFY2(m_fixture.start(), qPrintable(provider.errorString()));
     const QString portal = provider.portalUrl();
-    facebook = context->facebookAuthManager();
     facebook->setConsentUrlPrefix(portal + "/v5.0/dialog/oauth?response_type=code&");
     facebook->setAccessTokenUrlPrefix(portal + "/v5.0/oauth/access_token?");
     facebook->setProfileUrlPrefix(portal + "/me?fields=id,email&");
     facebook->setRedirectUri(portal + "/fbredirect.php");
     facebook->setLandingPageUrl(portal + "/facebook.php");
-    google = context->googleAuthManager();
     google->setConsentUrlPrefix(portal + "/o/oauth2/v2/auth?");
     google->setLandingPageUrl(portal + "/google.php");
-
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
-    log = std::make_unique<LogCapture>();
-}
-
-void tst_SocialAuth::cleanupTestCase()
-{
-    log.reset();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    provider.stop();
 }
 
 void tst_SocialAuth::init()
 {
-    QVERIFY2(provider.reset(), qPrintable(provider.errorString()));
+    QVERIFY2(m_fixture.reset(), qPrintable(provider.errorString()));
     auth->DeleteToken();
-    facebook->setRequestTimeout(10000);
-    google->setRequestTimeout(10000);
-    opened.clear();
-    log->clear();
 }
 
 void tst_SocialAuth::cleanup()
@@ -170,13 +136,6 @@ void tst_SocialAuth::cleanup()
     google->CancelLoginViaGoogle();
     // Let replies and sockets of the case settle before the next one.
     QTest::qWait(100);
-}
-
-void tst_SocialAuth::FlowRows()
-{
-    QTest::addColumn<QString>("flow");
-    QTest::newRow("facebook") << "facebook";
-    QTest::newRow("google") << "google";
 }
 
 Flow tst_SocialAuth::MakeFlow(const QString &name)
@@ -245,24 +204,16 @@ void tst_SocialAuth::signIn_data()
         return "{\n    \"code\": \"" + code + "\",\n    \"redirect_uri\": \"http://127.0.0.1:56743/\"\n}\n";
     };
 
-    QTest::newRow("facebook: code then state")
-        << "facebook" << Pieces{"GET /?code=ABC&state=xyz HTTP/1.1\r\n" + host}
-        << "Facebook code data found:  code=ABC&state=xyz" << graph("code=ABC&state=xyz", "EAAFdemoActive")
-        << "active@tovra.test" << fbBody("EAAFdemoActive");
-    QTest::newRow("facebook: profile without e-mail gets the substitute address")
-        << "facebook" << Pieces{"GET /?code=fb-noemail HTTP/1.1\r\n" + host}
-        << "Facebook code data found:  code=fb-noemail" << graph("code=fb-noemail", "EAAFdemoNoEmail")
-        << "104729384756102@" + BuildConstants::facebookMailDomain() << fbBody("EAAFdemoNoEmail");
     QTest::newRow("facebook: request line in two pieces, split inside the code")
         << "facebook" << Pieces{"GET /?code=AB", "C&state=xyz HTTP/1.1\r\n" + host}
         << "Facebook code data found:  code=ABC&state=xyz" << graph("code=ABC&state=xyz", "EAAFdemoActive")
         << "active@tovra.test" << fbBody("EAAFdemoActive");
-    QTest::newRow("facebook: request line ended by a bare line feed")
-        << "facebook" << Pieces{"GET /?code=ABC HTTP/1.0\n\n"} << "Facebook code data found:  code=ABC"
-        << graph("code=ABC", "EAAFdemoActive") << "active@tovra.test" << fbBody("EAAFdemoActive");
-
-    QTest::newRow("google: encoded code last")
-        << "google" << Pieces{"GET /?state=state_parameter_passthrough_value&code=4%2F0Ab HTTP/1.1\r\n" + host}
+    QTest::newRow("facebook: profile without e-mail, request line ended by a bare line feed")
+        << "facebook" << Pieces{"GET /?code=fb-noemail HTTP/1.0\n\n"} << "Facebook code data found:  code=fb-noemail"
+        << graph("code=fb-noemail", "EAAFdemoNoEmail") << "104729384756102@" + BuildConstants::facebookMailDomain()
+        << fbBody("EAAFdemoNoEmail");
+    QTest::newRow("google: request line in two pieces, split inside an escape")
+        << "google" << Pieces{"GET /?state=state_parameter_passthrough_value&code=4%2", "F0Ab HTTP/1.1\r\n" + host}
         << "URI-decoded google code:  4/0Ab" << QStringList() << QString() << googleBody("4/0Ab");
     QTest::newRow("google: scope, authuser and prompt after the code")
         << "google"
@@ -270,9 +221,6 @@ void tst_SocialAuth::signIn_data()
                   "authuser=0&prompt=consent HTTP/1.1\r\n" +
                   host}
         << "URI-decoded google code:  4/0Business" << QStringList() << QString() << googleBody("4/0Business");
-    QTest::newRow("google: request line in two pieces, split inside an escape")
-        << "google" << Pieces{"GET /?state=state_parameter_passthrough_value&code=4%2", "F0Ab HTTP/1.1\r\n" + host}
-        << "URI-decoded google code:  4/0Ab" << QStringList() << QString() << googleBody("4/0Ab");
 }
 
 void tst_SocialAuth::signIn()
@@ -333,41 +281,32 @@ void tst_SocialAuth::failures_data()
     const Pieces tooLong{"GET /?code=" + QByteArray(9000, 'a')};
     const QString token("/v5.0/oauth/access_token");
 
-    QTest::newRow("facebook: code unknown to Graph")
-        << "facebook" << Pieces{"GET /?code=nope HTTP/1.1\r\n\r\n"} << false << QString() << 0 << QByteArray()
-        << "Network error occurred during facebook access token request: ";
-    QTest::newRow("facebook: token reply without access_token")
-        << "facebook" << abc << false << token << 200 << QByteArray("{\"token_type\":\"bearer\"}")
-        << "Access token not found. Emitting error";
-    QTest::newRow("facebook: token reply not JSON")
-        << "facebook" << abc << false << token << 200 << QByteArray("<html>busy</html>")
-        << "Access token not found. Emitting error";
-    QTest::newRow("facebook: profile request fails") << "facebook" << abc << false << "/me" << 500 << QByteArray("{}")
-                                                     << "Network error occurred during facebook id request: ";
-    QTest::newRow("facebook: profile without id")
-        << "facebook" << abc << false << "/me" << 200 << QByteArray("{\"email\":\"a@b.test\"}")
-        << "Facebook id not found. Emitting error";
-    QTest::newRow("facebook: consent refused, error_code is no code")
-        << "facebook" << Pieces{"GET /?error_code=200&error=access_denied HTTP/1.1\r\n\r\n"} << false << QString() << 0
-        << QByteArray() << "Facebook code not found, login via facebook terminated";
-    QTest::newRow("google: consent refused")
-        << "google" << Pieces{"GET /?state=state_parameter_passthrough_value&error=access_denied HTTP/1.1\r\n\r\n"}
-        << false << QString() << 0 << QByteArray() << "Google code not found, login via google terminated";
-    QTest::newRow("google: empty code") << "google" << Pieces{"GET /?state=s&code=&scope=email HTTP/1.1\r\n\r\n"}
-                                        << false << QString() << 0 << QByteArray()
-                                        << "Google code not found, login via google terminated";
-    // Each flow reads the browser's request on its own.
-    for (const QString &flow : {QStringLiteral("facebook"), QStringLiteral("google")}) {
-        const QString name = flow.left(1).toUpper() + flow.mid(1);
-        const QByteArray row = flow.toLatin1() + ": ";
-        QTest::newRow(row + "browser closes before the request line")
-            << flow << Pieces{"GET /?code=ABC"} << true << QString() << 0 << QByteArray()
-            << name + " browser closed the connection before its request";
-        QTest::newRow(row + "request line too long")
-            << flow << tooLong << false << QString() << 0 << QByteArray() << name + " request line too long";
-        QTest::newRow(row + "browser sends nothing")
-            << flow << Pieces() << false << QString() << 0 << QByteArray() << name + " browser request timed out";
-    }
+    const auto row = [](const char *name, const QString &flow, const Pieces &request, const QString &log,
+                        const QString &path = QString(), int status = 0, const QByteArray &body = QByteArray(),
+                        bool closeEarly = false) {
+        QTest::newRow(name) << flow << request << closeEarly << path << status << body << log;
+    };
+    row("facebook: code unknown to Graph", "facebook", {"GET /?code=nope HTTP/1.1\r\n\r\n"},
+        "Network error occurred during facebook access token request: ");
+    row("facebook: token reply without access_token", "facebook", abc, "Access token not found. Emitting error", token,
+        200, "{\"token_type\":\"bearer\"}");
+    row("facebook: profile request fails", "facebook", abc, "Network error occurred during facebook id request: ", "/me",
+        500, "{}");
+    row("facebook: profile without id", "facebook", abc, "Facebook id not found. Emitting error", "/me", 200,
+        "{\"email\":\"a@b.test\"}");
+    row("facebook: consent refused, error_code is no code", "facebook",
+        {"GET /?error_code=200&error=access_denied HTTP/1.1\r\n\r\n"},
+        "Facebook code not found, login via facebook terminated");
+    row("google: consent refused", "google",
+        {"GET /?state=state_parameter_passthrough_value&error=access_denied HTTP/1.1\r\n\r\n"},
+        "Google code not found, login via google terminated");
+    row("google: empty code", "google", {"GET /?state=s&code=&scope=email HTTP/1.1\r\n\r\n"},
+        "Google code not found, login via google terminated");
+    // The listener both flows share reads the browser's request.
+    row("facebook: browser closes before the request line", "facebook", {"GET /?code=ABC"},
+        "Facebook browser closed the connection before its request", QString(), 0, QByteArray(), true);
+    row("google: request line too long", "google", tooLong, "Google request line too long");
+    row("facebook: browser sends nothing", "facebook", Pieces(), "Facebook browser request timed out");
 }
 
 void tst_SocialAuth::failures()
@@ -383,14 +322,12 @@ void tst_SocialAuth::failures()
     if (!scriptPath.isEmpty())
         QVERIFY2(provider.script(scriptPath, scriptStatus, scriptBody), qPrintable(provider.errorString()));
     Flow f = MakeFlow(flow);
-    facebook->setRequestTimeout(300);
-    google->setRequestTimeout(300);
 
     f.login();
     QByteArray answer;
     QVERIFY(Browse(request, &answer, closeEarly));
-    QTRY_VERIFY_WITH_TIMEOUT(!f.failed->isEmpty(), 15000);
-    QVERIFY2(Logged(log), qPrintable(this->log->lines().join('\n')));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.failed->isEmpty(), 30000);
+    QVERIFY2(Logged(log), qPrintable(LogCapture::dump()));
     // Whatever else is still under way must not report a second time.
     QTest::qWait(500);
     QCOMPARE(f.failed->count(), 1);
@@ -403,15 +340,14 @@ void tst_SocialAuth::failures()
 
 void tst_SocialAuth::portInUse()
 {
-    QFETCH(QString, flow);
-    Flow f = MakeFlow(flow);
+    Flow f = MakeFlow("google");
     QTcpServer squatter;
     QVERIFY2(squatter.listen(QHostAddress::LocalHost, kListenerPort), qPrintable(squatter.errorString()));
 
     f.login();
     QCOMPARE(f.failed->count(), 1);
     QVERIFY(opened.isEmpty());
-    QVERIFY(Logged(flow == "facebook" ? "Facebook redirect listener failed: " : "Google redirect listener failed: "));
+    QVERIFY(Logged("Google redirect listener failed: "));
 
     // Once the port is free again, the next attempt listens.
     squatter.close();
@@ -422,8 +358,7 @@ void tst_SocialAuth::portInUse()
 
 void tst_SocialAuth::cancelRefusesLateRedirect()
 {
-    QFETCH(QString, flow);
-    Flow f = MakeFlow(flow);
+    Flow f = MakeFlow("facebook");
 
     f.login();
     f.cancel();
@@ -480,7 +415,6 @@ void tst_SocialAuth::cancelDuringGraphRequest()
 
 void tst_SocialAuth::nonLoopbackCannotConnect()
 {
-    QFETCH(QString, flow);
     QHostAddress outside;
     for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) {
@@ -491,7 +425,7 @@ void tst_SocialAuth::nonLoopbackCannotConnect()
     if (outside.isNull())
         QSKIP("this machine has no IPv4 address besides loopback to connect from");
 
-    Flow f = MakeFlow(flow);
+    Flow f = MakeFlow("google");
     f.login();
     QAbstractSocket::SocketError error = QAbstractSocket::UnknownSocketError;
     QVERIFY2(!Browse({"GET /?code=ABC HTTP/1.1\r\n\r\n"}, nullptr, false, &error, outside),
