@@ -12,7 +12,10 @@ static const QString kSecond = QStringLiteral("Second attempt to request new IP 
 static QJsonObject IpReply(const QString &ip, int times = 1, int delayMs = 0)
 {
     return QJsonObject{
-        {"path", "/users/me/ip"}, {"status", 200}, {"times", times}, {"delayMs", delayMs},
+        {"path", "/users/me/ip"},
+        {"status", 200},
+        {"times", times},
+        {"delayMs", delayMs},
         {"body", QStringLiteral("{\"ip\": \"%1\", \"location\": {\"coordinates\": [5.5, 51.5]}}").arg(ip)}};
 }
 
