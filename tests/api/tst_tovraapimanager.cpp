@@ -298,7 +298,8 @@ void tst_TovraApiManager::answers_data()
     row("server list: object instead of array", "GetServerList", Reply(servers, 200, "{\"servers\": 1}"),
         {"ServersUpdated()", "servers 0"});
     row("server list: empty body", "GetServerList", Reply(servers, 200), {empty});
-    row("server list: 401", "GetServerList", Reply(servers, 401), {network});
+    row("server list: 401", "GetServerList", Reply(servers, 401, "denied"), {network},
+        "/users/me/servers api response:  denied");
 
     row("OpenVPN TCP", "GetOpenVpnTcpConfig",
         Reply("/config/openvpn/tcp", 200, "{\"openvpn_config\": \"client\\nproto tcp\\n\"}"),

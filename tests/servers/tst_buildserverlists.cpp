@@ -79,10 +79,10 @@ void tst_BuildServerLists::smartList_data()
         << QStringList{};
     QTest::newRow("b2b servers in their own lists, nearest from is_nearest_b2b")
         << QStringList{"NL|Netherlands|Amsterdam|nl1|N|0", "NL|Netherlands|Amsterdam|nlb1|bn|0",
-                       "NL|Netherlands|Delft|nlb2|bps|0", "BE|Belgium|Gent|beb1|bN|0"}
+                       "NL|Netherlands|Delft|nlb2|bps|0", "BE|Belgium|Gent|beb1|b|0", "BE|Belgium|Gent|beb2|bpN|0"}
         << QStringList{"Netherlands|nl_regular|nl1"}
         << QStringList{"Netherlands|nl_regular|nlb1", "Netherlands, P2P server|nl_p2p|nlb2|p",
-                       "Belgium|be_regular|beb1|n"};
+                       "Belgium|be_regular|beb1|n", "Belgium, P2P server|be_p2p|beb2|p|n"};
 }
 
 void tst_BuildServerLists::smartList()
