@@ -226,7 +226,7 @@ void tst_TovraApiManager::requests()
              path == "/auth/email");
 }
 
-// What an answer did: its signals, the pages it opened, and the traffic, local IP or server count it left.
+// What an answer did: its signals, the pages it opened, and the traffic or server count it left.
 QStringList tst_TovraApiManager::outcome(const Emissions &emissions) const
 {
     QStringList out = emissions.all();
@@ -238,9 +238,6 @@ QStringList tst_TovraApiManager::outcome(const Emissions &emissions) const
                    .arg(user.bytesUsed)
                    .arg(user.bytesTotal)
                    .arg(user.isUnlimited ? "true" : "false");
-    const TovraIpManager *ip = AppContext::instance()->ipManager();
-    if (out.contains("LocalIpDataReceived()"))
-        out << QString("local IP %1 at %2, %3").arg(ip->localIp).arg(ip->latitude).arg(ip->longitude);
     if (out.contains("ServersUpdated()"))
         out << QString("servers %1").arg(AppContext::instance()->serverManager()->fullList().size());
     return out;
@@ -316,10 +313,6 @@ void tst_TovraApiManager::answers_data()
         {"BestServerReceived(true, nl nl-ams-3 10.2.2.2 52.4 4.9 70)"}, "Best server found: nl-ams-3 (10.2.2.2)");
     row("best server error", "GetBestServer", Reply(best, 500, "{}"), {"BestServerReceived(false, none)"}, networkLog);
 
-    row("local IP", "RequestLocalIp",
-        Reply(ip, 200,
-              "{\"ip\": \"198.51.100.7\", \"location\": {\"type\": \"Point\", \"coordinates\": [4.89, 52.37]}}"),
-        {"LocalIpDataReceived()", "local IP 198.51.100.7 at 52.37, 4.89"}, "Local /users/me/ip api response: ");
     // A failed local request goes the standard way and never reaches the IP manager.
     row("local IP error", "RequestLocalIp", Reply(ip, 500), {network});
 
