@@ -2,7 +2,6 @@
 
 #include <QDebug>
 
-#include "api/tovraauthmanager.h"
 #include "app/appcontext.h"
 
 TovraServerManager::TovraServerManager(QObject *parent) : QObject(parent) {}
@@ -21,7 +20,7 @@ void TovraServerManager::ApplyMainList()
 {
     AppContext *context = AppContext::instance();
     const Configuration *config = context->config();
-    const bool b2b = context->authManager()->userData().isB2b && config->b2bServerList;
+    const bool b2b = m_b2bUser && config->b2bServerList;
     if (config->smartServerList) {
         if (b2b) {
             qDebug() << "B2b smart server list is enabled. Set it as main server list.";

@@ -16,6 +16,8 @@ public:
     void SetServerLists(const QList<TovraServer> &full, const QList<TovraServer> &smart,
                         const QList<TovraServer> &fullB2b, const QList<TovraServer> &smartB2b);
     void ApplyMainList();
+    // Whether the signed-in user is a B2B user; the authentication manager keeps it current.
+    void setB2bUser(bool b2b) { m_b2bUser = b2b; }
     bool ApplySmartListSetting();
 
     QList<TovraServer> &GetMainList() { return m_mainList; }
@@ -45,4 +47,5 @@ private:
     QList<TovraServer> m_fullB2bList;
     QList<TovraServer> m_smartB2bList;
     bool m_smartApplied = false;
+    bool m_b2bUser = false;
 };
