@@ -11,12 +11,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "api/tovraapimanager.h"
 #include "app/appcontext.h"
 #include "app/logfilewriter.h"
-#include "servers/tovraservermanager.h"
+#include "servers/serverlists.h"
 
-static QByteArray MakeReply(int count)
+static QByteArray makeReply(int count)
 {
     QJsonArray servers;
     for (int i = 0; i < count; ++i) {
@@ -63,25 +62,23 @@ int main(int argc, char **argv)
 
     const int servers = 5000;
     const int runs = 15;
-    const QByteArray reply = MakeReply(servers);
-    TovraApiManager *api = AppContext::instance()->apiManager();
-
+    const QByteArray reply = makeReply(servers);
+    ServerLists lists;
     std::vector<double> times;
     for (int run = 0; run <= runs; ++run) {
         QElapsedTimer timer;
         timer.start();
-        api->BuildServerLists(QJsonDocument::fromJson(reply).array());
+        lists = BuildServerLists(QJsonDocument::fromJson(reply).array());
         const double ms = timer.nsecsElapsed() / 1e6;
         if (run > 0) // the first run warms the icon cache and the log file
             times.push_back(ms);
     }
     std::sort(times.begin(), times.end());
-    const TovraServerManager *manager = AppContext::instance()->serverManager();
     std::printf("server lists from a %d-server reply (%d bytes), %d runs, %s\n", servers,
                 static_cast<int>(reply.size()), runs, withLog ? "log handler installed" : "log discarded");
-    std::printf("lists: full %d, smart %d, full B2B %d, smart B2B %d\n", static_cast<int>(manager->FullList().size()),
-                static_cast<int>(manager->SmartList().size()), static_cast<int>(manager->FullB2bList().size()),
-                static_cast<int>(manager->SmartB2bList().size()));
+    std::printf("lists: full %d, smart %d, full B2B %d, smart B2B %d\n", static_cast<int>(lists.full.size()),
+                static_cast<int>(lists.smart.size()), static_cast<int>(lists.fullB2b.size()),
+                static_cast<int>(lists.smartB2b.size()));
     std::printf("median %.1f ms per build (min %.1f ms, max %.1f ms)\n", times[times.size() / 2], times.front(),
                 times.back());
     LogFileWriter::instance()->enabled = false;

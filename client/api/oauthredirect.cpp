@@ -9,12 +9,12 @@
 
 namespace OAuthRedirect {
 
-bool Listen(QTcpServer *server, quint16 port)
+bool listen(QTcpServer *server, quint16 port)
 {
     return server->listen(QHostAddress::LocalHost, port);
 }
 
-QByteArray Answer(const QString &landingPage)
+QByteArray answer(const QString &landingPage)
 {
     const QByteArray page =
         QByteArrayLiteral("<HTML><HEAD></HEAD><BODY><script type=\"text/javascript\">function closeWindow() { var "
@@ -27,20 +27,20 @@ QByteArray Answer(const QString &landingPage)
            QStringLiteral("Content-Length: %1\r\n\r\n").arg(page.size()).toLatin1() + page;
 }
 
-QString RequestText(const QByteArray &data)
+QString requestText(const QByteArray &data)
 {
     const int zero = data.indexOf('\0');
     return QString::fromUtf8(zero < 0 ? data : data.left(zero));
 }
 
-bool HasRequestLine(const QByteArray &data)
+bool hasRequestLine(const QByteArray &data)
 {
     const int zero = data.indexOf('\0');
     const int end = data.indexOf('\n');
     return end >= 0 && (zero < 0 || end < zero);
 }
 
-QString RequestLine(const QString &text)
+QString requestLine(const QString &text)
 {
     const int end = text.indexOf(QLatin1Char('\n'));
     if (end < 0)
@@ -51,7 +51,7 @@ QString RequestLine(const QString &text)
     return line;
 }
 
-QString CodePart(const QString &requestLine)
+QString codePart(const QString &requestLine)
 {
     // Only a parameter named code counts; "error_code=" of a refused consent does not.
     const QString key = QStringLiteral("code=");
@@ -69,10 +69,10 @@ QString CodePart(const QString &requestLine)
 OAuthRedirectFlow::OAuthRedirectFlow(const QString &name, const QString &landingPageUrl, QObject *parent)
     : QObject(parent), m_name(name), m_server(new QTcpServer(this)), m_landingPageUrl(landingPageUrl)
 {
-    connect(m_server, &QTcpServer::newConnection, this, &OAuthRedirectFlow::OnIncomingConnection);
+    connect(m_server, &QTcpServer::newConnection, this, &OAuthRedirectFlow::onIncomingConnection);
     m_requestTimer.setSingleShot(true);
     m_requestTimer.setInterval(OAuthRedirect::RequestTimeoutMsec);
-    connect(&m_requestTimer, &QTimer::timeout, this, &OAuthRedirectFlow::OnRequestTimeout);
+    connect(&m_requestTimer, &QTimer::timeout, this, &OAuthRedirectFlow::onRequestTimeout);
 }
 
 OAuthRedirectFlow::~OAuthRedirectFlow()
@@ -81,109 +81,109 @@ OAuthRedirectFlow::~OAuthRedirectFlow()
         m_socket->disconnect(this);
 }
 
-bool OAuthRedirectFlow::StartListening()
+bool OAuthRedirectFlow::startListening()
 {
-    DropAttempt();
-    if (OAuthRedirect::Listen(m_server, BuildConstants::oauthListenerPort()))
+    dropAttempt();
+    if (OAuthRedirect::listen(m_server, BuildConstants::oauthListenerPort()))
         return true;
     qDebug().noquote() << m_name + QStringLiteral(" redirect listener failed: ") << m_server->errorString();
     return false;
 }
 
-void OAuthRedirectFlow::StopListening()
+void OAuthRedirectFlow::stopListening()
 {
     m_server->close();
 }
 
-void OAuthRedirectFlow::DropAttempt()
+void OAuthRedirectFlow::dropAttempt()
 {
     m_server->close();
     if (m_socket)
-        TakeSocket()->abort();
+        takeSocket()->abort();
     m_request.clear();
 }
 
-void OAuthRedirectFlow::OnIncomingConnection()
+void OAuthRedirectFlow::onIncomingConnection()
 {
     qDebug().noquote() << m_name + QStringLiteral(" incoming connection received");
     QTcpSocket *socket = m_server->nextPendingConnection();
     // One connection per attempt.
     m_server->close();
     if (!socket) {
-        Terminate(QStringLiteral("Socket not found"), false);
+        terminate(QStringLiteral("Socket not found"), false);
         return;
     }
     m_socket = socket;
     m_request.clear();
-    connect(socket, &QTcpSocket::readyRead, this, &OAuthRedirectFlow::OnBytesReady, Qt::UniqueConnection);
+    connect(socket, &QTcpSocket::readyRead, this, &OAuthRedirectFlow::onBytesReady, Qt::UniqueConnection);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QTcpSocket::disconnected, this, &OAuthRedirectFlow::OnSocketDisconnected);
+    connect(socket, &QTcpSocket::disconnected, this, &OAuthRedirectFlow::onSocketDisconnected);
     m_requestTimer.start();
 }
 
-void OAuthRedirectFlow::OnBytesReady()
+void OAuthRedirectFlow::onBytesReady()
 {
     auto *socket = qobject_cast<QTcpSocket *>(sender());
     if (!socket) {
-        Terminate(QStringLiteral("Socket not found"), false);
+        terminate(QStringLiteral("Socket not found"), false);
         return;
     }
     if (socket != m_socket)
         return;
     m_request += socket->readAll();
-    if (OAuthRedirect::HasRequestLine(m_request))
-        ProcessRequest();
+    if (OAuthRedirect::hasRequestLine(m_request))
+        processRequest();
     else if (m_request.size() > OAuthRedirect::MaxRequestLineBytes)
-        Terminate(m_name + QStringLiteral(" request line too long"), true);
+        terminate(m_name + QStringLiteral(" request line too long"), true);
 }
 
-void OAuthRedirectFlow::OnSocketDisconnected()
+void OAuthRedirectFlow::onSocketDisconnected()
 {
     auto *socket = qobject_cast<QTcpSocket *>(sender());
     if (!socket || socket != m_socket)
         return;
     m_request += socket->readAll();
-    if (OAuthRedirect::HasRequestLine(m_request))
-        ProcessRequest();
+    if (OAuthRedirect::hasRequestLine(m_request))
+        processRequest();
     else
-        Terminate(m_name + QStringLiteral(" browser closed the connection before its request"), false);
+        terminate(m_name + QStringLiteral(" browser closed the connection before its request"), false);
 }
 
-void OAuthRedirectFlow::OnRequestTimeout()
+void OAuthRedirectFlow::onRequestTimeout()
 {
     if (m_socket)
-        Terminate(m_name + QStringLiteral(" browser request timed out"), true);
+        terminate(m_name + QStringLiteral(" browser request timed out"), true);
 }
 
-void OAuthRedirectFlow::Terminate(const QString &what, bool abort)
+void OAuthRedirectFlow::terminate(const QString &what, bool abort)
 {
     qDebug().noquote() << what + QStringLiteral(", login via ") + m_name.toLower() + QStringLiteral(" terminated");
     if (m_socket) {
-        QTcpSocket *socket = TakeSocket();
+        QTcpSocket *socket = takeSocket();
         if (abort)
             socket->abort();
     }
-    Fail();
+    fail();
 }
 
-void OAuthRedirectFlow::ProcessRequest()
+void OAuthRedirectFlow::processRequest()
 {
-    QTcpSocket *socket = TakeSocket();
+    QTcpSocket *socket = takeSocket();
     // A browser that sent its request and hung up gets no answer.
     if (socket->state() == QAbstractSocket::ConnectedState) {
-        socket->write(OAuthRedirect::Answer(m_landingPageUrl));
+        socket->write(OAuthRedirect::answer(m_landingPageUrl));
         socket->flush();
     }
-    const QString text = OAuthRedirect::RequestText(m_request);
+    const QString text = OAuthRedirect::requestText(m_request);
     m_request.clear();
     qDebug().noquote() << "Socket data received: " << text;
     // Closing waits for the page to be written.
     socket->disconnectFromHost();
     m_server->close();
-    OnRequestLine(OAuthRedirect::RequestLine(text));
+    onRequestLine(OAuthRedirect::requestLine(text));
 }
 
-QTcpSocket *OAuthRedirectFlow::TakeSocket()
+QTcpSocket *OAuthRedirectFlow::takeSocket()
 {
     m_requestTimer.stop();
     QTcpSocket *socket = m_socket;

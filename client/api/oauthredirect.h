@@ -18,22 +18,22 @@ inline constexpr int MaxRequestLineBytes = 8192;
 inline constexpr int RequestTimeoutMsec = 10000;
 
 // Listens on the loopback address only: the redirect comes from this machine's browser and nobody else's.
-bool Listen(QTcpServer *server, quint16 port);
+bool listen(QTcpServer *server, quint16 port);
 
 // The whole answer to the browser: status line, headers and the page that sends the tab on to landingPage.
-QByteArray Answer(const QString &landingPage);
+QByteArray answer(const QString &landingPage);
 
 // The received bytes as text, up to the first zero byte.
-QString RequestText(const QByteArray &data);
+QString requestText(const QByteArray &data);
 
 // Whether data holds a complete request line (ended by a line feed before any zero byte).
-bool HasRequestLine(const QByteArray &data);
+bool hasRequestLine(const QByteArray &data);
 // The request line of text, without its line end; empty while the line is incomplete.
-QString RequestLine(const QString &text);
+QString requestLine(const QString &text);
 
 // From the code parameter ("code=", inclusive) up to the first blank, with whatever parameters follow the
 // code; empty when the request line carries no code parameter.
-QString CodePart(const QString &requestLine);
+QString codePart(const QString &requestLine);
 
 } // namespace OAuthRedirect
 
@@ -55,26 +55,26 @@ protected:
     ~OAuthRedirectFlow() override;
 
     // Drops what is left of an earlier attempt and listens; false (logged) when the port cannot be had.
-    bool StartListening();
-    void StopListening();
-    virtual void DropAttempt();
+    bool startListening();
+    void stopListening();
+    virtual void dropAttempt();
 
     // The browser has been answered; requestLine is its request line without line end.
-    virtual void OnRequestLine(const QString &requestLine) = 0;
-    virtual void Fail() = 0;
+    virtual void onRequestLine(const QString &requestLine) = 0;
+    virtual void fail() = 0;
 
     bool cancelled = false;
 
 protected slots:
-    void OnIncomingConnection();
-    void OnBytesReady();
-    void OnSocketDisconnected();
-    void OnRequestTimeout();
+    void onIncomingConnection();
+    void onBytesReady();
+    void onSocketDisconnected();
+    void onRequestTimeout();
 
 private:
-    void ProcessRequest();
-    QTcpSocket *TakeSocket();
-    void Terminate(const QString &what, bool abort);
+    void processRequest();
+    QTcpSocket *takeSocket();
+    void terminate(const QString &what, bool abort);
 
     QString m_name;
     QTcpServer *m_server;

@@ -8,7 +8,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
@@ -16,58 +15,68 @@
 
 #include "api/apipaths.h"
 #include "api/tovraauthmanager.h"
+#include "api/tovraipmanager.h"
 #include "app/appcontext.h"
 #include "app/apptypes.h"
 #include "app/buildconstants.h"
-#include "guard/tovraipmanager.h"
 #include "servers/tovraservermanager.h"
+
+// What every reply handler starts from: the status, the body and, for a reply without error, the parsed body.
+struct ApiReply
+{
+    int status = 0;
+    bool failed = false;
+    QString errorString;
+    QByteArray body;
+    QJsonDocument document;
+
+    // False for an error, an empty body, a body that is not JSON, and JSON that is not an object.
+    bool hasObject() const { return !failed && !document.isEmpty() && document.isObject(); }
+    QJsonObject object() const { return document.object(); }
+};
 
 namespace {
 
-enum SmartKind { RegularKind, P2pKind, StreamingKind };
-
-QString Path(const char *path)
+// The texts a reply is logged under; a body prefix that is empty leaves the body out of the log.
+struct ReplyLog
 {
-    return QString::fromLatin1(path);
+    QString status;
+    QString body;
+    QString errorBody;
+};
+
+ReplyLog logAs(const char *path)
+{
+    const QString text = QString::fromLatin1(path);
+    const QString body = text + QStringLiteral(" api response: ");
+    return ReplyLog{text, body, body};
 }
 
-int StatusOf(QNetworkReply *reply)
+// The preamble shared by every handler: the reply is released, its status and body logged, the body parsed.
+ApiReply readReply(QNetworkReply *reply, const ReplyLog &log)
 {
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    reply->deleteLater();
+    ApiReply out;
+    out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    qDebug().noquote() << log.status + QStringLiteral(" response code: ") << out.status;
+    out.body = reply->readAll();
+    out.failed = reply->error() != QNetworkReply::NoError;
+    out.errorString = reply->errorString();
+    const QString &bodyLog = out.failed ? log.errorBody : log.body;
+    if (!bodyLog.isEmpty())
+        qDebug().noquote() << bodyLog << QString::fromUtf8(out.body);
+    if (!out.failed)
+        out.document = QJsonDocument::fromJson(out.body);
+    return out;
 }
 
-void LogStatus(const QString &label, int status)
+void logNetworkError(const ApiReply &reply)
 {
-    qDebug().noquote() << label + QStringLiteral(" response code: ") << status;
-}
-
-void LogBody(const QString &label, const QByteArray &body)
-{
-    qDebug().noquote() << label + QStringLiteral(" api response: ") << QString::fromUtf8(body);
-}
-
-void LogNetworkError(QNetworkReply *reply)
-{
-    qDebug().noquote() << "Network error occurred during api call: " << reply->errorString();
-}
-
-// False for an empty body, a body that is not JSON, and JSON that is not an object.
-bool ParseObject(const QByteArray &body, QJsonObject *object)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(body);
-    if (document.isEmpty() || !document.isObject())
-        return false;
-    *object = document.object();
-    return true;
-}
-
-bool Flag(const QJsonValue &value)
-{
-    return value.toInt(0) == 1;
+    qDebug().noquote() << "Network error occurred during api call: " << reply.errorString;
 }
 
 // Negative, fractional and out-of-range counts must not reach the unsigned conversion unchecked.
-quint64 ByteCount(const QJsonValue &value)
+quint64 byteCount(const QJsonValue &value)
 {
     const double number = value.toDouble(0);
     if (!(number > 0))
@@ -77,17 +86,8 @@ quint64 ByteCount(const QJsonValue &value)
     return static_cast<quint64>(number);
 }
 
-// "location": {"coordinates": [longitude, latitude]}
-void Coordinates(const QJsonObject &object, double *latitude, double *longitude)
-{
-    const QJsonArray coordinates =
-        object.value(QStringLiteral("location")).toObject().value(QStringLiteral("coordinates")).toArray();
-    *longitude = coordinates.at(0).toDouble(0);
-    *latitude = coordinates.at(1).toDouble(0);
-}
-
 // The characters of a JSON string literal without its quotes; plain text comes out unchanged.
-QByteArray JsonStringContent(const QString &text)
+QByteArray jsonStringContent(const QString &text)
 {
     QByteArray out;
     const QByteArray utf8 = text.toUtf8();
@@ -126,7 +126,7 @@ QByteArray JsonStringContent(const QString &text)
     return out;
 }
 
-QByteArray FileAsBase64(const QString &path)
+QByteArray fileAsBase64(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -134,7 +134,7 @@ QByteArray FileAsBase64(const QString &path)
     return file.readAll().toBase64();
 }
 
-void AppendPolylineNumber(QString &out, double value)
+void appendPolylineNumber(QString &out, double value)
 {
     const qint64 rounded = std::llround(value * 100000.0);
     quint64 bits = static_cast<quint64>(rounded) << 1;
@@ -150,9 +150,14 @@ void AppendPolylineNumber(QString &out, double value)
 }
 
 // The network objects hold TLS state that has to be released while the application object still exists.
-void ReleaseNetwork()
+void releaseNetwork()
 {
-    AppContext::instance()->apiManager()->ReleaseNetwork();
+    AppContext::instance()->apiManager()->releaseNetwork();
+}
+
+QString apiPath(const char *path)
+{
+    return QString::fromLatin1(path);
 }
 
 } // namespace
@@ -163,15 +168,15 @@ TovraApiManager::TovraApiManager()
 {
     qRegisterMetaType<TovraServer>("TovraServer");
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
-    qAddPostRoutine(::ReleaseNetwork);
+    qAddPostRoutine(::releaseNetwork);
 }
 
 TovraApiManager::~TovraApiManager()
 {
-    ReleaseNetwork();
+    releaseNetwork();
 }
 
-void TovraApiManager::ReleaseNetwork()
+void TovraApiManager::releaseNetwork()
 {
     if (!m_manager)
         return;
@@ -187,21 +192,21 @@ void TovraApiManager::ReleaseNetwork()
 
 // ---- request core ---------------------------------------------------------------------------------------------
 
-QNetworkRequest TovraApiManager::MakeRequest(const QString &url) const
+QNetworkRequest TovraApiManager::makeRequest(const QString &url) const
 {
     QNetworkRequest request{QUrl(url)};
     request.setRawHeader("Connection", "close");
     return request;
 }
 
-QNetworkRequest TovraApiManager::MakeAuthorizedRequest(const QString &url) const
+QNetworkRequest TovraApiManager::makeAuthorizedRequest(const QString &url) const
 {
-    QNetworkRequest request = MakeRequest(url);
+    QNetworkRequest request = makeRequest(url);
     request.setRawHeader("Authorization", QStringLiteral("Bearer: %1").arg(token).toLatin1());
     return request;
 }
 
-QNetworkReply *TovraApiManager::Get(const QNetworkRequest &request, ReplyHandler handler)
+QNetworkReply *TovraApiManager::get(const QNetworkRequest &request, ReplyHandler handler)
 {
     if (!m_manager)
         return nullptr;
@@ -210,9 +215,16 @@ QNetworkReply *TovraApiManager::Get(const QNetworkRequest &request, ReplyHandler
     return reply;
 }
 
-QNetworkReply *TovraApiManager::Post(const QString &url, const QByteArray &body, bool authorized, ReplyHandler handler)
+QNetworkReply *TovraApiManager::getAuthorized(const char *path, ReplyHandler handler, const QString &query)
 {
-    QNetworkRequest request = MakeRequest(url);
+    const QString url = m_apiBaseUrl + apiPath(path) + query;
+    qDebug().noquote() << url;
+    return get(makeAuthorizedRequest(url), handler);
+}
+
+QNetworkReply *TovraApiManager::post(const QString &url, const QByteArray &body, bool authorized, ReplyHandler handler)
+{
+    QNetworkRequest request = makeRequest(url);
     request.setRawHeader("Content-Type", "application/json");
     // Qt sets this once more from the upload size when it sends, which moves it behind the others on the wire.
     request.setRawHeader("Content-Length", QByteArray::number(body.size()));
@@ -225,11 +237,11 @@ QNetworkReply *TovraApiManager::Post(const QString &url, const QByteArray &body,
     return reply;
 }
 
-QNetworkReply *TovraApiManager::PostJson(const QString &url, const QJsonObject &body, ReplyHandler handler)
+QNetworkReply *TovraApiManager::postJson(const QString &url, const QJsonObject &body, ReplyHandler handler)
 {
     const QByteArray data = QJsonDocument(body).toJson();
     qDebug().noquote() << url << " post data: " << QString::fromUtf8(data);
-    return Post(url, data, false, handler);
+    return post(url, data, false, handler);
 }
 
 void TovraApiManager::ProcessSslErrors(QNetworkReply *pReply, const QList<QSslError> &errors)
@@ -238,114 +250,103 @@ void TovraApiManager::ProcessSslErrors(QNetworkReply *pReply, const QList<QSslEr
     pReply->ignoreSslErrors();
 }
 
-void TovraApiManager::ReportNetworkError(QNetworkReply *reply)
+void TovraApiManager::reportNetworkError(const ApiReply &reply)
 {
-    LogNetworkError(reply);
-    emit ApiErrorOccurred(QStringLiteral("Network error: %1").arg(reply->errorString()));
+    logNetworkError(reply);
+    emit ApiErrorOccurred(QStringLiteral("Network error: %1").arg(reply.errorString));
 }
 
-void TovraApiManager::ReportEmptyResult()
+void TovraApiManager::reportEmptyResult()
 {
     emit ApiErrorOccurred(QStringLiteral("API returned empty result"));
+}
+
+bool TovraApiManager::reportFailure(const ApiReply &reply)
+{
+    if (reply.failed)
+        reportNetworkError(reply);
+    else if (!reply.hasObject())
+        reportEmptyResult();
+    return reply.hasObject();
 }
 
 // ---- sign-in and password reset -------------------------------------------------------------------------------
 
 void TovraApiManager::AuthEmail(const QString &email, const QString &password)
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::AuthEmail));
+    const QString url = m_apiBaseUrl + apiPath(ApiPaths::AuthEmail);
     QJsonObject body{{QStringLiteral("email"), email}, {QStringLiteral("password"), password}};
     const QByteArray data = QJsonDocument(body).toJson();
     // The log shows the password as stars only.
     body.insert(QStringLiteral("password"), QString(password.size(), QLatin1Char('*')));
     qDebug().noquote() << url << " post data: " << QString::fromUtf8(QJsonDocument(body).toJson());
-    Post(url, data, false, &TovraApiManager::OnAuthEmailFinished);
+    post(url, data, false, &TovraApiManager::OnAuthEmailFinished);
 }
 
 void TovraApiManager::AuthFacebook(const QString &secureToken)
 {
-    PostJson(QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::AuthFacebook)),
-             QJsonObject{{QStringLiteral("secure_token"), secureToken}}, &TovraApiManager::OnAuthFacebookFinished);
+    postJson(m_apiBaseUrl + apiPath(ApiPaths::AuthFacebook), QJsonObject{{QStringLiteral("secure_token"), secureToken}},
+             &TovraApiManager::OnAuthFacebookFinished);
 }
 
 void TovraApiManager::AuthGoogle(const QString &code, const QString &redirectUri)
 {
-    PostJson(QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::AuthGoogle)),
+    postJson(m_apiBaseUrl + apiPath(ApiPaths::AuthGoogle),
              QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("redirect_uri"), redirectUri}},
              &TovraApiManager::OnAuthGoogleFinished);
 }
 
 void TovraApiManager::ResetPassword(const QString &email)
 {
-    PostJson(QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::ResetPassword)),
-             QJsonObject{{QStringLiteral("email"), email}}, &TovraApiManager::OnAuthPasswordResetFinished);
+    postJson(m_apiBaseUrl + apiPath(ApiPaths::ResetPassword), QJsonObject{{QStringLiteral("email"), email}},
+             &TovraApiManager::OnAuthPasswordResetFinished);
 }
 
-namespace {
-
 // Shared by the three sign-in replies; only the e-mail sign-in knows the blacklist answer.
-void HandleSignIn(TovraApiManager *api, QNetworkReply *reply, const QString &path, bool email,
-                  void (TovraApiManager::*reportError)(QNetworkReply *), void (TovraApiManager::*reportEmpty)())
+void TovraApiManager::handleSignIn(QNetworkReply *networkReply, const char *path, bool email)
 {
-    const int status = StatusOf(reply);
-    LogStatus(path, status);
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
+    const ApiReply reply = readReply(networkReply, logAs(path));
     TovraAuthManager *auth = AppContext::instance()->authManager();
-    if (reply->error() != QNetworkReply::NoError) {
-        if (status == 401 || status == 404)
-            auth->OnCredentialsChecked(TovraAuthManager::AuthFailed, QString());
-        else if (status == 503 && email)
-            auth->OnCredentialsChecked(TovraAuthManager::AuthIpBlacklisted, QString());
-        else
-            (api->*reportError)(reply);
+    if (reply.failed && (reply.status == 401 || reply.status == 404)) {
+        auth->OnCredentialsChecked(TovraAuthManager::AuthFailed, QString());
         return;
     }
-    QJsonObject object;
-    const QString token = ParseObject(body, &object) ? object.value(QStringLiteral("token")).toString() : QString();
+    if (reply.failed && reply.status == 503 && email) {
+        auth->OnCredentialsChecked(TovraAuthManager::AuthIpBlacklisted, QString());
+        return;
+    }
+    if (!reportFailure(reply))
+        return;
+    const QString token = reply.object().value(QStringLiteral("token")).toString();
     // A reply without a token cannot sign anybody in.
     if (token.isEmpty()) {
-        (api->*reportEmpty)();
+        reportEmptyResult();
         return;
     }
     auth->OnCredentialsChecked(TovraAuthManager::AuthSuccess, token);
 }
 
-} // namespace
-
 void TovraApiManager::OnAuthEmailFinished(QNetworkReply *reply)
 {
-    HandleSignIn(this, reply, Path(ApiPaths::AuthEmail), true, &TovraApiManager::ReportNetworkError,
-                 &TovraApiManager::ReportEmptyResult);
-    reply->deleteLater();
+    handleSignIn(reply, ApiPaths::AuthEmail, true);
 }
 
 void TovraApiManager::OnAuthFacebookFinished(QNetworkReply *reply)
 {
-    HandleSignIn(this, reply, Path(ApiPaths::AuthFacebook), false, &TovraApiManager::ReportNetworkError,
-                 &TovraApiManager::ReportEmptyResult);
-    reply->deleteLater();
+    handleSignIn(reply, ApiPaths::AuthFacebook, false);
 }
 
 void TovraApiManager::OnAuthGoogleFinished(QNetworkReply *reply)
 {
-    HandleSignIn(this, reply, Path(ApiPaths::AuthGoogle), false, &TovraApiManager::ReportNetworkError,
-                 &TovraApiManager::ReportEmptyResult);
-    reply->deleteLater();
+    handleSignIn(reply, ApiPaths::AuthGoogle, false);
 }
 
-void TovraApiManager::OnAuthPasswordResetFinished(QNetworkReply *reply)
+void TovraApiManager::OnAuthPasswordResetFinished(QNetworkReply *networkReply)
 {
-    const QString path = Path(ApiPaths::ResetPassword);
-    LogStatus(path, StatusOf(reply));
-    LogBody(path, reply->readAll());
-    if (reply->error() != QNetworkReply::NoError) {
-        LogNetworkError(reply);
-        emit PasswordResetRequestSent(false);
-    } else {
-        emit PasswordResetRequestSent(true);
-    }
-    reply->deleteLater();
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::ResetPassword));
+    if (reply.failed)
+        logNetworkError(reply);
+    emit PasswordResetRequestSent(!reply.failed);
 }
 
 // ---- user-data chain ------------------------------------------------------------------------------------------
@@ -353,104 +354,68 @@ void TovraApiManager::OnAuthPasswordResetFinished(QNetworkReply *reply)
 void TovraApiManager::GetUserPlan()
 {
     m_userData.clear();
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserPlan));
     qDebug() << "Get user's plan";
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnUserPlanReceived);
+    getAuthorized(ApiPaths::UserPlan, &TovraApiManager::OnUserPlanReceived);
 }
 
 void TovraApiManager::GetUserBandwidth()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserBandwidth));
     qDebug() << "Get user's bandwidth data";
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnUserBandwidthReceived);
+    getAuthorized(ApiPaths::UserBandwidth, &TovraApiManager::OnUserBandwidthReceived);
 }
 
 void TovraApiManager::GetUserData()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserDetails));
     qDebug() << "Get user's details";
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnUserDataReceived);
+    getAuthorized(ApiPaths::UserDetails, &TovraApiManager::OnUserDataReceived);
 }
 
-void TovraApiManager::OnUserPlanReceived(QNetworkReply *reply)
+void TovraApiManager::OnUserPlanReceived(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::UserPlan);
-    const int status = StatusOf(reply);
-    LogStatus(path, status);
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        // Only an HTTP answer can refuse the token; without one (status 0) the network failed, and the
-        // session must survive that.
-        if (status == 0 || status > 499)
-            ReportNetworkError(reply);
-        else
-            AppContext::instance()->authManager()->OnUserDataChecked(TovraAuthManager::AuthFailed, m_userData);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserPlan));
+    TovraAuthManager *auth = AppContext::instance()->authManager();
+    // Only an HTTP answer can refuse the token; without one (status 0) the network failed, and the
+    // session must survive that.
+    if (reply.failed && reply.status != 0 && reply.status <= 499) {
+        auth->OnUserDataChecked(TovraAuthManager::AuthFailed, m_userData);
         return;
     }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        ReportEmptyResult();
+    if (!reportFailure(reply))
         return;
-    }
-    m_userData.isUnlimited = Flag(object.value(QStringLiteral("is_unlimited")));
-    m_userData.isAnnual = Flag(object.value(QStringLiteral("is_annual")));
-    m_userData.isTrial = Flag(object.value(QStringLiteral("is_trial")));
+    const QJsonObject object = reply.object();
+    m_userData.isUnlimited = jsonFlag(object.value(QStringLiteral("is_unlimited")));
+    m_userData.isAnnual = jsonFlag(object.value(QStringLiteral("is_annual")));
+    m_userData.isTrial = jsonFlag(object.value(QStringLiteral("is_trial")));
     m_userData.status = object.value(QStringLiteral("status")).toString().toUpper();
     if (m_userData.status != QLatin1String("ACTIVE")) {
-        AppContext::instance()->authManager()->OnUserDataChecked(TovraAuthManager::AuthAccountInactive, m_userData);
+        auth->OnUserDataChecked(TovraAuthManager::AuthAccountInactive, m_userData);
         return;
     }
     qDebug() << "User has active status. Proceed to next api request.";
     GetUserBandwidth();
 }
 
-void TovraApiManager::OnUserBandwidthReceived(QNetworkReply *reply)
+void TovraApiManager::OnUserBandwidthReceived(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::UserBandwidth);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        ReportNetworkError(reply);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserBandwidth));
+    if (!reportFailure(reply))
         return;
-    }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        ReportEmptyResult();
-        return;
-    }
-    m_userData.bytesTotal = ByteCount(object.value(QStringLiteral("bytes_total")));
-    m_userData.bytesUsed = ByteCount(object.value(QStringLiteral("bytes_used")));
+    m_userData.bytesTotal = byteCount(reply.object().value(QStringLiteral("bytes_total")));
+    m_userData.bytesUsed = byteCount(reply.object().value(QStringLiteral("bytes_used")));
     GetUserData();
 }
 
-void TovraApiManager::OnUserDataReceived(QNetworkReply *reply)
+void TovraApiManager::OnUserDataReceived(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::UserDetails);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        ReportNetworkError(reply);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserDetails));
+    if (!reportFailure(reply))
         return;
-    }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        ReportEmptyResult();
-        return;
-    }
+    const QJsonObject object = reply.object();
     m_userData.email = object.value(QStringLiteral("email")).toString();
     m_userData.id = object.value(QStringLiteral("id")).toString();
     m_userData.firstName = object.value(QStringLiteral("first_name")).toString();
     m_userData.lastName = object.value(QStringLiteral("last_name")).toString();
-    m_userData.isB2b = Flag(object.value(QStringLiteral("is_b2b")));
+    m_userData.isB2b = jsonFlag(object.value(QStringLiteral("is_b2b")));
     AppContext::instance()->authManager()->OnUserDataChecked(TovraAuthManager::AuthSuccess, m_userData);
 }
 
@@ -458,120 +423,87 @@ void TovraApiManager::OnUserDataReceived(QNetworkReply *reply)
 
 void TovraApiManager::UpdateUserBandwidth()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserBandwidth));
     qDebug() << "Update user's bandwidth data";
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnUserBandwidthUpdateFinished);
+    getAuthorized(ApiPaths::UserBandwidth, &TovraApiManager::OnUserBandwidthUpdateFinished);
 }
 
-void TovraApiManager::OnUserBandwidthUpdateFinished(QNetworkReply *reply)
+void TovraApiManager::OnUserBandwidthUpdateFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::UserBandwidth);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserBandwidth));
     TovraAuthManager *auth = AppContext::instance()->authManager();
-    if (reply->error() != QNetworkReply::NoError) {
-        LogNetworkError(reply);
+    if (reply.failed)
+        logNetworkError(reply);
+    if (!reply.hasObject()) {
         auth->OnTrafficUpdated(false, 0, 0, false);
         return;
     }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        auth->OnTrafficUpdated(false, 0, 0, false);
-        return;
-    }
-    auth->OnTrafficUpdated(true, ByteCount(object.value(QStringLiteral("bytes_total"))),
-                           ByteCount(object.value(QStringLiteral("bytes_used"))),
-                           Flag(object.value(QStringLiteral("is_unlimited"))));
+    const QJsonObject object = reply.object();
+    auth->OnTrafficUpdated(true, byteCount(object.value(QStringLiteral("bytes_total"))),
+                           byteCount(object.value(QStringLiteral("bytes_used"))),
+                           jsonFlag(object.value(QStringLiteral("is_unlimited"))));
 }
 
 // ---- IP data --------------------------------------------------------------------------------------------------
 
-void TovraApiManager::FillIpData(bool assigned, const QJsonObject &object)
+void TovraApiManager::fillIpData(bool assigned, const QJsonObject &object)
 {
     double latitude = 0;
     double longitude = 0;
-    Coordinates(object, &latitude, &longitude);
+    readCoordinates(object, &latitude, &longitude);
     TovraIpManager *ip = AppContext::instance()->ipManager();
     const QString address = object.value(QStringLiteral("ip")).toString();
     if (assigned)
-        ip->SetAssignedIpData(address, latitude, longitude);
+        ip->setAssignedIpData(address, latitude, longitude);
     else
-        ip->SetLocalIpData(address, latitude, longitude);
+        ip->setLocalIpData(address, latitude, longitude);
 }
 
 void TovraApiManager::GetLocalIpData()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserIp));
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnLocalIpDataFinished);
+    getAuthorized(ApiPaths::UserIp, &TovraApiManager::OnLocalIpDataFinished);
 }
 
-void TovraApiManager::OnLocalIpDataFinished(QNetworkReply *reply)
+void TovraApiManager::OnLocalIpDataFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::UserIp);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    if (reply->error() != QNetworkReply::NoError) {
-        LogBody(path, body);
-        ReportNetworkError(reply);
-        return;
-    }
-    LogBody(QStringLiteral("Local ") + path, body);
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        ReportEmptyResult();
-        return;
-    }
-    FillIpData(false, object);
+    ReplyLog log = logAs(ApiPaths::UserIp);
+    log.body = QStringLiteral("Local ") + log.body;
+    const ApiReply reply = readReply(networkReply, log);
+    if (reportFailure(reply))
+        fillIpData(false, reply.object());
 }
 
 void TovraApiManager::GetAssignedIpData()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::UserIp));
-    qDebug().noquote() << url;
-    QNetworkReply *reply = Get(MakeAuthorizedRequest(url), &TovraApiManager::OnAssignedIpReplyFinished);
+    QNetworkReply *reply = getAuthorized(ApiPaths::UserIp, &TovraApiManager::OnAssignedIpReplyFinished);
     if (reply && reply->isRunning()) {
         // One timer per request, so a second check cannot take the first one's time limit away.
         auto *timer = new QTimer(reply);
         timer->setObjectName(QStringLiteral("assignedIpTimer"));
         timer->setSingleShot(true);
-        timer->setInterval(m_assignedIpTimeout);
+        timer->setInterval(m_timings.assignedIpTimeoutMs);
         connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
         timer->start();
     }
 }
 
-void TovraApiManager::OnAssignedIpReplyFinished(QNetworkReply *reply)
+void TovraApiManager::OnAssignedIpReplyFinished(QNetworkReply *networkReply)
 {
-    if (auto *timer = reply->findChild<QTimer *>(QStringLiteral("assignedIpTimer")))
+    if (auto *timer = networkReply->findChild<QTimer *>(QStringLiteral("assignedIpTimer")))
         timer->stop();
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::UserIp);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(QStringLiteral("Assigned ") + path, body);
-    QJsonObject object;
-    if (reply->error() != QNetworkReply::NoError)
-        LogNetworkError(reply);
-    else
-        ParseObject(body, &object);
+    ReplyLog log = logAs(ApiPaths::UserIp);
+    log.body = log.errorBody = QStringLiteral("Assigned ") + log.body;
+    const ApiReply reply = readReply(networkReply, log);
+    if (reply.failed)
+        logNetworkError(reply);
     // Errors, time-outs and empty results all reach the IP manager as an unknown address.
-    FillIpData(true, object);
+    fillIpData(true, reply.hasObject() ? reply.object() : QJsonObject());
 }
 
 // ---- account links --------------------------------------------------------------------------------------------
 
 void TovraApiManager::GetUserAutoAuthUrl(const QString &suffix)
 {
-    const QString url = suffix.isEmpty()
-                            ? QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::AutoAuthUrl))
-                            : QStringLiteral("%1%2%3").arg(m_apiBaseUrl, Path(ApiPaths::AutoAuthUrl), suffix);
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnUserAutoAuthUrlReceived);
+    getAuthorized(ApiPaths::AutoAuthUrl, &TovraApiManager::OnUserAutoAuthUrlReceived, suffix);
 }
 
 void TovraApiManager::OpenUpgradeUrl()
@@ -585,19 +517,14 @@ void TovraApiManager::OpenUpgradeUrl()
         GetUserAutoAuthUrl(QStringLiteral("?goto=clientarea.php%23upgrade-50-to-unlim"));
 }
 
-void TovraApiManager::OnUserAutoAuthUrlReceived(QNetworkReply *reply)
+void TovraApiManager::OnUserAutoAuthUrlReceived(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::AutoAuthUrl);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        LogNetworkError(reply);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::AutoAuthUrl));
+    if (reply.failed) {
+        logNetworkError(reply);
         return;
     }
-    QJsonObject object;
-    const QString link = ParseObject(body, &object) ? object.value(QStringLiteral("url")).toString() : QString();
+    const QString link = reply.object().value(QStringLiteral("url")).toString();
     if (link.isEmpty()) {
         qDebug() << "Auto_auth response is empty. Do nothing";
         return;
@@ -616,229 +543,97 @@ void TovraApiManager::OnUserAutoAuthUrlReceived(QNetworkReply *reply)
 
 void TovraApiManager::GetServerList()
 {
-    const QString url = QStringLiteral("%1%2?is_debug=false").arg(m_apiBaseUrl, Path(ApiPaths::Servers));
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnServerListFinished);
+    getAuthorized(ApiPaths::Servers, &TovraApiManager::OnServerListFinished, QStringLiteral("?is_debug=false"));
 }
 
-void TovraApiManager::OnServerListFinished(QNetworkReply *reply)
+void TovraApiManager::OnServerListFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::Servers);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    if (reply->error() != QNetworkReply::NoError) {
-        LogBody(path, body);
-        ReportNetworkError(reply);
+    ReplyLog log = logAs(ApiPaths::Servers);
+    log.body += QLatin1Char('\n');
+    const ApiReply reply = readReply(networkReply, log);
+    if (reply.failed) {
+        reportNetworkError(reply);
         return;
     }
-    qDebug().noquote() << path + QStringLiteral(" api response: \n") << QString::fromUtf8(body);
-    const QJsonDocument document = QJsonDocument::fromJson(body);
-    if (document.isEmpty()) {
-        ReportEmptyResult();
+    if (reply.document.isEmpty()) {
+        reportEmptyResult();
         return;
     }
-    BuildServerLists(document.array());
-}
-
-bool TovraApiManager::HasSmartEntry(const QList<TovraServer> &list, const QString &countryCode, int kind) const
-{
-    for (const TovraServer &server : list) {
-        if (server.countryCode != countryCode)
-            continue;
-        if ((kind == RegularKind && !server.isP2p && !server.isStreaming) || (kind == P2pKind && server.isP2p) ||
-            (kind == StreamingKind && server.isStreaming))
-            return true;
-    }
-    return false;
+    // Anything but an array gives empty lists, which still replace the old ones.
+    m_serverLists = BuildServerLists(reply.document.array());
+    AppContext::instance()->serverManager()->SetServerLists(m_serverLists.full, m_serverLists.smart,
+                                                            m_serverLists.fullB2b, m_serverLists.smartB2b);
 }
 
 bool TovraApiManager::IsRegularCountryServerAdded(const QString &countryCode) const
 {
-    return HasSmartEntry(smartList, countryCode, RegularKind);
+    return m_serverLists.hasSmartEntry(false, countryCode, ServerLists::Regular);
 }
 
 bool TovraApiManager::IsRegularCountryB2bServerAdded(const QString &countryCode) const
 {
-    return HasSmartEntry(smartB2bList, countryCode, RegularKind);
+    return m_serverLists.hasSmartEntry(true, countryCode, ServerLists::Regular);
 }
 
 bool TovraApiManager::IsP2pCountryServerAdded(const QString &countryCode) const
 {
-    return HasSmartEntry(smartList, countryCode, P2pKind);
+    return m_serverLists.hasSmartEntry(false, countryCode, ServerLists::P2p);
 }
 
 bool TovraApiManager::IsP2pCountryB2bServerAdded(const QString &countryCode) const
 {
-    return HasSmartEntry(smartB2bList, countryCode, P2pKind);
+    return m_serverLists.hasSmartEntry(true, countryCode, ServerLists::P2p);
 }
 
 bool TovraApiManager::IsStreamingCountryServerAdded(const QString &countryCode) const
 {
-    return HasSmartEntry(smartList, countryCode, StreamingKind);
+    return m_serverLists.hasSmartEntry(false, countryCode, ServerLists::Streaming);
 }
 
 bool TovraApiManager::IsStreamingCountryB2bServerAdded(const QString &countryCode) const
 {
-    return HasSmartEntry(smartB2bList, countryCode, StreamingKind);
-}
-
-void TovraApiManager::SetNearest(QList<TovraServer> &list, const QString &countryCode, const char *message)
-{
-    for (TovraServer &server : list) {
-        if (server.countryCode == countryCode) {
-            server.isNearest = true;
-            qDebug().noquote() << message << server.displayName;
-        }
-    }
+    return m_serverLists.hasSmartEntry(true, countryCode, ServerLists::Streaming);
 }
 
 void TovraApiManager::SetNearestCountryForSmartList(const QString &countryCode)
 {
-    SetNearest(smartList, countryCode, "Is_nearest flag set in smart server list on: ");
+    m_serverLists.setNearestCountry(false, countryCode);
 }
 
 void TovraApiManager::SetNearestCountryForB2bSmartList(const QString &countryCode)
 {
-    SetNearest(smartB2bList, countryCode, "Is_nearest flag set in smart B2B server list on: ");
-}
-
-void TovraApiManager::BuildServerLists(const QJsonArray &servers)
-{
-    fullList.clear();
-    smartList.clear();
-    fullB2bList.clear();
-    smartB2bList.clear();
-
-    static const QRegularExpression digits(QStringLiteral("[0-9]"));
-    const auto boolText = [](bool value) { return value ? "true" : "false"; };
-
-    for (const QJsonValue &value : servers) {
-        const QJsonObject object = value.toObject();
-        TovraServer server;
-        server.countryCode = object.value(QStringLiteral("country_code")).toString();
-        server.city = object.value(QStringLiteral("city")).toString();
-        server.countryName = object.value(QStringLiteral("country_name")).toString();
-        server.shortName = object.value(QStringLiteral("short_name")).toString();
-        server.ip = object.value(QStringLiteral("ip")).toString();
-        server.isP2p = Flag(object.value(QStringLiteral("is_p2p")));
-        server.isStreaming = Flag(object.value(QStringLiteral("is_streaming")));
-        server.isAlive = Flag(object.value(QStringLiteral("is_alive")));
-        server.isB2b = Flag(object.value(QStringLiteral("is_b2b")));
-        server.isNearest =
-            Flag(object.value(server.isB2b ? QStringLiteral("is_nearest_b2b") : QStringLiteral("is_nearest")));
-        server.displayName = QStringLiteral("%1, %2").arg(server.countryName, server.city);
-        server.key = server.shortName;
-        server.featureIcon = ServerIcons::FeatureIcon(server.isP2p, server.isStreaming);
-        Coordinates(object, &server.latitude, &server.longitude);
-        server.loadPercentage = object.value(QStringLiteral("load_percentage")).toInt(0);
-        server.loadIcon = ServerIcons::LoadIcon(server.loadPercentage);
-
-        qDebug().noquote() << "Found server: " << server.displayName << " address: " << server.shortName
-                           << " ip: " << server.ip << " is_nearest:" << boolText(server.isNearest)
-                           << "alive:" << boolText(server.isAlive) << "p2p:" << boolText(server.isP2p)
-                           << "streaming:" << boolText(server.isStreaming) << "B2B:" << boolText(server.isB2b);
-
-        const bool b2b = server.isB2b;
-        if (b2b) {
-            fullB2bList.append(server);
-            qDebug().noquote() << "Server " + server.shortName + " added to full B2B list as " + server.displayName;
-        } else {
-            fullList.append(server);
-            qDebug().noquote() << "Server " + server.shortName + " added to full list as " + server.displayName;
-        }
-
-        // The smart entry of the same server.
-        QList<TovraServer> &smart = b2b ? smartB2bList : smartList;
-        const QString addedText =
-            b2b ? QStringLiteral(" added to smart B2B list as ") : QStringLiteral(" added to smart list as ");
-        const QString country = QString(server.countryName).remove(digits).trimmed();
-        const QString code = server.countryCode.toLower();
-        server.loadPercentage = 0;
-        server.loadIcon = ServerIcons::LoadIcon(0);
-        const auto append = [&]() {
-            smart.append(server);
-            qDebug().noquote() << "Server " + server.shortName + addedText + server.displayName;
-        };
-
-        bool streamingCase = server.isStreaming;
-        if (server.isP2p) {
-            if (!(b2b ? IsP2pCountryB2bServerAdded(server.countryCode) : IsP2pCountryServerAdded(server.countryCode))) {
-                server.displayName = QStringLiteral("%1, P2P server").arg(country);
-                server.key = QStringLiteral("%1_p2p").arg(code);
-                server.isStreaming = false;
-                server.featureIcon = ServerIcons::FeatureIcon(true, false);
-                append();
-            }
-            streamingCase = server.isStreaming;
-        } else if (!server.isStreaming) {
-            if (!(b2b ? IsRegularCountryB2bServerAdded(server.countryCode)
-                      : IsRegularCountryServerAdded(server.countryCode))) {
-                server.displayName = country;
-                server.key = QStringLiteral("%1_regular").arg(code);
-                append();
-            }
-        }
-        if (streamingCase) {
-            if (!(b2b ? IsStreamingCountryB2bServerAdded(server.countryCode)
-                      : IsStreamingCountryServerAdded(server.countryCode))) {
-                server.displayName = QStringLiteral("%1, Streaming server").arg(country);
-                server.key = QStringLiteral("%1_streaming").arg(code);
-                server.isP2p = false;
-                server.featureIcon = ServerIcons::FeatureIcon(false, true);
-                append();
-            }
-        }
-
-        if (server.isNearest) {
-            if (b2b)
-                SetNearestCountryForB2bSmartList(server.countryCode);
-            else
-                SetNearestCountryForSmartList(server.countryCode);
-        }
-    }
-
-    AppContext::instance()->serverManager()->SetServerLists(fullList, smartList, fullB2bList, smartB2bList);
+    m_serverLists.setNearestCountry(true, countryCode);
 }
 
 // ---- best server ----------------------------------------------------------------------------------------------
 
 void TovraApiManager::GetBestServer(const QString &countryCode, bool isP2p, bool isStreaming)
 {
-    const auto flag = [](bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); };
-    const QString url =
-        QStringLiteral("%1%2?country_code=%3&is_p2p=%4&is_streaming=%5")
-            .arg(m_apiBaseUrl, Path(ApiPaths::BestServer), QString::fromLatin1(QUrl::toPercentEncoding(countryCode)),
-                 flag(isP2p), flag(isStreaming));
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnServerBestFinished);
+    const auto text = [](bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); };
+    getAuthorized(ApiPaths::BestServer, &TovraApiManager::OnServerBestFinished,
+                  QStringLiteral("?country_code=%1&is_p2p=%2&is_streaming=%3")
+                      .arg(QString::fromLatin1(QUrl::toPercentEncoding(countryCode)), text(isP2p), text(isStreaming)));
 }
 
-void TovraApiManager::OnServerBestFinished(QNetworkReply *reply)
+void TovraApiManager::OnServerBestFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::BestServer);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        LogNetworkError(reply);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::BestServer));
+    if (reply.failed)
+        logNetworkError(reply);
+    if (!reply.hasObject()) {
         emit BestServerReceived(false, TovraServer());
         return;
     }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        emit BestServerReceived(false, TovraServer());
-        return;
-    }
+    const QJsonObject object = reply.object();
     TovraServer best;
     best.countryCode = object.value(QStringLiteral("country_code")).toString();
     best.shortName = object.value(QStringLiteral("short_name")).toString();
     best.ip = object.value(QStringLiteral("ip")).toString();
-    Coordinates(object, &best.latitude, &best.longitude);
+    readCoordinates(object, &best.latitude, &best.longitude);
     best.loadPercentage = object.value(QStringLiteral("load_percentage")).toInt(0);
-    best.loadIcon = ServerIcons::LoadIcon(best.loadPercentage);
-    qDebug().noquote() << "Best server found: " + best.shortName + " (" + best.ip + ")";
+    best.loadIcon = ServerIcons::loadIcon(best.loadPercentage);
+    qDebug().noquote() << QString(QStringLiteral("Best server found: ") + best.shortName + QStringLiteral(" (") +
+                                  best.ip + QLatin1Char(')'));
     emit BestServerReceived(true, best);
 }
 
@@ -846,34 +641,20 @@ void TovraApiManager::OnServerBestFinished(QNetworkReply *reply)
 
 void TovraApiManager::GetOpenVpnTcpConfig()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::OpenVpnTcpConfig));
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnOpenVpnTcpConfigFinished);
+    getAuthorized(ApiPaths::OpenVpnTcpConfig, &TovraApiManager::OnOpenVpnTcpConfigFinished);
 }
 
 void TovraApiManager::GetOpenVpnUdpConfig()
 {
-    const QString url = QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(ApiPaths::OpenVpnUdpConfig));
-    qDebug().noquote() << url;
-    Get(MakeAuthorizedRequest(url), &TovraApiManager::OnOpenVpnUdpConfigFinished);
+    getAuthorized(ApiPaths::OpenVpnUdpConfig, &TovraApiManager::OnOpenVpnUdpConfigFinished);
 }
 
-void TovraApiManager::HandleOpenVpnConfig(QNetworkReply *reply, const QString &path, bool tcp)
+void TovraApiManager::handleOpenVpnConfig(QNetworkReply *networkReply, const char *path, bool tcp)
 {
-    reply->deleteLater();
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        ReportNetworkError(reply);
+    const ApiReply reply = readReply(networkReply, logAs(path));
+    if (!reportFailure(reply))
         return;
-    }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        ReportEmptyResult();
-        return;
-    }
-    const QString config = object.value(QStringLiteral("openvpn_config")).toString();
+    const QString config = reply.object().value(QStringLiteral("openvpn_config")).toString();
     if (tcp)
         emit OpenVpnTcpConfigUpdated(config);
     else
@@ -882,41 +663,35 @@ void TovraApiManager::HandleOpenVpnConfig(QNetworkReply *reply, const QString &p
 
 void TovraApiManager::OnOpenVpnTcpConfigFinished(QNetworkReply *reply)
 {
-    HandleOpenVpnConfig(reply, Path(ApiPaths::OpenVpnTcpConfig), true);
+    handleOpenVpnConfig(reply, ApiPaths::OpenVpnTcpConfig, true);
 }
 
 void TovraApiManager::OnOpenVpnUdpConfigFinished(QNetworkReply *reply)
 {
-    HandleOpenVpnConfig(reply, Path(ApiPaths::OpenVpnUdpConfig), false);
+    handleOpenVpnConfig(reply, ApiPaths::OpenVpnUdpConfig, false);
 }
 
 // ---- update check ---------------------------------------------------------------------------------------------
 
 void TovraApiManager::GetUpdateData()
 {
-    const QString url =
-        QStringLiteral("%1%2%3").arg(m_apiBaseUrl, Path(ApiPaths::UpdateCheck), Path(ApiPaths::UpdatePlatform));
+    const QString url = m_apiBaseUrl + apiPath(ApiPaths::UpdateCheck) + apiPath(ApiPaths::UpdatePlatform);
     qDebug().noquote() << url;
-    Get(MakeRequest(url), &TovraApiManager::OnUpdateDataFinished);
+    get(makeRequest(url), &TovraApiManager::OnUpdateDataFinished);
 }
 
-void TovraApiManager::OnUpdateDataFinished(QNetworkReply *reply)
+void TovraApiManager::OnUpdateDataFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    LogStatus(QStringLiteral("/config/app"), StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    qDebug().noquote() << "/config/app update api response: " << QString::fromUtf8(body);
+    const QString body = QStringLiteral("/config/app update api response: ");
+    const ApiReply reply = readReply(networkReply, ReplyLog{QStringLiteral("/config/app"), body, body});
     const QString defaultPage = BuildConstants::downloadPageUrl();
-    QJsonObject object;
-    if (reply->error() != QNetworkReply::NoError) {
-        LogNetworkError(reply);
+    if (reply.failed)
+        logNetworkError(reply);
+    if (!reply.hasObject()) {
         emit UpdateDataReceived(QStringLiteral("0.0.0.0"), defaultPage);
         return;
     }
-    if (!ParseObject(body, &object)) {
-        emit UpdateDataReceived(QStringLiteral("0.0.0.0"), defaultPage);
-        return;
-    }
+    const QJsonObject object = reply.object();
     const QString version = object.value(QStringLiteral("version")).toString(QStringLiteral("0.0.0"));
     // The build number may come as a JSON number as well as a string.
     const QJsonValue buildValue = object.value(QStringLiteral("build"));
@@ -933,65 +708,56 @@ void TovraApiManager::OnUpdateDataFinished(QNetworkReply *reply)
 void TovraApiManager::SendSupportTicket(bool signedIn)
 {
     AppContext *context = AppContext::instance();
-    const QString url =
-        QStringLiteral("%1%2").arg(m_apiBaseUrl, Path(signedIn ? ApiPaths::TicketSignedIn : ApiPaths::TicketAnonymous));
+    const QString url = m_apiBaseUrl + apiPath(signedIn ? ApiPaths::TicketSignedIn : ApiPaths::TicketAnonymous);
 
     QByteArray body("{\"name\": \"");
     // Escaped, so a quote or a backslash in the name cannot break the JSON and lose the ticket.
-    body += signedIn ? JsonStringContent(context->authManager()->userData().firstName) : QByteArray("Non-logged user");
+    body += signedIn ? jsonStringContent(context->authManager()->userData().firstName) : QByteArray("Non-logged user");
     body += "\", ";
     body += "\"subject\": \"Automatic ticket from TOVRA v.";
-    body += JsonStringContent(FormatVersion(ReadAppVersion()));
+    body += jsonStringContent(FormatVersion(ReadAppVersion()));
     body += "\", ";
     body += "\"message\": \"This ticket was automatically generated by TOVRA application request.\", ";
     qDebug().noquote() << url << " post data without logfile and supportfile: " << QString::fromUtf8(body);
     body += "\"client_log\": \"";
-    body += FileAsBase64(context->dataPaths()->logFile());
+    body += fileAsBase64(context->dataPaths()->logFile());
     body += "\", ";
     if (signedIn) {
         body += "\"collected_data\": \"";
-        body += FileAsBase64(context->dataPaths()->supportDataFile());
+        body += fileAsBase64(context->dataPaths()->supportDataFile());
         body += "\"}";
     } else {
         body += "\"collected_data\": \"\"}";
     }
-    Post(url, body, signedIn, &TovraApiManager::OnSupportTicketFinished);
+    post(url, body, signedIn, &TovraApiManager::OnSupportTicketFinished);
 }
 
-void TovraApiManager::OnSupportTicketFinished(QNetworkReply *reply)
+void TovraApiManager::OnSupportTicketFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    const QString path = Path(ApiPaths::TicketSignedIn);
-    LogStatus(path, StatusOf(reply));
-    const QByteArray body = reply->readAll();
-    LogBody(path, body);
-    if (reply->error() != QNetworkReply::NoError) {
-        LogNetworkError(reply);
+    const ApiReply reply = readReply(networkReply, logAs(ApiPaths::TicketSignedIn));
+    if (reply.failed)
+        logNetworkError(reply);
+    if (!reply.hasObject()) {
         emit SupportTicketFinished(false, QString());
         return;
     }
-    QJsonObject object;
-    if (!ParseObject(body, &object)) {
-        emit SupportTicketFinished(false, QString());
-        return;
-    }
-    emit SupportTicketFinished(true, object.value(QStringLiteral("url")).toString());
+    emit SupportTicketFinished(true, reply.object().value(QStringLiteral("url")).toString());
 }
 
 // ---- map image ------------------------------------------------------------------------------------------------
 
-QString TovraApiManager::EncodePolyline(double fromLatitude, double fromLongitude, double toLatitude,
+QString TovraApiManager::encodePolyline(double fromLatitude, double fromLongitude, double toLatitude,
                                         double toLongitude)
 {
     QString out;
-    AppendPolylineNumber(out, fromLatitude);
-    AppendPolylineNumber(out, fromLongitude);
-    AppendPolylineNumber(out, toLatitude - fromLatitude);
-    AppendPolylineNumber(out, toLongitude - fromLongitude);
+    appendPolylineNumber(out, fromLatitude);
+    appendPolylineNumber(out, fromLongitude);
+    appendPolylineNumber(out, toLatitude - fromLatitude);
+    appendPolylineNumber(out, toLongitude - fromLongitude);
     return out;
 }
 
-QString TovraApiManager::MapImageUrl(double userLongitude, double userLatitude, double serverLongitude,
+QString TovraApiManager::mapImageUrl(double userLongitude, double userLatitude, double serverLongitude,
                                      double serverLatitude, bool drawPath) const
 {
     AppContext *context = AppContext::instance();
@@ -1004,7 +770,7 @@ QString TovraApiManager::MapImageUrl(double userLongitude, double userLatitude, 
     QString route;
     if (drawPath)
         route = QString::fromLatin1(ApiPaths::RouteLine)
-                    .arg(EncodePolyline(userLatitude, userLongitude, serverLatitude, serverLongitude));
+                    .arg(encodePolyline(userLatitude, userLongitude, serverLatitude, serverLongitude));
     QString url = m_mapApiBaseUrl + QLatin1String(ApiPaths::MapStylePath) + route;
     url += QStringLiteral("url-") + marker(hiDpi ? ApiPaths::MarkerSelf2x : ApiPaths::MarkerSelf) +
            QStringLiteral("(%1,%2)").arg(userLongitude).arg(userLatitude);
@@ -1020,21 +786,21 @@ QString TovraApiManager::MapImageUrl(double userLongitude, double userLatitude, 
 void TovraApiManager::GetMapImage(double userLongitude, double userLatitude, double serverLongitude,
                                   double serverLatitude, bool drawPath)
 {
-    const QString url = MapImageUrl(userLongitude, userLatitude, serverLongitude, serverLatitude, drawPath);
+    const QString url = mapImageUrl(userLongitude, userLatitude, serverLongitude, serverLatitude, drawPath);
     qDebug().noquote() << "Sending map request: " << url;
-    Get(MakeRequest(url), &TovraApiManager::OnMapImageRequestFinished);
+    get(makeRequest(url), &TovraApiManager::OnMapImageRequestFinished);
 }
 
-void TovraApiManager::OnMapImageRequestFinished(QNetworkReply *reply)
+void TovraApiManager::OnMapImageRequestFinished(QNetworkReply *networkReply)
 {
-    reply->deleteLater();
-    qDebug() << "Map request response code: " << StatusOf(reply);
-    if (reply->error() != QNetworkReply::NoError) {
-        qDebug().noquote() << "Error ocurred when loading google map image: " << reply->errorString();
+    // The image is not JSON and is not logged.
+    const ApiReply reply = readReply(networkReply, ReplyLog{QStringLiteral("Map request"), QString(), QString()});
+    if (reply.failed) {
+        qDebug().noquote() << "Error ocurred when loading google map image: " << reply.errorString;
         emit MapImageReceived(false, QImage());
         return;
     }
     QImage image;
-    image.loadFromData(reply->readAll());
+    image.loadFromData(reply.body);
     emit MapImageReceived(true, image);
 }

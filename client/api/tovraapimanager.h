@@ -8,11 +8,13 @@
 #include <QSslError>
 
 #include "api/tovrauserdata.h"
+#include "servers/serverlists.h"
 #include "servers/tovraserver.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+struct ApiReply;
 
 // The client's only talker to the provider's REST API. Every reply is bound to the handler of the
 // request that started it, so requests of different endpoints may run side by side.
@@ -21,6 +23,13 @@ class TovraApiManager : public QObject
     Q_OBJECT
 
 public:
+    // Timed steps; the defaults are the production values.
+    struct Timings
+    {
+        // How long the assigned-IP request may take before it is aborted.
+        int assignedIpTimeoutMs = 8000;
+    };
+
     TovraApiManager();
     ~TovraApiManager() override;
 
@@ -34,15 +43,11 @@ public:
     QString portalBaseUrl() const { return m_portalBaseUrl; }
     void setMapApiBaseUrl(const QString &url) { m_mapApiBaseUrl = url; }
     QString mapApiBaseUrl() const { return m_mapApiBaseUrl; }
-    // How long the assigned-IP request may take before it is aborted.
-    void setAssignedIpTimeout(int msec) { m_assignedIpTimeout = msec; }
-    int assignedIpTimeout() const { return m_assignedIpTimeout; }
+    void setTimings(const Timings &timings) { m_timings = timings; }
 
     const TovraUserData &userData() const { return m_userData; }
-    const QList<TovraServer> &FullList() const { return fullList; }
-    const QList<TovraServer> &SmartList() const { return smartList; }
-    const QList<TovraServer> &FullB2bList() const { return fullB2bList; }
-    const QList<TovraServer> &SmartB2bList() const { return smartB2bList; }
+    // The lists of the last server-list reply.
+    const ServerLists &serverLists() const { return m_serverLists; }
 
     // Account endpoints.
     void AuthEmail(const QString &email, const QString &password);
@@ -71,16 +76,15 @@ public:
                      bool drawPath);
 
     // The static map address GetMapImage requests.
-    QString MapImageUrl(double userLongitude, double userLatitude, double serverLongitude, double serverLatitude,
+    QString mapImageUrl(double userLongitude, double userLatitude, double serverLongitude, double serverLatitude,
                         bool drawPath) const;
     // The two points as an encoded polyline.
-    static QString EncodePolyline(double fromLatitude, double fromLongitude, double toLatitude, double toLongitude);
-    // Builds the four server lists from the server-list reply and hands them to the server manager.
-    void BuildServerLists(const QJsonArray &servers);
+    static QString encodePolyline(double fromLatitude, double fromLongitude, double toLatitude, double toLongitude);
     // Ends all network traffic for good; called when the application object goes away.
-    void ReleaseNetwork();
+    void releaseNetwork();
 
 public slots:
+    // Look-ups in the smart lists of the last server-list reply.
     bool IsRegularCountryServerAdded(const QString &countryCode) const;
     bool IsRegularCountryB2bServerAdded(const QString &countryCode) const;
     bool IsP2pCountryServerAdded(const QString &countryCode) const;
@@ -125,27 +129,26 @@ private slots:
 private:
     using ReplyHandler = void (TovraApiManager::*)(QNetworkReply *);
 
-    QNetworkRequest MakeRequest(const QString &url) const;
-    QNetworkRequest MakeAuthorizedRequest(const QString &url) const;
-    QNetworkReply *Get(const QNetworkRequest &request, ReplyHandler handler);
-    QNetworkReply *Post(const QString &url, const QByteArray &body, bool authorized, ReplyHandler handler);
-    QNetworkReply *PostJson(const QString &url, const QJsonObject &body, ReplyHandler handler);
+    QNetworkRequest makeRequest(const QString &url) const;
+    QNetworkRequest makeAuthorizedRequest(const QString &url) const;
+    QNetworkReply *get(const QNetworkRequest &request, ReplyHandler handler);
+    QNetworkReply *post(const QString &url, const QByteArray &body, bool authorized, ReplyHandler handler);
+    QNetworkReply *postJson(const QString &url, const QJsonObject &body, ReplyHandler handler);
+    QNetworkReply *getAuthorized(const char *path, ReplyHandler handler, const QString &query = QString());
 
-    void ReportNetworkError(QNetworkReply *reply);
-    void ReportEmptyResult();
-    void HandleOpenVpnConfig(QNetworkReply *reply, const QString &path, bool tcp);
-    void FillIpData(bool assigned, const QJsonObject &object);
-
-    bool HasSmartEntry(const QList<TovraServer> &list, const QString &countryCode, int kind) const;
-    void SetNearest(QList<TovraServer> &list, const QString &countryCode, const char *message);
+    // The standard answer to a failed reply: a network error or an empty result through ApiErrorOccurred.
+    // Returns whether the reply carries an object.
+    bool reportFailure(const ApiReply &reply);
+    void reportNetworkError(const ApiReply &reply);
+    void reportEmptyResult();
+    void handleSignIn(QNetworkReply *reply, const char *path, bool email);
+    void handleOpenVpnConfig(QNetworkReply *reply, const char *path, bool tcp);
+    void fillIpData(bool assigned, const QJsonObject &object);
 
     QNetworkAccessManager *m_manager;
     TovraUserData m_userData;
-    QList<TovraServer> fullList;
-    QList<TovraServer> smartList;
-    QList<TovraServer> fullB2bList;
-    QList<TovraServer> smartB2bList;
-    int m_assignedIpTimeout = 8000;
+    ServerLists m_serverLists;
+    Timings m_timings;
 
     QString m_apiBaseUrl;
     QString m_portalBaseUrl;

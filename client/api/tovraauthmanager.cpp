@@ -6,6 +6,7 @@
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
 #include "app/scramble.h"
+#include "servers/tovraservermanager.h"
 
 TovraAuthManager::TovraAuthManager(QObject *parent) : QObject(parent)
 {
@@ -18,11 +19,17 @@ void TovraAuthManager::LoginEmail(const QString &email, const QString &password)
     AppContext::instance()->apiManager()->AuthEmail(email, password);
 }
 
+void TovraAuthManager::clearUserData()
+{
+    m_userData.clear();
+    AppContext::instance()->serverManager()->setB2bUser(false);
+}
+
 bool TovraAuthManager::LoadToken()
 {
     QFile file(AppContext::instance()->dataPaths()->tokenFile());
     if (!file.exists() || !file.open(QIODevice::ReadOnly)) {
-        m_userData.clear();
+        clearUserData();
         return false;
     }
     const QString line = QString::fromLatin1(file.readLine()).trimmed();
@@ -30,7 +37,7 @@ bool TovraAuthManager::LoadToken()
     const QString token = UnscrambleText(line);
     // A file that does not unscramble to anything holds no token.
     if (token.isEmpty()) {
-        m_userData.clear();
+        clearUserData();
         return false;
     }
     m_userData.token = token;
@@ -63,7 +70,7 @@ bool TovraAuthManager::DeleteToken()
     QFile file(AppContext::instance()->dataPaths()->tokenFile());
     // Without a file there is nothing to delete: the session is over all the same.
     if (!file.exists() || file.remove()) {
-        m_userData.clear();
+        clearUserData();
         qDebug() << "User token was deleted.";
         return true;
     }
@@ -109,6 +116,7 @@ void TovraAuthManager::OnUserDataChecked(TovraAuthManager::eAuthResults result, 
         m_userData.isTrial = data.isTrial;
         m_userData.status = data.status;
         m_userData.isB2b = data.isB2b;
+        AppContext::instance()->serverManager()->setB2bUser(data.isB2b);
         emit UserDataReceived(AuthSuccess);
         break;
     case AuthFailed:

@@ -34,6 +34,8 @@ signals:
     void UserTrafficUpdated(bool result);
 
 private:
+    // Clears the record; the server manager learns that no B2B user is signed in.
+    void clearUserData();
     void SaveToken();
 
     TovraUserData m_userData;

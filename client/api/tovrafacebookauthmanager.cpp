@@ -32,8 +32,8 @@ TovraFacebookAuthManager::~TovraFacebookAuthManager()
 void TovraFacebookAuthManager::LoginViaFacebook()
 {
     cancelled = false;
-    facebookToken.clear();
-    if (!StartListening()) {
+    m_facebookToken.clear();
+    if (!startListening()) {
         emit LoginViaFacebookFailed();
         return;
     }
@@ -46,36 +46,36 @@ void TovraFacebookAuthManager::LoginViaFacebook()
 void TovraFacebookAuthManager::CancelLoginViaFacebook()
 {
     cancelled = true;
-    StopListening();
+    stopListening();
 }
 
-void TovraFacebookAuthManager::OnRequestLine(const QString &requestLine)
+void TovraFacebookAuthManager::onRequestLine(const QString &requestLine)
 {
-    const QString codePart = OAuthRedirect::CodePart(requestLine);
+    const QString codePart = OAuthRedirect::codePart(requestLine);
     if (codePart.isEmpty()) {
         qDebug() << "Facebook code not found, login via facebook terminated";
-        Fail();
+        fail();
         return;
     }
     qDebug().noquote() << "Facebook code data found: " << codePart;
     if (!cancelled)
-        GetAccessToken(codePart);
+        getAccessToken(codePart);
 }
 
-void TovraFacebookAuthManager::GetAccessToken(QString code)
+void TovraFacebookAuthManager::getAccessToken(QString code)
 {
     const QString url = QStringLiteral("%1client_id=%2&client_secret=%3&scope&redirect_uri=%4&%5")
                             .arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(),
                                  BuildConstants::facebookAppSecret(), m_redirectUri, code);
     qDebug().noquote() << "Get facebook access token with url: " << url;
-    Get(url, &TovraFacebookAuthManager::OnAccessTokenFinished);
+    get(url, &TovraFacebookAuthManager::OnAccessTokenFinished);
 }
 
-void TovraFacebookAuthManager::GetFacebookId(QString token)
+void TovraFacebookAuthManager::getFacebookId(QString token)
 {
     const QString url = QStringLiteral("%1%2").arg(m_profileUrlPrefix, token);
     qDebug().noquote() << "Get facebook id with url: " << url;
-    Get(url, &TovraFacebookAuthManager::OnFacebookIdFinished);
+    get(url, &TovraFacebookAuthManager::OnFacebookIdFinished);
 }
 
 void TovraFacebookAuthManager::OnAccessTokenFinished(QNetworkReply *pReply)
@@ -86,7 +86,7 @@ void TovraFacebookAuthManager::OnAccessTokenFinished(QNetworkReply *pReply)
     m_reply = nullptr;
     if (pReply->error() != QNetworkReply::NoError) {
         qDebug().noquote() << "Network error occurred during facebook access token request: " << pReply->errorString();
-        Fail();
+        fail();
         return;
     }
     const QByteArray body = pReply->readAll();
@@ -95,13 +95,13 @@ void TovraFacebookAuthManager::OnAccessTokenFinished(QNetworkReply *pReply)
     const QString token = document.object().value(QLatin1String("access_token")).toString();
     if (document.isEmpty() || token.isEmpty()) {
         qDebug() << "Access token not found. Emitting error";
-        Fail();
+        fail();
         return;
     }
     qDebug().noquote() << "Facebook access token found: " << token;
-    facebookToken = token;
+    m_facebookToken = token;
     if (!cancelled)
-        GetFacebookId(QStringLiteral("access_token=%1").arg(token));
+        getFacebookId(QStringLiteral("access_token=%1").arg(token));
 }
 
 void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
@@ -112,7 +112,7 @@ void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
     m_reply = nullptr;
     if (pReply->error() != QNetworkReply::NoError) {
         qDebug().noquote() << "Network error occurred during facebook id request: " << pReply->errorString();
-        Fail();
+        fail();
         return;
     }
     const QByteArray body = pReply->readAll();
@@ -122,7 +122,7 @@ void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
     const QString id = profile.value(QLatin1String("id")).toString();
     if (document.isEmpty() || id.isEmpty()) {
         qDebug() << "Facebook id not found. Emitting error";
-        Fail();
+        fail();
         return;
     }
     qDebug().noquote() << "Facebook id found: " << id;
@@ -134,7 +134,7 @@ void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
         return;
     AppContext::instance()->authManager()->setEmail(email);
     emit LoginViaFacebookFinished();
-    AppContext::instance()->apiManager()->AuthFacebook(facebookToken);
+    AppContext::instance()->apiManager()->AuthFacebook(m_facebookToken);
 }
 
 void TovraFacebookAuthManager::ProcessSslErrors(QNetworkReply *pReply, QList<QSslError> errors)
@@ -143,7 +143,7 @@ void TovraFacebookAuthManager::ProcessSslErrors(QNetworkReply *pReply, QList<QSs
     pReply->ignoreSslErrors();
 }
 
-void TovraFacebookAuthManager::Get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *))
+void TovraFacebookAuthManager::get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *))
 {
     QObject::disconnect(m_manager, nullptr, nullptr, nullptr);
     connect(m_manager, &QNetworkAccessManager::finished, this, handler);
@@ -151,9 +151,9 @@ void TovraFacebookAuthManager::Get(const QString &url, void (TovraFacebookAuthMa
     m_reply = m_manager->get(QNetworkRequest(QUrl(url)));
 }
 
-void TovraFacebookAuthManager::DropAttempt()
+void TovraFacebookAuthManager::dropAttempt()
 {
-    OAuthRedirectFlow::DropAttempt();
+    OAuthRedirectFlow::dropAttempt();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
         m_reply = nullptr;
@@ -161,7 +161,7 @@ void TovraFacebookAuthManager::DropAttempt()
     }
 }
 
-void TovraFacebookAuthManager::Fail()
+void TovraFacebookAuthManager::fail()
 {
     // Once the user has cancelled, the attempt ends quietly.
     if (!cancelled)

@@ -33,20 +33,20 @@ signals:
     void LoginViaFacebookFailed();
 
 private slots:
-    void GetAccessToken(QString code);
-    void GetFacebookId(QString token);
+    void getAccessToken(QString code);
+    void getFacebookId(QString token);
     void OnAccessTokenFinished(QNetworkReply *pReply);
     void OnFacebookIdFinished(QNetworkReply *pReply);
     void ProcessSslErrors(QNetworkReply *pReply, QList<QSslError> errors);
 
 private:
-    void OnRequestLine(const QString &requestLine) override;
-    void DropAttempt() override;
-    void Fail() override;
-    void Get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *));
+    void onRequestLine(const QString &requestLine) override;
+    void dropAttempt() override;
+    void fail() override;
+    void get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *));
 
     QNetworkAccessManager *m_manager;
-    QString facebookToken;
+    QString m_facebookToken;
 
     // The Graph request of this attempt; replies of earlier attempts are dropped.
     QNetworkReply *m_reply = nullptr;

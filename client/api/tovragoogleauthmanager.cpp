@@ -19,7 +19,7 @@ TovraGoogleAuthManager::~TovraGoogleAuthManager() = default;
 void TovraGoogleAuthManager::LoginViaGoogle()
 {
     cancelled = false;
-    if (!StartListening()) {
+    if (!startListening()) {
         emit LoginViaGoogleFailed();
         return;
     }
@@ -34,19 +34,19 @@ void TovraGoogleAuthManager::LoginViaGoogle()
 void TovraGoogleAuthManager::CancelLoginViaGoogle()
 {
     cancelled = true;
-    StopListening();
+    stopListening();
 }
 
-void TovraGoogleAuthManager::OnRequestLine(const QString &requestLine)
+void TovraGoogleAuthManager::onRequestLine(const QString &requestLine)
 {
-    QString code = OAuthRedirect::CodePart(requestLine).mid(5);
+    QString code = OAuthRedirect::codePart(requestLine).mid(5);
     // Google puts scope, authuser and prompt after the code; they are not part of it.
     const int next = code.indexOf(QLatin1Char('&'));
     if (next >= 0)
         code.truncate(next);
     if (code.isEmpty()) {
         qDebug() << "Google code not found, login via google terminated";
-        Fail();
+        fail();
         return;
     }
     qDebug().noquote() << "Google code data found: " << code;
@@ -59,7 +59,7 @@ void TovraGoogleAuthManager::OnRequestLine(const QString &requestLine)
     AppContext::instance()->apiManager()->AuthGoogle(decoded, BuildConstants::googleRedirectUrl());
 }
 
-void TovraGoogleAuthManager::Fail()
+void TovraGoogleAuthManager::fail()
 {
     // Once the user has cancelled, the attempt ends quietly.
     if (!cancelled)

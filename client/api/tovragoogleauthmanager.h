@@ -24,8 +24,8 @@ signals:
     void LoginViaGoogleFailed();
 
 private:
-    void OnRequestLine(const QString &requestLine) override;
-    void Fail() override;
+    void onRequestLine(const QString &requestLine) override;
+    void fail() override;
 
     QString m_consentUrlPrefix;
 };

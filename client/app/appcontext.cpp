@@ -5,7 +5,7 @@
 #include "api/tovrafacebookauthmanager.h"
 #include "api/tovragoogleauthmanager.h"
 #include "app/buildconstants.h"
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 #include "servers/tovraservermanager.h"
 
 AppContext *AppContext::instance()

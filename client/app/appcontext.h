@@ -14,7 +14,8 @@ class TovraGoogleAuthManager;
 class TovraIpManager;
 class TovraServerManager;
 
-// The process-wide owner of the client's long-lived service objects.
+// The process-wide owner of the client's long-lived service objects. It is the one place that knows every
+// manager; the folders below it (api, servers, vpn, guard) reach each other only through it or downwards.
 class AppContext
 {
 public:

@@ -1,4 +1,4 @@
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 
 #include <QDebug>
 #include <QNetworkInterface>

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 
 #include <QDebug>
 #include <QLibrary>

@@ -7,26 +7,26 @@
 
 namespace {
 
-QHash<QString, QPixmap> &IconCache()
+QHash<QString, QPixmap> &iconCache()
 {
     static QHash<QString, QPixmap> cache;
     return cache;
 }
 
 // Pixmaps must not outlive the application object.
-void ClearIconCache()
+void clearIconCache()
 {
-    IconCache().clear();
+    iconCache().clear();
 }
 
-QPixmap CachedIcon(const QString &path)
+QPixmap cachedIcon(const QString &path)
 {
-    QHash<QString, QPixmap> &cache = IconCache();
+    QHash<QString, QPixmap> &cache = iconCache();
     const auto it = cache.constFind(path);
     if (it != cache.constEnd())
         return it.value();
     if (cache.isEmpty())
-        qAddPostRoutine(ClearIconCache);
+        qAddPostRoutine(clearIconCache);
     const QIcon icon(path);
     const QList<QSize> sizes = icon.availableSizes();
     const QPixmap pixmap = sizes.isEmpty() ? QPixmap() : icon.pixmap(sizes.first());
@@ -40,7 +40,7 @@ QPixmap CachedIcon(const QString &path)
 
 namespace ServerIcons {
 
-QString LoadIconPath(int loadPercentage)
+QString loadIconPath(int loadPercentage)
 {
     if (loadPercentage <= 33)
         return QStringLiteral(":/images/LoadPercentageGreen.png");
@@ -49,7 +49,7 @@ QString LoadIconPath(int loadPercentage)
     return QStringLiteral(":/images/LoadPercentageRed.png");
 }
 
-QString FeatureIconPath(bool isP2p, bool isStreaming)
+QString featureIconPath(bool isP2p, bool isStreaming)
 {
     if (isP2p && isStreaming)
         return QStringLiteral(":/images/StreamingOn_P2pOn.png");
@@ -60,14 +60,14 @@ QString FeatureIconPath(bool isP2p, bool isStreaming)
     return QStringLiteral(":/images/StreamingOff_P2pOff.png");
 }
 
-QPixmap LoadIcon(int loadPercentage)
+QPixmap loadIcon(int loadPercentage)
 {
-    return CachedIcon(LoadIconPath(loadPercentage));
+    return cachedIcon(loadIconPath(loadPercentage));
 }
 
-QPixmap FeatureIcon(bool isP2p, bool isStreaming)
+QPixmap featureIcon(bool isP2p, bool isStreaming)
 {
-    return CachedIcon(FeatureIconPath(isP2p, isStreaming));
+    return cachedIcon(featureIconPath(isP2p, isStreaming));
 }
 
 } // namespace ServerIcons

@@ -31,9 +31,9 @@ Q_DECLARE_METATYPE(TovraServer)
 
 namespace ServerIcons {
 // Resource paths of the icons.
-QString LoadIconPath(int loadPercentage);
-QString FeatureIconPath(bool isP2p, bool isStreaming);
+QString loadIconPath(int loadPercentage);
+QString featureIconPath(bool isP2p, bool isStreaming);
 // The icons at their first size; each file is loaded once and shared by every record.
-QPixmap LoadIcon(int loadPercentage);
-QPixmap FeatureIcon(bool isP2p, bool isStreaming);
+QPixmap loadIcon(int loadPercentage);
+QPixmap featureIcon(bool isP2p, bool isStreaming);
 } // namespace ServerIcons

@@ -2,7 +2,6 @@
 
 #include <QDebug>
 
-#include "api/tovraauthmanager.h"
 #include "app/appcontext.h"
 
 TovraServerManager::TovraServerManager(QObject *parent) : QObject(parent) {}
@@ -10,10 +9,10 @@ TovraServerManager::TovraServerManager(QObject *parent) : QObject(parent) {}
 void TovraServerManager::SetServerLists(const QList<TovraServer> &full, const QList<TovraServer> &smart,
                                         const QList<TovraServer> &fullB2b, const QList<TovraServer> &smartB2b)
 {
-    fullList = full;
-    smartList = smart;
-    fullB2bList = fullB2b;
-    smartB2bList = smartB2b;
+    m_fullList = full;
+    m_smartList = smart;
+    m_fullB2bList = fullB2b;
+    m_smartB2bList = smartB2b;
     ApplyMainList();
 }
 
@@ -21,31 +20,31 @@ void TovraServerManager::ApplyMainList()
 {
     AppContext *context = AppContext::instance();
     const Configuration *config = context->config();
-    const bool b2b = context->authManager()->userData().isB2b && config->b2bServerList;
+    const bool b2b = m_b2bUser && config->b2bServerList;
     if (config->smartServerList) {
         if (b2b) {
             qDebug() << "B2b smart server list is enabled. Set it as main server list.";
-            mainList = smartB2bList;
+            m_mainList = m_smartB2bList;
         } else {
             qDebug() << "Regular smart server list is enabled. Set it as main server list.";
-            mainList = smartList;
+            m_mainList = m_smartList;
         }
     } else {
         if (b2b) {
             qDebug() << "Smart server list is disabled. Using full B2b list as main server list.";
-            mainList = fullB2bList;
+            m_mainList = m_fullB2bList;
         } else {
             qDebug() << "Smart server list is disabled. Using full list as main server list.";
-            mainList = fullList;
+            m_mainList = m_fullList;
         }
     }
-    smartApplied = config->smartServerList;
+    m_smartApplied = config->smartServerList;
     emit ServersUpdated();
 }
 
 bool TovraServerManager::ApplySmartListSetting()
 {
-    if (smartApplied == AppContext::instance()->config()->smartServerList)
+    if (m_smartApplied == AppContext::instance()->config()->smartServerList)
         return false;
     qDebug() << "Smart list settings were changed. Applying changes.";
     ApplyMainList();
@@ -55,20 +54,20 @@ bool TovraServerManager::ApplySmartListSetting()
 void TovraServerManager::LoadFavorites()
 {
     const QString favorite = AppContext::instance()->config()->favoriteServer;
-    for (TovraServer &server : mainList)
+    for (TovraServer &server : m_mainList)
         server.isFavorite = !favorite.isEmpty() && server.key == favorite;
 }
 
 void TovraServerManager::ClearFavorites()
 {
-    for (TovraServer &server : mainList)
+    for (TovraServer &server : m_mainList)
         server.isFavorite = false;
 }
 
 void TovraServerManager::SetFavorite(const QString &key)
 {
     ClearFavorites();
-    for (TovraServer &server : mainList) {
+    for (TovraServer &server : m_mainList) {
         if (server.key == key)
             server.isFavorite = true;
     }
@@ -76,8 +75,8 @@ void TovraServerManager::SetFavorite(const QString &key)
 
 int TovraServerManager::IndexOfFavorite() const
 {
-    for (int i = 0; i < mainList.size(); ++i) {
-        if (mainList.at(i).isFavorite)
+    for (int i = 0; i < m_mainList.size(); ++i) {
+        if (m_mainList.at(i).isFavorite)
             return i;
     }
     return -1;
@@ -85,8 +84,8 @@ int TovraServerManager::IndexOfFavorite() const
 
 int TovraServerManager::IndexOfNearest() const
 {
-    for (int i = 0; i < mainList.size(); ++i) {
-        if (mainList.at(i).isNearest)
+    for (int i = 0; i < m_mainList.size(); ++i) {
+        if (m_mainList.at(i).isNearest)
             return i;
     }
     return -1;
@@ -94,8 +93,8 @@ int TovraServerManager::IndexOfNearest() const
 
 int TovraServerManager::IndexOfFirstAlive() const
 {
-    for (int i = 0; i < mainList.size(); ++i) {
-        if (mainList.at(i).isAlive)
+    for (int i = 0; i < m_mainList.size(); ++i) {
+        if (m_mainList.at(i).isAlive)
             return i;
     }
     return -1;
@@ -106,8 +105,8 @@ int TovraServerManager::IndexOfLastUsed() const
     const QString lastUsed = AppContext::instance()->config()->lastUsedServer;
     if (lastUsed.isEmpty())
         return -1;
-    for (int i = 0; i < mainList.size(); ++i) {
-        if (mainList.at(i).key == lastUsed && mainList.at(i).isAlive)
+    for (int i = 0; i < m_mainList.size(); ++i) {
+        if (m_mainList.at(i).key == lastUsed && m_mainList.at(i).isAlive)
             return i;
     }
     return -1;

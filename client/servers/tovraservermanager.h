@@ -16,14 +16,16 @@ public:
     void SetServerLists(const QList<TovraServer> &full, const QList<TovraServer> &smart,
                         const QList<TovraServer> &fullB2b, const QList<TovraServer> &smartB2b);
     void ApplyMainList();
+    // Whether the signed-in user is a B2B user; the authentication manager keeps it current.
+    void setB2bUser(bool b2b) { m_b2bUser = b2b; }
     bool ApplySmartListSetting();
 
-    QList<TovraServer> &GetMainList() { return mainList; }
-    const QList<TovraServer> &FullList() const { return fullList; }
-    const QList<TovraServer> &SmartList() const { return smartList; }
-    const QList<TovraServer> &FullB2bList() const { return fullB2bList; }
-    const QList<TovraServer> &SmartB2bList() const { return smartB2bList; }
-    bool IsSmartApplied() const { return smartApplied; }
+    QList<TovraServer> &GetMainList() { return m_mainList; }
+    const QList<TovraServer> &fullList() const { return m_fullList; }
+    const QList<TovraServer> &smartList() const { return m_smartList; }
+    const QList<TovraServer> &fullB2bList() const { return m_fullB2bList; }
+    const QList<TovraServer> &smartB2bList() const { return m_smartB2bList; }
+    bool isSmartApplied() const { return m_smartApplied; }
 
     void LoadFavorites();
     void ClearFavorites();
@@ -39,10 +41,11 @@ signals:
     void ServersUpdated();
 
 private:
-    QList<TovraServer> mainList;
-    QList<TovraServer> fullList;
-    QList<TovraServer> smartList;
-    QList<TovraServer> fullB2bList;
-    QList<TovraServer> smartB2bList;
-    bool smartApplied = false;
+    QList<TovraServer> m_mainList;
+    QList<TovraServer> m_fullList;
+    QList<TovraServer> m_smartList;
+    QList<TovraServer> m_fullB2bList;
+    QList<TovraServer> m_smartB2bList;
+    bool m_smartApplied = false;
+    bool m_b2bUser = false;
 };

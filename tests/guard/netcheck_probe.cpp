@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 
 int main(int argc, char **argv)
 {

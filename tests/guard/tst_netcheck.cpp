@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 #include "netns.h"
 
 // The two network checks, run by a probe inside network namespaces made for the purpose.

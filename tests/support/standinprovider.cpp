@@ -1,11 +1,15 @@
 #include "support/standinprovider.h"
 
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTimer>
+
+#include "api/tovraapimanager.h"
+#include "app/appcontext.h"
 
 StandInProvider::StandInProvider(QObject *parent) : QObject(parent) {}
 
@@ -150,4 +154,45 @@ QJsonArray StandInProvider::requests(const QString &path)
 QJsonArray StandInProvider::tickets()
 {
     return fetchJson(QStringLiteral("/_test/tickets")).array();
+}
+
+bool ProviderFixture::start()
+{
+    AppContext *context = AppContext::instance();
+    context->dataPaths()->setDir(m_dir.path());
+    if (!m_dir.isValid() || !EnsureParentDir(context->dataPaths()->tokenFile()) || !provider.start())
+        return false;
+    TovraApiManager *api = context->apiManager();
+    api->setApiBaseUrl(provider.apiUrl());
+    api->setPortalBaseUrl(provider.portalUrl());
+    api->setMapApiBaseUrl(provider.portalUrl());
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+    // Installed after the test framework's own handler, so test output still shows the lines.
+    m_log = std::make_unique<LogCapture>();
+    return true;
+}
+
+void ProviderFixture::stop()
+{
+    if (!m_log)
+        return;
+    m_log.reset();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    provider.stop();
+}
+
+bool ProviderFixture::reset()
+{
+    AppContext::instance()->apiManager()->token = QStringLiteral("demo-token-active");
+    opened.clear();
+    LogCapture::clear();
+    return provider.reset();
+}
+
+QJsonObject ProviderFixture::lastRequest(const QString &path)
+{
+    const QJsonArray all = provider.requests(path);
+    return all.isEmpty() ? QJsonObject() : all.last().toObject();
 }

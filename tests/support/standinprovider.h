@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include "support/logcapture.h"
+
 class StandInProvider : public QObject
 {
     Q_OBJECT
@@ -64,4 +66,31 @@ private:
     QString m_error;
     quint16 m_apiPort = 0;
     quint16 m_portalPort = 0;
+};
+
+// The stand-in as the client's suites use it: the client gets a data folder of its own and its API, portal and
+// map origins point at the stand-in; the log is captured and the pages the client opens are recorded.
+class ProviderFixture : public QObject
+{
+    Q_OBJECT
+public:
+    ~ProviderFixture() override { stop(); }
+    // From initTestCase; on false, provider.errorString() says why.
+    bool start();
+    void stop();
+    // From init: the stand-in forgets scripts and requests; log and opened pages are cleared.
+    bool reset();
+    bool logged(const QString &text) const { return LogCapture::anyContains(text); }
+    // The newest request to path, or an empty object.
+    QJsonObject lastRequest(const QString &path);
+
+    StandInProvider provider;
+    QList<QUrl> opened;
+
+public slots:
+    void openUrl(const QUrl &url) { opened << url; }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<LogCapture> m_log;
 };

@@ -1,4 +1,4 @@
-#include "guard/tovraipmanager.h"
+#include "api/tovraipmanager.h"
 
 #include <QDebug>
 #include <QUrl>
@@ -9,8 +9,8 @@
 TovraIpManager::TovraIpManager(QObject *parent) : QObject(parent)
 {
     m_retryTimer.setSingleShot(true);
-    m_retryTimer.setInterval(3000);
-    connect(&m_retryTimer, &QTimer::timeout, this, &TovraIpManager::StartRemoteRequest);
+    m_retryTimer.setInterval(Timings().retryDelayMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, &TovraIpManager::startRemoteRequest);
 }
 
 void TovraIpManager::RequestLocalIp()
@@ -27,10 +27,10 @@ void TovraIpManager::RequestRemoteIp()
         m_retryTimer.stop();
         firstAttempt = true;
     }
-    StartRemoteRequest();
+    startRemoteRequest();
 }
 
-void TovraIpManager::StartRemoteRequest()
+void TovraIpManager::startRemoteRequest()
 {
     isAssignedIpRequest = true;
     assignedIp.clear();
@@ -40,12 +40,12 @@ void TovraIpManager::StartRemoteRequest()
 void TovraIpManager::SetGenericIpData(const QString &ipAddress, double latitude, double longitude)
 {
     if (isAssignedIpRequest)
-        SetAssignedIpData(ipAddress, latitude, longitude);
+        setAssignedIpData(ipAddress, latitude, longitude);
     else
-        SetLocalIpData(ipAddress, latitude, longitude);
+        setLocalIpData(ipAddress, latitude, longitude);
 }
 
-void TovraIpManager::SetLocalIpData(const QString &ipAddress, double lat, double lon)
+void TovraIpManager::setLocalIpData(const QString &ipAddress, double lat, double lon)
 {
     localIp = ipAddress;
     latitude = lat;
@@ -55,7 +55,7 @@ void TovraIpManager::SetLocalIpData(const QString &ipAddress, double lat, double
     emit LocalIpDataReceived();
 }
 
-void TovraIpManager::SetAssignedIpData(const QString &ipAddress, double, double)
+void TovraIpManager::setAssignedIpData(const QString &ipAddress, double, double)
 {
     assignedIp = ipAddress;
     qDebug().noquote() << "Assigned IP: " << assignedIp;

@@ -10,6 +10,13 @@ class TovraIpManager : public QObject
     Q_OBJECT
 
 public:
+    // Timed steps; the defaults are the production values.
+    struct Timings
+    {
+        // Pause before the second assigned-IP request of a check.
+        int retryDelayMs = 3000;
+    };
+
     explicit TovraIpManager(QObject *parent = nullptr);
 
     QString localIp;
@@ -19,9 +26,7 @@ public:
     bool isAssignedIpRequest = false;
     bool firstAttempt = true;
 
-    // Pause before the second assigned-IP request of a check.
-    void setRetryDelay(int msec) { m_retryTimer.setInterval(msec); }
-    int retryDelay() const { return m_retryTimer.interval(); }
+    void setTimings(const Timings &timings) { m_retryTimer.setInterval(timings.retryDelayMs); }
 
 public slots:
     void RequestLocalIp();
@@ -29,15 +34,15 @@ public slots:
     // The answer to the latest request, whatever its kind.
     void SetGenericIpData(const QString &ipAddress, double latitude, double longitude);
     // Answers that know which request they belong to (the API manager's replies).
-    void SetLocalIpData(const QString &ipAddress, double latitude, double longitude);
-    void SetAssignedIpData(const QString &ipAddress, double latitude, double longitude);
+    void setLocalIpData(const QString &ipAddress, double latitude, double longitude);
+    void setAssignedIpData(const QString &ipAddress, double latitude, double longitude);
 
 signals:
     void LocalIpDataReceived();
     void RemoteIpCheckFinished(bool isOK);
 
 private:
-    void StartRemoteRequest();
+    void startRemoteRequest();
 
     QTimer m_retryTimer;
 };
