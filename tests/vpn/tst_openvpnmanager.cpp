@@ -44,9 +44,7 @@ struct RuleCase
 
 struct TeardownCase
 {
-    // Stage: starting (channel up, on hold), released, connected. Action: drop (OpenVPN closes the channel),
-    // disconnect, exit. Then what OpenVPN does when the service stops.
-    QString stage, action, onStop;
+    QString stage, action, onStop; // stage: starting (on hold), released, connected; onStop: what OpenVPN does
     QStringList events;
     int stops;
     QString line; // must be logged
@@ -140,9 +138,8 @@ void tst_OpenVpnManager::channelReceives_data()
     QTest::addColumn<QString>("logLine"); // logged exactly once
 
     const QString notices = ">HOLD:Waiting for hold release:0\r\n>STATE:1700000000,WAIT,,,,,,\r\n";
-    QTest::newRow("two notices in one read") << notices.toLatin1() << QStringList{notices} << notices;
-    QTest::newRow("bytes after a NUL are dropped")
-        << QByteArray(">INFO:hello\r\n\0>HOLD:x\r\n", 22) << QStringList{">INFO:hello\r\n"} << ">INFO:hello\r\n";
+    QTest::newRow("two notices in one read, bytes after a NUL dropped")
+        << notices.toLatin1() + QByteArray("\0>STATE:x\r\n", 12) << QStringList{notices} << notices;
     QTest::newRow("nobody listens: one error")
         << QByteArray("-") << QStringList{"Socket error"}
         << "The connection was refused by the peer. Make sure the openvpn server is running, and check that the "
@@ -193,7 +190,6 @@ void tst_OpenVpnManager::channelConnectAgainReplacesTheSocket()
     channel.SendSIGTERM();
     QVERIFY(m_peer->waitForReceived(kReleaseHold + "signal SIGTERM\n"));
     QCOMPARE(m_peer->received, kReleaseHold + "signal SIGTERM\n");
-    QVERIFY(m_log->contains(QString::fromLatin1("Sending command : \"signal SIGTERM\\n\"")));
 }
 
 OpenVpnManager &tst_OpenVpnManager::makeManager()
@@ -330,7 +326,6 @@ void tst_OpenVpnManager::serviceStart()
         m_service->runningFromCheck = 10;
         m_events.clear();
         QVERIFY(connectToHold());
-        QCOMPARE(m_service->checksSinceStart, 10);
         QVERIFY(m.serviceAvailable);
         settle(300);
         QVERIFY(m_events.isEmpty());
@@ -480,8 +475,8 @@ void tst_OpenVpnManager::realOpenVpn_data()
     QTest::addColumn<bool>("killSwitch");
     QTest::newRow("right password: Connected(), then Disconnect() leaves no openvpn")
         << OpenVpnServer::password << "UDP" << false;
-    QTest::newRow("wrong password: auth-failure ends in Disconnected() with the service stopped") << "wrong-pass"
-                                                                                                  << "UDP" << false;
+    QTest::newRow("wrong password: auth-failure, Disconnected(), service stopped") << "wrong-pass"
+                                                                                   << "UDP" << false;
     QTest::newRow("no server, kill switch off: Reconnecting() until the user disconnects")
         << OpenVpnServer::password << "TCP" << false;
     QTest::newRow("no server, kill switch on: the manager stops OpenVPN itself")
@@ -513,8 +508,7 @@ void tst_OpenVpnManager::realOpenVpn()
     QSignalSpy disconnected(&manager, &OpenVpnManager::Disconnected);
 
     manager.Connect(QStringLiteral("127.0.0.1"), protocol);
-    QVERIFY2(m_log->contains(kStarted), qPrintable(m_log->dump()));
-    QCOMPARE(OpenVpnFixture::processesUsing(configFile).size(), 1);
+    QCOMPARE(OpenVpnFixture::processesUsing(configFile).size(), 1); // the service started openvpn
     if (accepted || (!reachable && !killSwitch)) {
         QTRY_VERIFY2_WITH_TIMEOUT(connected.count() + reconnecting.count() > 0, qPrintable(m_log->dump()), 60000);
         manager.Disconnect(); // returns once OpenVPN has reported its exit

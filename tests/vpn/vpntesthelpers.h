@@ -13,7 +13,6 @@ constexpr int kWait = 20000;
 inline void settle(int ms)
 {
     QTimer probe;
-    probe.setSingleShot(true);
     QSignalSpy fired(&probe, &QTimer::timeout);
     probe.start(ms);
     QVERIFY(fired.wait(kWait + ms));
