@@ -147,40 +147,13 @@ bool OpenVpnServer::start(const QString &dir, QString *error)
 
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyRead, [this] { m_log += m_process.readAll(); });
-    m_process.start(kOpenVpn, {"--server",
-                               "10.99.0.0",
-                               "255.255.255.0",
-                               "--topology",
-                               "subnet",
-                               "--dev",
-                               "tun",
-                               "--proto",
-                               "udp4",
-                               "--local",
-                               "127.0.0.1",
-                               "--port",
-                               "443",
-                               "--ca",
-                               d + "ca.crt",
-                               "--cert",
-                               d + "server.crt",
-                               "--key",
-                               d + "server.key",
-                               "--dh",
-                               "none",
-                               "--verify-client-cert",
-                               "none",
-                               "--username-as-common-name",
-                               "--auth-user-pass-verify",
-                               d + "check.sh",
-                               "via-file",
-                               "--script-security",
-                               "2",
-                               "--tmp-dir",
-                               dir,
-                               "--disable-dco",
-                               "--verb",
-                               "3"});
+    const QString fixed = QStringLiteral("--server 10.99.0.0 255.255.255.0 --topology subnet --dev tun --proto udp4 "
+                                         "--local 127.0.0.1 --port 443 --dh none --verify-client-cert none "
+                                         "--username-as-common-name --script-security 2 --disable-dco --verb 3");
+    m_process.start(kOpenVpn,
+                    fixed.split(QLatin1Char(' ')) + QStringList{"--ca", d + "ca.crt", "--cert", d + "server.crt",
+                                                                "--key", d + "server.key", "--auth-user-pass-verify",
+                                                                d + "check.sh", "via-file", "--tmp-dir", dir});
     if (!m_process.waitForStarted(5000) ||
         !QTest::qWaitFor([this] { return m_log.contains("Initialization Sequence Completed") || !isRunning(); },
                          30000) ||

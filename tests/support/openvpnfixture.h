@@ -46,7 +46,6 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     // What the server has logged so far (collected while the event loop runs).
     QByteArray log() const { return m_log; }
-    void clearLog() { m_log.clear(); }
     // Client configuration lines for this server, without the management and remote lines.
     QString clientConfig() const;
     QString caFile() const { return m_dir + QStringLiteral("/ca.crt"); }
