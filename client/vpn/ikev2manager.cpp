@@ -31,10 +31,10 @@ constexpr quint32 CredentialPreSharedKey = 0x10;
 
 // The RAS notifier has no context argument; it reaches the manager through this pointer. The lock keeps the
 // manager alive while a notification uses it.
-QMutex currentManagerLock;
-IKEv2Manager *currentManager = nullptr;
+QMutex s_currentManagerLock;
+IKEv2Manager *s_currentManager = nullptr;
 
-QString CreationResultText(quint32 code)
+QString creationResultText(quint32 code)
 {
     switch (code) {
     case 0:
@@ -52,7 +52,7 @@ QString CreationResultText(quint32 code)
     }
 }
 
-QString PreSharedKeyResultText(quint32 code)
+QString preSharedKeyResultText(quint32 code)
 {
     switch (code) {
     case 0:
@@ -72,7 +72,7 @@ QString PreSharedKeyResultText(quint32 code)
     }
 }
 
-const char *ExtendedErrorText(quint32 code)
+const char *extendedErrorText(quint32 code)
 {
     switch (code) {
     case 639:
@@ -88,7 +88,7 @@ const char *ExtendedErrorText(quint32 code)
     }
 }
 
-const char *StateText(quint32 state)
+const char *stateText(quint32 state)
 {
     static const char *const dialling[] = {"Opening Port",
                                            "Port Opened",
@@ -132,69 +132,65 @@ const char *StateText(quint32 state)
 IKEv2Manager::IKEv2Manager(QObject *parent) : IKEv2Manager(CreateRasApi(), parent) {}
 
 IKEv2Manager::IKEv2Manager(std::unique_ptr<RasApi> rasApi, QObject *parent)
-    : QObject(parent), ras(std::move(rasApi)), statusTimer(this), errorHangUpTimer(this), failureTimer(this),
-      entryName(BuildConstants::productToken())
+    : QObject(parent), m_ras(std::move(rasApi)), m_entryName(BuildConstants::productToken())
 {
-    statusTimer.setObjectName(QStringLiteral("statusTimer"));
-    errorHangUpTimer.setObjectName(QStringLiteral("errorHangUpTimer"));
-    errorHangUpTimer.setSingleShot(true);
-    failureTimer.setObjectName(QStringLiteral("failureTimer"));
-    failureTimer.setSingleShot(true);
+    m_errorHangUpTimer.setSingleShot(true);
+    m_failureTimer.setSingleShot(true);
 
     connect(this, &IKEv2Manager::IKEv2Connected, this, &IKEv2Manager::OnIKEv2Connected);
     connect(this, &IKEv2Manager::IKEv2ErrorOccurred, this, &IKEv2Manager::OnIKEv2ErrorOccurred);
-    connect(&statusTimer, &QTimer::timeout, this, &IKEv2Manager::CheckConnectionStatus);
-    connect(&errorHangUpTimer, &QTimer::timeout, this, &IKEv2Manager::DoDisconnect);
-    connect(&failureTimer, &QTimer::timeout, this, &IKEv2Manager::Disconnected);
+    connect(&m_statusTimer, &QTimer::timeout, this, &IKEv2Manager::CheckConnectionStatus);
+    connect(&m_errorHangUpTimer, &QTimer::timeout, this, &IKEv2Manager::DoDisconnect);
+    connect(&m_failureTimer, &QTimer::timeout, this, &IKEv2Manager::Disconnected);
 
-    QMutexLocker lock(&currentManagerLock);
-    currentManager = this;
+    QMutexLocker lock(&s_currentManagerLock);
+    s_currentManager = this;
 }
 
 IKEv2Manager::~IKEv2Manager()
 {
     {
         // No notification reaches this object from here on.
-        QMutexLocker lock(&currentManagerLock);
-        if (currentManager == this)
-            currentManager = nullptr;
+        QMutexLocker lock(&s_currentManagerLock);
+        if (s_currentManager == this)
+            s_currentManager = nullptr;
     }
     Disconnect();
 }
 
 void IKEv2Manager::SetCredentials(const QString &newUserName, const QString &newPassword)
 {
-    userName = newUserName;
-    password = newPassword;
+    m_userName = newUserName;
+    m_password = newPassword;
 }
 
 void IKEv2Manager::Connect(const QString &newServerAddress, int newProtocol)
 {
     // A failure report still pending from an earlier attempt must not land on this one.
-    failureTimer.stop();
+    m_failureTimer.stop();
     serverAvailable = true;
     connectionAvailable = true;
-    serverAddress = newServerAddress;
-    protocol = newProtocol;
+    m_serverAddress = newServerAddress;
+    m_protocol = newProtocol;
     emit Connecting();
     DoConnect();
 }
 
 void IKEv2Manager::Disconnect()
 {
-    qDebug().noquote() << QStringLiteral("Disconnecting from %1 server.").arg(ProtocolName());
+    qDebug().noquote() << QStringLiteral("Disconnecting from %1 server.").arg(protocolName());
     DoDisconnect();
 }
 
 void IKEv2Manager::DisconnectOnExit()
 {
-    qDebug().noquote() << QStringLiteral("Disconnecting from %1 on exit...").arg(ProtocolName());
+    qDebug().noquote() << QStringLiteral("Disconnecting from %1 on exit...").arg(protocolName());
     DoDisconnect();
 }
 
 void IKEv2Manager::DeleteEntry()
 {
-    const quint32 result = ras->deleteEntry(entryName);
+    const quint32 result = m_ras->deleteEntry(m_entryName);
     if (result == Ras::Success)
         qDebug() << "IKEv2 connection deleted successfully.";
     else
@@ -203,48 +199,48 @@ void IKEv2Manager::DeleteEntry()
 
 void IKEv2Manager::DoConnect()
 {
-    if (ras->validateEntryName(entryName) != Ras::ErrorAlreadyExists) {
+    if (m_ras->validateEntryName(m_entryName) != Ras::ErrorAlreadyExists) {
         qDebug() << "IKEv2 Connection not exists. Creating...";
-        if (!CreateEntry()) {
+        if (!createEntry()) {
             connectionAvailable = false;
-            ReportFailureLater();
+            reportFailureLater();
             return;
         }
     } else {
-        qDebug().noquote() << QStringLiteral("%1 connection exists. Connecting...").arg(ProtocolName());
+        qDebug().noquote() << QStringLiteral("%1 connection exists. Connecting...").arg(protocolName());
     }
 
-    if (!SetupEntry()) {
+    if (!setupEntry()) {
         connectionAvailable = false;
-        ReportFailureLater();
+        reportFailureLater();
         return;
     }
 
     RasDialParams params;
-    params.entryName = entryName;
-    params.userName = userName;
-    params.password = password;
-    connectionHandle = 0;
-    dialActive = true;
-    const quint32 result = ras->dial(params, &IKEv2Manager::OnRasNotification, &connectionHandle);
+    params.entryName = m_entryName;
+    params.userName = m_userName;
+    params.password = m_password;
+    m_connectionHandle = 0;
+    m_dialActive = true;
+    const quint32 result = m_ras->dial(params, &IKEv2Manager::onRasNotification, &m_connectionHandle);
     if (result == Ras::Success) {
-        qDebug().noquote() << QStringLiteral("%1 connection started...").arg(ProtocolName());
+        qDebug().noquote() << QStringLiteral("%1 connection started...").arg(protocolName());
         emit CanCancelConnecting();
     } else {
-        dialActive = false;
+        m_dialActive = false;
         QString text;
-        if (ras->getErrorString(result, 256, &text) == Ras::Success)
+        if (m_ras->getErrorString(result, 256, &text) == Ras::Success)
             qDebug().noquote() << QStringLiteral("Connection failed with error %1: %2").arg(result).arg(text);
         else
             qDebug().noquote() << QStringLiteral("Connection failed with error : %1").arg(result);
         connectionAvailable = false;
-        ReportFailureLater();
+        reportFailureLater();
     }
     qDebug() << "Cleaning memory...";
     params = RasDialParams();
 }
 
-bool IKEv2Manager::CreateEntry()
+bool IKEv2Manager::createEntry()
 {
     RasEntry entry;
     entry.options = EntryOptions;
@@ -261,43 +257,43 @@ bool IKEv2Manager::CreateEntry()
     entry.redialPause = DefaultRedialPause;
 
     qDebug() << "Creating IKEv2 connection...";
-    const quint32 result = ras->setEntryProperties(entryName, entry);
+    const quint32 result = m_ras->setEntryProperties(m_entryName, entry);
     qDebug() << "Cleaning memory...";
     entry = RasEntry();
-    qDebug().noquote() << QStringLiteral("IKEv2 connection result: %1").arg(CreationResultText(result));
+    qDebug().noquote() << QStringLiteral("IKEv2 connection result: %1").arg(creationResultText(result));
 
     // Stored with the entry for every protocol; only L2TP uses it.
-    SetPreSharedKey();
+    setPreSharedKey();
     return result == Ras::Success;
 }
 
-bool IKEv2Manager::SetPreSharedKey()
+bool IKEv2Manager::setPreSharedKey()
 {
     RasCredentials credentials;
     credentials.mask = CredentialPreSharedKey;
     credentials.password = QString::fromLatin1(TovraConstants::L2tpPreSharedKey);
 
     qDebug() << "Setting pre-shared key...";
-    const quint32 result = ras->setCredentials(entryName, credentials, false);
+    const quint32 result = m_ras->setCredentials(m_entryName, credentials, false);
     qDebug() << "Cleaning memory...";
     credentials = RasCredentials();
-    qDebug().noquote() << QStringLiteral("L2TP / IPSec Pre-Shared Key Result: %1").arg(PreSharedKeyResultText(result));
+    qDebug().noquote() << QStringLiteral("L2TP / IPSec Pre-Shared Key Result: %1").arg(preSharedKeyResultText(result));
     return result == Ras::Success;
 }
 
-bool IKEv2Manager::SetupEntry()
+bool IKEv2Manager::setupEntry()
 {
-    const QString name = ProtocolName();
+    const QString name = protocolName();
     qDebug().noquote() << QStringLiteral("Setup %1 connection...").arg(name);
     qDebug().noquote() << QStringLiteral("Getting current %1 connection settings...").arg(name);
 
     RasEntry entry;
     bool ok = false;
-    const quint32 readResult = ras->getEntryProperties(entryName, &entry);
+    const quint32 readResult = m_ras->getEntryProperties(m_entryName, &entry);
     if (readResult != Ras::Success) {
         qDebug().noquote() << QStringLiteral("Error occurred while reading current settings: %1").arg(readResult);
     } else {
-        switch (protocol) {
+        switch (m_protocol) {
         case IKEv2:
             entry.vpnStrategy = StrategyIkev2Only;
             entry.options2 = DontNegotiateMultilink;
@@ -313,10 +309,10 @@ bool IKEv2Manager::SetupEntry()
         default:
             break;
         }
-        entry.localPhoneNumber = serverAddress;
-        qDebug().noquote() << "Setting selected server address:" << serverAddress;
+        entry.localPhoneNumber = m_serverAddress;
+        qDebug().noquote() << "Setting selected server address:" << m_serverAddress;
 
-        const quint32 writeResult = ras->setEntryProperties(entryName, entry);
+        const quint32 writeResult = m_ras->setEntryProperties(m_entryName, entry);
         if (writeResult == Ras::Success)
             qDebug() << "Settings successfully set";
         else
@@ -328,19 +324,19 @@ bool IKEv2Manager::SetupEntry()
     return ok;
 }
 
-void IKEv2Manager::ReportFailureLater()
+void IKEv2Manager::reportFailureLater()
 {
-    failureTimer.start(failureReportDelay);
+    m_failureTimer.start(m_timings.failureReportDelay);
 }
 
-void IKEv2Manager::OnRasNotification(RasHandle, quint32, quint32 state, quint32 error, quint32 extendedError)
+void IKEv2Manager::onRasNotification(RasHandle, quint32, quint32 state, quint32 error, quint32 extendedError)
 {
-    QMutexLocker lock(&currentManagerLock);
-    IKEv2Manager *manager = currentManager;
+    QMutexLocker lock(&s_currentManagerLock);
+    IKEv2Manager *manager = s_currentManager;
 
     if (error != 0) {
         QString text;
-        if (manager && manager->ras->getErrorString(error, 1024, &text) == Ras::Success)
+        if (manager && manager->m_ras->getErrorString(error, 1024, &text) == Ras::Success)
             qDebug().noquote() << QStringLiteral("Error occured. Code %1: %2").arg(error).arg(text);
         else
             qDebug().noquote() << QStringLiteral("Error occured. Code : %1").arg(error);
@@ -348,10 +344,10 @@ void IKEv2Manager::OnRasNotification(RasHandle, quint32, quint32 state, quint32 
             emit manager->IKEv2ErrorOccurred();
     }
 
-    if (const char *text = ExtendedErrorText(extendedError))
+    if (const char *text = extendedErrorText(extendedError))
         qDebug() << text;
 
-    if (const char *text = StateText(state)) {
+    if (const char *text = stateText(state)) {
         qDebug() << text;
         if (state == Ras::StateConnected && manager)
             emit manager->IKEv2Connected();
@@ -360,40 +356,40 @@ void IKEv2Manager::OnRasNotification(RasHandle, quint32, quint32 state, quint32 
 
 void IKEv2Manager::OnIKEv2Connected()
 {
-    if (!dialActive) {
+    if (!m_dialActive) {
         qDebug() << "Ignoring a connected report of a dial that has been hung up.";
         return;
     }
     emit Connected();
     qDebug() << "Starting regular check of connection state";
-    statusTimer.setInterval(statusCheckInterval);
-    statusTimer.start();
+    m_statusTimer.setInterval(m_timings.statusCheckInterval);
+    m_statusTimer.start();
 }
 
 void IKEv2Manager::OnIKEv2ErrorOccurred()
 {
-    if (!dialActive) {
+    if (!m_dialActive) {
         qDebug() << "Ignoring an error report of a dial that has been hung up.";
         return;
     }
     serverAvailable = false;
     // One hang-up however many errors the dial reports.
-    if (!errorHangUpTimer.isActive())
-        errorHangUpTimer.start(errorHangUpDelay);
+    if (!m_errorHangUpTimer.isActive())
+        m_errorHangUpTimer.start(m_timings.errorHangUpDelay);
 }
 
 void IKEv2Manager::CheckConnectionStatus()
 {
     RasConnStatus status;
-    const quint32 result = ras->getConnectStatus(connectionHandle, &status);
+    const quint32 result = m_ras->getConnectStatus(m_connectionHandle, &status);
     if (result == Ras::ErrorInvalidHandle) {
         qDebug().noquote()
-            << QStringLiteral("Regular check result: invalid handle. %1 connection is broken").arg(ProtocolName());
-        statusTimer.stop();
+            << QStringLiteral("Regular check result: invalid handle. %1 connection is broken").arg(protocolName());
+        m_statusTimer.stop();
         emit Disconnected();
     } else if (result == Ras::Success && status.state == Ras::StateDisconnected) {
-        qDebug().noquote() << QStringLiteral("Regular check result: %1 disconnected").arg(ProtocolName());
-        statusTimer.stop();
+        qDebug().noquote() << QStringLiteral("Regular check result: %1 disconnected").arg(protocolName());
+        m_statusTimer.stop();
         emit Disconnected();
     }
 }
@@ -402,42 +398,42 @@ void IKEv2Manager::DoDisconnect()
 {
     // The wait below dispatches messages, so a second disconnect can arrive while it runs; the running one
     // finishes the job and reports it.
-    if (hangUpRunning) {
+    if (m_hangUpRunning) {
         qDebug() << "Disconnect already in progress.";
         return;
     }
-    hangUpRunning = true;
-    dialActive = false;
-    statusTimer.stop();
+    m_hangUpRunning = true;
+    m_dialActive = false;
+    m_statusTimer.stop();
     // This hang-up replaces any that is still pending, as does its Disconnected() any pending failure report.
-    errorHangUpTimer.stop();
-    failureTimer.stop();
+    m_errorHangUpTimer.stop();
+    m_failureTimer.stop();
 
-    const RasHandle handle = connectionHandle;
-    ras->hangUp(handle);
+    const RasHandle handle = m_connectionHandle;
+    m_ras->hangUp(handle);
 
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        ras->dispatchMessages();
+        m_ras->dispatchMessages();
         RasConnStatus status;
-        if (ras->getConnectStatus(handle, &status) == Ras::ErrorInvalidHandle)
+        if (m_ras->getConnectStatus(handle, &status) == Ras::ErrorInvalidHandle)
             break;
-        if (waited.elapsed() >= hangUpWaitLimit) {
+        if (waited.elapsed() >= m_timings.hangUpWaitLimit) {
             qDebug().noquote() << QStringLiteral("%1 connection still open %2 s after hang-up, not waiting longer.")
-                                      .arg(ProtocolName())
-                                      .arg(hangUpWaitLimit / 1000.0);
+                                      .arg(protocolName())
+                                      .arg(m_timings.hangUpWaitLimit / 1000.0);
             break;
         }
-        QThread::msleep(static_cast<unsigned long>(hangUpPollPause));
+        QThread::msleep(static_cast<unsigned long>(m_timings.hangUpPollPause));
     }
 
-    hangUpRunning = false;
-    qDebug().noquote() << QStringLiteral("%1 disconnected.").arg(ProtocolName());
+    m_hangUpRunning = false;
+    qDebug().noquote() << QStringLiteral("%1 disconnected.").arg(protocolName());
     emit Disconnected();
 }
 
-QString IKEv2Manager::ProtocolName() const
+QString IKEv2Manager::protocolName() const
 {
-    return ProtocolToString(protocol);
+    return ProtocolToString(m_protocol);
 }

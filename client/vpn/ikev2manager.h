@@ -14,11 +14,22 @@ class IKEv2Manager : public QObject
     Q_OBJECT
 
 public:
+    // Delays in milliseconds.
+    struct Timings
+    {
+        int statusCheckInterval = 5000; // regular check while connected
+        int errorHangUpDelay = 3000;    // from a dial error to the hang-up
+        int failureReportDelay = 2000;  // from a set-up or dial-start failure to Disconnected()
+        int hangUpWaitLimit = 30000;    // longest wait for RAS to close a hung-up connection
+        int hangUpPollPause = 50;       // between two status queries of that wait
+    };
+
     explicit IKEv2Manager(QObject *parent = nullptr);
     // Uses the given RAS backend instead of the platform's own.
     explicit IKEv2Manager(std::unique_ptr<RasApi> ras, QObject *parent = nullptr);
     ~IKEv2Manager() override;
 
+    void setTimings(const Timings &timings) { m_timings = timings; }
     void SetCredentials(const QString &userName, const QString &password);
     void Connect(const QString &serverAddress, int protocol);
     void Disconnect();
@@ -28,13 +39,6 @@ public:
     // Read by the main window after Disconnected() to explain the drop.
     bool serverAvailable = true;
     bool connectionAvailable = true;
-
-    // Delays in milliseconds; tests shorten them.
-    int statusCheckInterval = 5000;
-    int errorHangUpDelay = 3000;
-    int failureReportDelay = 2000;
-    int hangUpWaitLimit = 30000;
-    int hangUpPollPause = 50;
 
 signals:
     void IKEv2Connected();
@@ -52,28 +56,29 @@ private slots:
     void CheckConnectionStatus();
 
 private:
-    bool CreateEntry();
-    bool SetPreSharedKey();
-    bool SetupEntry();
-    void ReportFailureLater();
-    QString ProtocolName() const;
+    bool createEntry();
+    bool setPreSharedKey();
+    bool setupEntry();
+    void reportFailureLater();
+    QString protocolName() const;
 
-    static void OnRasNotification(RasHandle handle, quint32 message, quint32 state, quint32 error,
+    static void onRasNotification(RasHandle handle, quint32 message, quint32 state, quint32 error,
                                   quint32 extendedError);
 
-    std::unique_ptr<RasApi> ras;
-    QTimer statusTimer;
-    QTimer errorHangUpTimer;
-    QTimer failureTimer;
+    std::unique_ptr<RasApi> m_ras;
+    Timings m_timings;
+    QTimer m_statusTimer;
+    QTimer m_errorHangUpTimer;
+    QTimer m_failureTimer;
 
-    QString userName;
-    QString password;
-    QString serverAddress;
-    int protocol = 0;
+    QString m_userName;
+    QString m_password;
+    QString m_serverAddress;
+    int m_protocol = 0;
 
-    QString entryName;
-    RasHandle connectionHandle = 0;
+    QString m_entryName;
+    RasHandle m_connectionHandle = 0;
     // Set while a dial is started and not yet hung up; results of an abandoned dial are dropped.
-    bool dialActive = false;
-    bool hangUpRunning = false;
+    bool m_dialActive = false;
+    bool m_hangUpRunning = false;
 };

@@ -14,53 +14,54 @@ OpenVpnManager::OpenVpnManager(QObject *parent)
 {}
 
 OpenVpnManager::OpenVpnManager(std::unique_ptr<ServiceController> controller, QObject *parent)
-    : QObject(parent), mgmtInterface(std::make_unique<OpenVpnMgmtInterface>()), serviceController(std::move(controller))
+    : QObject(parent), m_mgmtInterface(std::make_unique<OpenVpnMgmtInterface>()),
+      m_serviceController(std::move(controller))
 {
-    connect(mgmtInterface.get(), &OpenVpnMgmtInterface::MessageReceived, this,
+    connect(m_mgmtInterface.get(), &OpenVpnMgmtInterface::MessageReceived, this,
             &OpenVpnManager::ProcessManagementOutput);
     connect(this, &OpenVpnManager::OvpnConfigGenerated, this, &OpenVpnManager::DoConnect);
 
-    connect(&pollTimer, &QTimer::timeout, this, &OpenVpnManager::CheckOvpnServiceState);
-    failureTimer.setSingleShot(true);
-    connect(&failureTimer, &QTimer::timeout, this, &OpenVpnManager::Disconnected);
-    mgmtConnectTimer.setSingleShot(true);
-    connect(&mgmtConnectTimer, &QTimer::timeout, mgmtInterface.get(), &OpenVpnMgmtInterface::Connect);
+    connect(&m_pollTimer, &QTimer::timeout, this, &OpenVpnManager::CheckOvpnServiceState);
+    m_failureTimer.setSingleShot(true);
+    connect(&m_failureTimer, &QTimer::timeout, this, &OpenVpnManager::Disconnected);
+    m_mgmtConnectTimer.setSingleShot(true);
+    connect(&m_mgmtConnectTimer, &QTimer::timeout, m_mgmtInterface.get(), &OpenVpnMgmtInterface::Connect);
 }
 
 OpenVpnManager::~OpenVpnManager()
 {
     Disconnect();
-    pollTimer.stop();
-    failureTimer.stop();
-    mgmtConnectTimer.stop();
-    mgmtInterface->disconnect(this);
-    mgmtInterface.reset();
-    serviceController.reset();
+    m_pollTimer.stop();
+    m_failureTimer.stop();
+    m_mgmtConnectTimer.stop();
+    m_mgmtInterface->disconnect(this);
+    m_mgmtInterface.reset();
+    m_serviceController.reset();
 }
 
 void OpenVpnManager::SetConfigFilePath(const QString &path)
 {
-    configFilePath = path;
+    m_configFilePath = path;
 }
 
 void OpenVpnManager::SetCredentials(const QString &userName, const QString &password)
 {
-    this->userName = userName;
-    this->password = password;
+    m_userName = userName;
+    m_password = password;
 }
 
 void OpenVpnManager::Connect(const QString &serverAddress, const QString &protocol)
 {
     serverAvailable = true;
     serviceAvailable = true;
-    isConnected = false;
-    isStarting = false;
+    m_isConnected = false;
+    m_isStarting = false;
     // Timers left by an earlier attempt must not act on this one.
-    failureTimer.stop();
-    mgmtConnectTimer.stop();
+    m_failureTimer.stop();
+    m_mgmtConnectTimer.stop();
 
-    this->serverAddress = serverAddress;
-    this->protocol = protocol;
+    m_serverAddress = serverAddress;
+    m_protocol = protocol;
     emit Connecting();
     GenerateConfigFile();
 }
@@ -73,29 +74,29 @@ void OpenVpnManager::Disconnect()
 
 void OpenVpnManager::DisconnectOnExit()
 {
-    if (isStarting || isConnected)
+    if (m_isStarting || m_isConnected)
         DoDisconnect();
     emit DisconnectedOnExit();
 }
 
 void OpenVpnManager::GenerateConfigFile()
 {
-    if (QFile::exists(configFilePath))
-        QFile::remove(configFilePath);
+    if (QFile::exists(m_configFilePath))
+        QFile::remove(m_configFilePath);
 
-    QFile file(configFilePath);
+    QFile file(m_configFilePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         qDebug() << "Can't generate config file. Error writing to file.";
         emit Disconnected();
         return;
     }
 
-    const QString &config = protocol == QLatin1String("TCP") ? tcpConfig : udpConfig;
+    const QString &config = m_protocol == QLatin1String("TCP") ? tcpConfig : udpConfig;
     const QString text = QStringLiteral("management 127.0.0.1 52025\n"
                                         "management-query-passwords\n"
                                         "management-hold\n"
                                         "remote ") +
-                         serverAddress + QStringLiteral(" 443\n") + config + QLatin1Char('\n');
+                         m_serverAddress + QStringLiteral(" 443\n") + config + QLatin1Char('\n');
     const QByteArray bytes = text.toLocal8Bit();
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
@@ -111,25 +112,25 @@ void OpenVpnManager::GenerateConfigFile()
 
 void OpenVpnManager::DoConnect()
 {
-    if (!serviceController->isInstalled()) {
+    if (!m_serviceController->isInstalled()) {
         qDebug() << "OpenVPN service error: service not installed.";
-        ReportServiceFailure();
+        reportServiceFailure();
         return;
     }
-    if (serviceController->isRunning()) {
+    if (m_serviceController->isRunning()) {
         qDebug() << "OpenVPNService is already running. Trying to stop it.";
         StopOVPNService();
     }
-    if (!serviceController->start()) {
+    if (!m_serviceController->start()) {
         qDebug() << "OpenVPN service error: service can't be started.";
-        ReportServiceFailure();
+        reportServiceFailure();
         return;
     }
 
     qDebug() << "Starting OpenVPN service...";
-    serviceStarted = false;
-    pollCount = 0;
-    pollTimer.start(servicePollInterval);
+    m_serviceStarted = false;
+    m_pollCount = 0;
+    m_pollTimer.start(m_timings.servicePollInterval);
     {
         QPointer<OpenVpnManager> self(this);
         QEventLoop loop;
@@ -140,42 +141,42 @@ void OpenVpnManager::DoConnect()
             return;
     }
 
-    if (!serviceStarted) {
+    if (!m_serviceStarted) {
         qDebug() << "OpenVPN service error: service can't be started.";
-        ReportServiceFailure();
+        reportServiceFailure();
         return;
     }
     qDebug() << "OpenVPNService started successfully.";
-    isStarting = true;
+    m_isStarting = true;
     qDebug() << "Connecting management interface.";
-    mgmtConnectTimer.start(managementConnectDelay);
+    m_mgmtConnectTimer.start(m_timings.managementConnectDelay);
 }
 
 void OpenVpnManager::CheckOvpnServiceState()
 {
-    ++pollCount;
-    if (serviceController->isRunning()) {
-        pollTimer.stop();
-        serviceStarted = true;
+    ++m_pollCount;
+    if (m_serviceController->isRunning()) {
+        m_pollTimer.stop();
+        m_serviceStarted = true;
         emit OvpnCheckTimerFinished();
-    } else if (pollCount == kServiceChecks) {
-        pollTimer.stop();
-        serviceStarted = false;
+    } else if (m_pollCount == kServiceChecks) {
+        m_pollTimer.stop();
+        m_serviceStarted = false;
         emit OvpnCheckTimerFinished();
     } else {
         qDebug() << "OpenVPN service still not running, next check in 1 sec.";
     }
 }
 
-void OpenVpnManager::ReportServiceFailure()
+void OpenVpnManager::reportServiceFailure()
 {
     serviceAvailable = false;
-    failureTimer.start(failureDisconnectDelay);
+    m_failureTimer.start(m_timings.failureDisconnectDelay);
 }
 
 void OpenVpnManager::StopOVPNService()
 {
-    const bool stopped = serviceController->stop();
+    const bool stopped = m_serviceController->stop();
     qDebug() << "Result of stopping openvpn service:" << stopped;
 }
 
@@ -188,7 +189,7 @@ void OpenVpnManager::DoDisconnect()
 
     StopOVPNService();
     // Checked after the stop: OpenVPN may already have reported its exit while the service went down.
-    if (!isHoldReleased)
+    if (!m_isHoldReleased)
         return;
 
     bool timedOut = false;
@@ -198,33 +199,33 @@ void OpenVpnManager::DoDisconnect()
         timedOut = true;
         loop.quit();
     });
-    timeout.start(disconnectTimeout);
+    timeout.start(m_timings.disconnectTimeout);
     loop.exec();
     if (!self || !timedOut)
         return;
 
     // Neither an exit notice nor a closed channel came: do not hang the caller.
     qDebug() << "OpenVPN did not exit in time. Carrying on as disconnected.";
-    isConnected = false;
-    isStarting = false;
-    isHoldReleased = false;
-    mgmtInterface->Disconnect();
+    m_isConnected = false;
+    m_isStarting = false;
+    m_isHoldReleased = false;
+    m_mgmtInterface->Disconnect();
     emit Disconnected();
 }
 
-bool OpenVpnManager::KillSwitchEnabled() const
+bool OpenVpnManager::killSwitchEnabled() const
 {
     return AppContext::instance()->config()->killSwitch;
 }
 
-void OpenVpnManager::ReleaseHold()
+void OpenVpnManager::releaseHold()
 {
-    mgmtInterface->SendReleaseHold();
-    isHoldReleased = true;
+    m_mgmtInterface->SendReleaseHold();
+    m_isHoldReleased = true;
     emit CanCancelConnecting();
 }
 
-void OpenVpnManager::RefuseReconnect()
+void OpenVpnManager::refuseReconnect()
 {
     qDebug() << "Reconnecting message found, but KillSwitch is enabled. Disconnecting.";
     serverAvailable = false;
@@ -236,17 +237,17 @@ void OpenVpnManager::ProcessManagementOutput(QString message)
     const auto has = [&message](const char *text) { return message.contains(QLatin1String(text)); };
 
     if (has("PASSWORD:Need")) {
-        mgmtInterface->SendUsername(userName);
-        mgmtInterface->SendPassword(password);
+        m_mgmtInterface->SendUsername(m_userName);
+        m_mgmtInterface->SendPassword(m_password);
     } else if (has("CONNECTED")) {
-        isConnected = true;
-        isStarting = false;
+        m_isConnected = true;
+        m_isStarting = false;
         emit Connected();
     } else if (has("EXITING")) {
-        isConnected = false;
-        isStarting = false;
-        isHoldReleased = false;
-        mgmtInterface->Disconnect();
+        m_isConnected = false;
+        m_isStarting = false;
+        m_isHoldReleased = false;
+        m_mgmtInterface->Disconnect();
         if (has("auth-failure")) {
             qDebug() << "Server returns auth-failure. Disconnecting.";
             StopOVPNService();
@@ -257,26 +258,26 @@ void OpenVpnManager::ProcessManagementOutput(QString message)
         serverAvailable = false;
         StopOVPNService();
     } else if (has("HOLD") && has("RECONNECTING")) {
-        if (KillSwitchEnabled()) {
-            RefuseReconnect();
+        if (killSwitchEnabled()) {
+            refuseReconnect();
             return;
         }
         emit Reconnecting();
-        ReleaseHold();
+        releaseHold();
     } else if (has("HOLD")) {
-        ReleaseHold();
+        releaseHold();
     } else if (has("RECONNECTING")) {
-        if (KillSwitchEnabled())
-            RefuseReconnect();
+        if (killSwitchEnabled())
+            refuseReconnect();
         else
             emit Reconnecting();
     } else if (has("Socket error")) {
-        if (!isHoldReleased && !isConnected)
+        if (!m_isHoldReleased && !m_isConnected)
             return;
         qDebug() << "Socket error occurs. Disconnecting.";
-        isHoldReleased = false;
-        isConnected = false;
-        isStarting = false;
+        m_isHoldReleased = false;
+        m_isConnected = false;
+        m_isStarting = false;
         Disconnect();
         emit Disconnected();
     }

@@ -15,12 +15,22 @@ class OpenVpnManager : public QObject
     Q_OBJECT
 
 public:
+    // Waits in milliseconds.
+    struct Timings
+    {
+        int servicePollInterval = 1000;    // between two checks of the starting service
+        int failureDisconnectDelay = 2000; // from a service failure to Disconnected()
+        int managementConnectDelay = 1000; // from the started service to the management channel
+        int disconnectTimeout = 10000;     // longest wait for OpenVPN to exit after the service stop
+    };
+
     // Controls the system's "OpenVPNService".
     explicit OpenVpnManager(QObject *parent = nullptr);
     // Controls the service behind controller, which the manager takes over.
     explicit OpenVpnManager(std::unique_ptr<ServiceController> controller, QObject *parent = nullptr);
     ~OpenVpnManager() override;
 
+    void setTimings(const Timings &timings) { m_timings = timings; }
     void SetConfigFilePath(const QString &path);
     void SetCredentials(const QString &userName, const QString &password);
 
@@ -30,14 +40,6 @@ public:
     // Why the last attempt ended; read by the owner after Disconnected().
     bool serverAvailable = true;
     bool serviceAvailable = true;
-
-    // Waits in milliseconds; tests shorten them.
-    int servicePollInterval = 1000;    // between two checks of the starting service
-    int failureDisconnectDelay = 2000; // from a service failure to Disconnected()
-    int managementConnectDelay = 1000; // from the started service to the management channel
-    int disconnectTimeout = 10000;     // longest wait for OpenVPN to exit after the service stop
-
-    static constexpr int kServiceChecks = 10;
 
 public slots:
     void Connect(const QString &serverAddress, const QString &protocol);
@@ -63,27 +65,30 @@ private slots:
 
 private:
     void GenerateConfigFile();
-    void ReportServiceFailure();
-    void ReleaseHold();
-    void RefuseReconnect();
-    bool KillSwitchEnabled() const;
+    void reportServiceFailure();
+    void releaseHold();
+    void refuseReconnect();
+    bool killSwitchEnabled() const;
 
-    std::unique_ptr<OpenVpnMgmtInterface> mgmtInterface;
-    std::unique_ptr<ServiceController> serviceController;
-    QString userName;
-    QString password;
-    QString configFilePath;
-    bool isConnected = false;
-    bool isStarting = false;
-    bool isHoldReleased = false;
-    QString protocol;
-    QString serverAddress;
+    static constexpr int kServiceChecks = 10;
+
+    std::unique_ptr<OpenVpnMgmtInterface> m_mgmtInterface;
+    std::unique_ptr<ServiceController> m_serviceController;
+    Timings m_timings;
+    QString m_userName;
+    QString m_password;
+    QString m_configFilePath;
+    bool m_isConnected = false;
+    bool m_isStarting = false;
+    bool m_isHoldReleased = false;
+    QString m_protocol;
+    QString m_serverAddress;
 
     // State of the service-start wait.
-    QTimer pollTimer;
-    int pollCount = 0;
-    bool serviceStarted = false;
+    QTimer m_pollTimer;
+    int m_pollCount = 0;
+    bool m_serviceStarted = false;
 
-    QTimer failureTimer;     // the delayed Disconnected() after a service failure
-    QTimer mgmtConnectTimer; // the delayed connect of the management channel
+    QTimer m_failureTimer;     // the delayed Disconnected() after a service failure
+    QTimer m_mgmtConnectTimer; // the delayed connect of the management channel
 };

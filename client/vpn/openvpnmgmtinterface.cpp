@@ -10,7 +10,7 @@ const char kUsernamePrefix[] = "username \"Auth\" ";
 const char kPasswordPrefix[] = "password \"Auth\" ";
 const char kSocketError[] = "Socket error";
 
-QByteArray CommandBytes(const QString &command)
+QByteArray commandBytes(const QString &command)
 {
     return command.toUtf8() + '\n';
 }
@@ -44,14 +44,14 @@ void OpenVpnMgmtInterface::Disconnect()
 
 void OpenVpnMgmtInterface::SendUsername(QString userName)
 {
-    const QByteArray bytes = CommandBytes(QLatin1String(kUsernamePrefix) + userName);
+    const QByteArray bytes = commandBytes(QLatin1String(kUsernamePrefix) + userName);
     qDebug() << "Sending command :" << bytes;
     m_socket->write(bytes);
 }
 
 void OpenVpnMgmtInterface::SendPassword(QString password)
 {
-    const QByteArray bytes = CommandBytes(QLatin1String(kPasswordPrefix) + password);
+    const QByteArray bytes = commandBytes(QLatin1String(kPasswordPrefix) + password);
     // The password is the user's API token and the log travels with support tickets.
     const int characters = password.toUcs4().size();
     const QByteArray masked = QByteArray(kPasswordPrefix) + QByteArray(characters, '*') + '\n';
@@ -62,7 +62,7 @@ void OpenVpnMgmtInterface::SendPassword(QString password)
 void OpenVpnMgmtInterface::SendSIGTERM()
 {
     qDebug() << "Sending SIGTERM signal.";
-    const QByteArray bytes = CommandBytes(QStringLiteral("signal SIGTERM"));
+    const QByteArray bytes = commandBytes(QStringLiteral("signal SIGTERM"));
     qDebug() << "Sending command :" << bytes;
     m_socket->write(bytes);
 }
@@ -70,17 +70,17 @@ void OpenVpnMgmtInterface::SendSIGTERM()
 void OpenVpnMgmtInterface::SendReleaseHold()
 {
     SetState();
-    SendCommand(QStringLiteral("hold release"));
+    sendCommand(QStringLiteral("hold release"));
 }
 
 void OpenVpnMgmtInterface::SetState()
 {
-    SendCommand(QStringLiteral("state on"));
+    sendCommand(QStringLiteral("state on"));
 }
 
-void OpenVpnMgmtInterface::SendCommand(const QString &command)
+void OpenVpnMgmtInterface::sendCommand(const QString &command)
 {
-    m_socket->write(CommandBytes(command));
+    m_socket->write(commandBytes(command));
 }
 
 void OpenVpnMgmtInterface::ReadMessage()

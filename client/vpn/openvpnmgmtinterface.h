@@ -34,7 +34,7 @@ private slots:
     void DisplayError(QAbstractSocket::SocketError socketError);
 
 private:
-    void SendCommand(const QString &command);
+    void sendCommand(const QString &command);
 
     std::unique_ptr<QTcpSocket> m_socket;
 };

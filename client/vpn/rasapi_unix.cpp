@@ -10,7 +10,7 @@ namespace {
 
 constexpr quint32 ErrorNoConnection = 668; // ERROR_NO_CONNECTION
 
-void LogMissingBackend(const char *call)
+void logMissingBackend(const char *call)
 {
     qDebug() << call << "is not available: no NetworkManager backend for IKEv2, L2TP/IPSec and PPTP tunnels.";
 }
@@ -22,25 +22,25 @@ public:
 
     quint32 setEntryProperties(const QString &, const RasEntry &) override
     {
-        LogMissingBackend("RAS phone-book entry");
+        logMissingBackend("RAS phone-book entry");
         return Ras::ErrorCannotOpenPhonebook;
     }
 
     quint32 getEntryProperties(const QString &, RasEntry *) override
     {
-        LogMissingBackend("RAS phone-book entry");
+        logMissingBackend("RAS phone-book entry");
         return Ras::ErrorCannotOpenPhonebook;
     }
 
     quint32 setCredentials(const QString &, const RasCredentials &, bool) override
     {
-        LogMissingBackend("RAS credential store");
+        logMissingBackend("RAS credential store");
         return Ras::ErrorCannotOpenPhonebook;
     }
 
     quint32 dial(const RasDialParams &, RasNotifier, RasHandle *handle) override
     {
-        LogMissingBackend("RAS dial");
+        logMissingBackend("RAS dial");
         *handle = 0;
         return Ras::ErrorCannotOpenPhonebook;
     }

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <functional>
+
+#include "common/servicecontroller.h"
+
+// For tests that run OpenVPN, or play its management end on its fixed port, inside a network namespace of
+// their own, so that nothing on the host (a developer's own OpenVPN) can get in their way.
+namespace OpenVpnFixture {
+
+// Why this process cannot have a namespace of its own (root and iproute2 are needed); empty when it can.
+QString namespaceUnavailable();
+// Moves the calling thread into a fresh network namespace with only lo up. Call it before any socket or
+// thread exists; the namespace has no name and goes away with the process, even after a crash.
+bool enterOwnNamespace(QString *error);
+// Runs a program to its end; false with its command line and output in *error when it fails.
+bool run(const QString &program, const QStringList &arguments, QString *error);
+// Processes other than this one whose command line names file.
+QList<qint64> processesUsing(const QString &file);
+void killProcessesUsing(const QString &file);
+// Registers "OpenVPNService" in registryDir as the install step does: openvpn on dataDir/Data/conn.ovpn.
+bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error);
+
+} // namespace OpenVpnFixture
+
+// A real OpenVPN server on UDP 127.0.0.1:443 of the current namespace that accepts one user.
+class OpenVpnServer
+{
+public:
+    static const QString userName;
+    static const QString password;
+
+    // Why no server can run here (openvpn, openssl or tun devices missing); empty when one can.
+    static QString unavailable();
+
+    ~OpenVpnServer();
+    // Makes a CA and a server certificate in dir, then starts the server and waits until it serves.
+    bool start(const QString &dir, QString *error);
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    // What the server has logged so far (collected while the event loop runs).
+    QByteArray log() const { return m_log; }
+    // Client configuration lines for this server, without the management and remote lines.
+    QString clientConfig() const;
+    QString caFile() const { return m_dir + QStringLiteral("/ca.crt"); }
+
+private:
+    QString m_dir;
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+// A scripted OpenVPN management end: listens where OpenVPN would, records what the client sends.
+class ManagementPeer
+{
+public:
+    ManagementPeer();
+
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 52025); }
+    // Wait up to 20 s for the count-th client, or for as many bytes as `bytes` has (the caller compares them).
+    bool waitForClient(int count = 1);
+    bool waitForReceived(const QByteArray &bytes);
+    bool connected() const { return client && client->state() == QAbstractSocket::ConnectedState; }
+    void send(const QByteArray &bytes)
+    {
+        client->write(bytes);
+        client->flush();
+    }
+    // As the OpenVPN process does when it ends.
+    void closeClient()
+    {
+        if (client)
+            client->disconnectFromHost();
+    }
+    bool clientGone() const { return !client || client->state() == QAbstractSocket::UnconnectedState; }
+
+    QTcpSocket *client = nullptr;
+    QByteArray received;
+    int connections = 0;
+
+private:
+    QTcpServer m_server;
+};
+
+// Stands in for the OpenVPN service: counts what it is asked and plays the
+// service's answers.
+class FakeOpenVpnService : public ServiceController
+{
+public:
+    FakeOpenVpnService() : ServiceController(QStringLiteral("OpenVPNService")) {}
+    bool isInstalled() const override { return installed; }
+    bool isRunning() const override
+    {
+        if (startRequested && !running)
+            running = ++checksSinceStart >= runningFromCheck && runningFromCheck > 0;
+        return running;
+    }
+    bool start(const QStringList &) override
+    {
+        ++starts;
+        checksSinceStart = 0;
+        return startRequested = acceptStart;
+    }
+    bool stop() override
+    {
+        ++stops;
+        running = startRequested = false;
+        if (onStop)
+            onStop();
+        return true;
+    }
+
+    bool installed = true, acceptStart = true, startRequested = false;
+    int runningFromCheck = 1; // the check after the start from which the service runs; 0: never
+    int starts = 0, stops = 0;
+    mutable bool running = false;
+    mutable int checksSinceStart = 0;
+    std::function<void()> onStop;
+};
