@@ -129,8 +129,10 @@ public:
         record.dwRedialCount = entry.redialCount;
         record.dwRedialPause = entry.redialPause;
         if (!CopyText(record.szLocalPhoneNumber, entry.localPhoneNumber) ||
-            !CopyText(record.szDeviceType, entry.deviceType) || !CopyText(record.szDeviceName, entry.deviceName))
+            !CopyText(record.szDeviceType, entry.deviceType) || !CopyText(record.szDeviceName, entry.deviceName)) {
+            Wipe(&record);
             return ERROR_INVALID_PARAMETER;
+        }
         const DWORD result = RasSetEntryPropertiesW(nullptr, Wide(entryName), &record, EntrySize, nullptr, 0);
         Wipe(&record);
         return result;
@@ -235,6 +237,8 @@ public:
 
     quint32 getErrorString(quint32 error, int bufferChars, QString *text) override
     {
+        if (bufferChars <= 0)
+            return ERROR_INVALID_PARAMETER;
         std::vector<WCHAR> buffer(static_cast<size_t>(bufferChars), 0);
         const DWORD result = RasGetErrorStringW(error, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (result == 0) {
