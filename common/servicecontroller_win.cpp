@@ -5,11 +5,11 @@
 
 #include "common/servicecontroller.h"
 
-#include <QDebug>
-#include <QThread>
+#include "common/windowssystem_win.h"
 
-#include <windows.h>
-#include <winsock2.h>
+#include <QDebug>
+#include <QDir>
+#include <QThread>
 
 #include <string>
 #include <vector>
@@ -52,27 +52,52 @@ bool openService(const QString &name, DWORD access, ScHandle *manager, ScHandle 
 {
     manager->reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!*manager) {
+        const DWORD error = GetLastError();
         if (!quiet)
-            qDebug().noquote() << "Service control manager cannot be opened:" << errorText(GetLastError());
+            qDebug().noquote() << "Service control manager cannot be opened:" << errorText(error);
         return false;
     }
     const std::wstring wideName = name.toStdWString();
     service->reset(OpenServiceW(manager->get(), wideName.c_str(), access));
     if (!*service) {
+        const DWORD error = GetLastError();
         if (!quiet)
-            qDebug().noquote() << "Service" << name << "cannot be opened:" << errorText(GetLastError());
+            qDebug().noquote() << "Service" << name << "cannot be opened:" << errorText(error);
         return false;
     }
     return true;
 }
 
-bool currentState(SC_HANDLE service, DWORD *state)
+bool queryStatus(SC_HANDLE service, SERVICE_STATUS *status, bool quiet = false)
 {
-    SERVICE_STATUS status;
-    if (!QueryServiceStatus(service, &status))
+    if (!QueryServiceStatus(service, status)) {
+        const DWORD error = GetLastError();
+        if (!quiet)
+            qDebug().noquote() << "Service status cannot be read:" << errorText(error);
         return false;
-    *state = status.dwCurrentState;
+    }
     return true;
+}
+
+// Removes the service's event source when it names the service's own program.
+void removeEventSource(const QString &name, const QString &program)
+{
+    const std::wstring key = WindowsSystem::eventSourceKey(name);
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return;
+    wchar_t file[MAX_PATH + 1] = {};
+    DWORD size = sizeof(file) - sizeof(wchar_t);
+    DWORD type = 0;
+    const LSTATUS result =
+        RegQueryValueExW(handle, L"EventMessageFile", nullptr, &type, reinterpret_cast<BYTE *>(file), &size);
+    RegCloseKey(handle);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || program.isEmpty() ||
+        QString::fromWCharArray(file).compare(QDir::toNativeSeparators(program), Qt::CaseInsensitive) != 0)
+        return;
+    const LSTATUS removed = RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    if (removed != ERROR_SUCCESS)
+        qDebug().noquote() << "Event source of" << name << "cannot be removed:" << errorText(DWORD(removed));
 }
 
 // Sends a control and waits, ten checks 200 ms apart, for the wanted state.
@@ -84,16 +109,16 @@ bool controlAndWait(const QString &name, DWORD access, DWORD control, DWORD want
         return false;
     SERVICE_STATUS status;
     if (!ControlService(service.get(), control, &status)) {
-        qDebug().noquote() << "Service" << name << "cannot" << what << ":" << errorText(GetLastError());
+        const DWORD error = GetLastError();
+        qDebug().noquote() << "Service" << name << "cannot" << what << ":" << errorText(error);
         return false;
     }
     bool reached = status.dwCurrentState == wanted;
     for (int i = 0; !reached && i < 10; ++i) {
         QThread::msleep(200);
-        DWORD state = 0;
-        if (!currentState(service.get(), &state))
+        if (!queryStatus(service.get(), &status))
             break;
-        reached = state == wanted;
+        reached = status.dwCurrentState == wanted;
     }
     if (!reached)
         qDebug().noquote() << "Service" << name << "did not" << what << "in time.";
@@ -114,13 +139,21 @@ bool ServiceController::isInstalled() const
     return openService(m_name, SERVICE_QUERY_STATUS, &manager, &service, true);
 }
 
+// A service still starting is not running yet: it reports running only once its start has succeeded, and
+// stopped, with its own exit code, when the start failed.
 bool ServiceController::isRunning() const
 {
     ScHandle manager;
     ScHandle service;
-    DWORD state = SERVICE_STOPPED;
-    return openService(m_name, SERVICE_QUERY_STATUS, &manager, &service, true) && currentState(service.get(), &state) &&
-           state != SERVICE_STOPPED;
+    SERVICE_STATUS status;
+    if (!openService(m_name, SERVICE_QUERY_STATUS, &manager, &service, true) || !queryStatus(service.get(), &status))
+        return false;
+    if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != NO_ERROR) {
+        const DWORD code = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
+                                                                                  : status.dwWin32ExitCode;
+        qDebug().noquote() << "Service" << m_name << "stopped with exit code" << code;
+    }
+    return status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_START_PENDING;
 }
 
 QString ServiceController::serviceFilePath() const
@@ -131,12 +164,17 @@ QString ServiceController::serviceFilePath() const
         return QString();
     DWORD needed = 0;
     QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
+    const DWORD sizeError = GetLastError();
+    if (sizeError != ERROR_INSUFFICIENT_BUFFER || needed == 0)
         return QString();
-    std::vector<char> buffer(needed);
+    // DWORD elements keep the record's alignment.
+    std::vector<DWORD> buffer(needed / sizeof(DWORD) + 1);
     auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buffer.data());
-    if (!QueryServiceConfigW(service.get(), config, needed, &needed))
+    if (!QueryServiceConfigW(service.get(), config, DWORD(buffer.size() * sizeof(DWORD)), &needed)) {
+        const DWORD error = GetLastError();
+        qDebug().noquote() << "Configuration of service" << m_name << "cannot be read:" << errorText(error);
         return QString();
+    }
     QString path = QString::fromWCharArray(config->lpBinaryPathName);
     // The registered command line quotes the program path.
     if (path.startsWith(QLatin1Char('"'))) {
@@ -159,7 +197,13 @@ bool ServiceController::start(const QStringList &arguments)
     for (const std::wstring &word : words)
         pointers.push_back(word.c_str());
     if (!StartServiceW(service.get(), DWORD(pointers.size()), pointers.empty() ? nullptr : pointers.data())) {
-        qDebug().noquote() << "Service" << m_name << "cannot be started:" << errorText(GetLastError());
+        const DWORD error = GetLastError();
+        // A start already under way counts as accepted; the caller waits for it to finish.
+        if (error == ERROR_SERVICE_ALREADY_RUNNING) {
+            qDebug().noquote() << "Service" << m_name << "is already starting or running.";
+            return true;
+        }
+        qDebug().noquote() << "Service" << m_name << "cannot be started:" << errorText(error);
         return false;
     }
     return true;
@@ -182,13 +226,16 @@ bool ServiceController::resume()
 
 bool ServiceController::uninstall()
 {
+    const QString program = serviceFilePath();
     ScHandle manager;
     ScHandle service;
     if (!openService(m_name, DELETE, &manager, &service))
         return false;
     if (!DeleteService(service.get())) {
-        qDebug().noquote() << "Service" << m_name << "cannot be uninstalled:" << errorText(GetLastError());
+        const DWORD error = GetLastError();
+        qDebug().noquote() << "Service" << m_name << "cannot be uninstalled:" << errorText(error);
         return false;
     }
+    removeEventSource(m_name, program);
     return true;
 }

@@ -3,20 +3,23 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include "common/servicehost.h"
 
 #include "common/servicecontroller.h"
 #include "common/servicehost_p.h"
+#include "common/windowssystem_win.h"
 
 #include <QCoreApplication>
 #include <QDir>
-
-#include <windows.h>
-#include <winsock2.h>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 class ServiceHostPlatform
 {
@@ -29,6 +32,9 @@ public:
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     SERVICE_STATUS status = {};
     CRITICAL_SECTION statusLock;
+    bool stopReported = false;     // SERVICE_STOPPED went out; no status may follow it
+    bool startFailed = false;      // start() ended the run instead of listening
+    bool handlerFailed = false;    // ServiceMain could not register its control handler
     HANDLE stoppedEvent = nullptr; // set once stop() has run; ServiceMain returns then
     DWORD dispatcherError = ERROR_SUCCESS;
 };
@@ -43,17 +49,35 @@ void postToMainThread(std::function<void()> function)
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(function), Qt::QueuedConnection);
 }
 
-void reportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHint = 0)
+void logLater(const QString &message)
+{
+    postToMainThread([message] { serviceHost->log(message, ServiceHost::Error); });
+}
+
+bool isPending(DWORD state)
+{
+    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_PAUSE_PENDING ||
+           state == SERVICE_CONTINUE_PENDING;
+}
+
+// Tells the service control manager the new state. Refused (false) once the service is stopping, for every
+// state but stopped, and after it has been reported stopped, for every state: a pause or continue handled
+// late must not bring a stopping or stopped service back. Any thread.
+bool reportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHint = 0)
 {
     ServiceHostPlatform *p = serviceHost->platform;
     if (p->statusHandle == nullptr)
-        return;
+        return false;
     EnterCriticalSection(&p->statusLock);
     SERVICE_STATUS &status = p->status;
+    const bool stopping = status.dwCurrentState == SERVICE_STOP_PENDING && state != SERVICE_STOPPED;
+    if (p->stopReported || stopping) {
+        LeaveCriticalSection(&p->statusLock);
+        return false;
+    }
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
     status.dwControlsAccepted = 0;
-    if (state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED) {
+    if (!isPending(state) && state != SERVICE_STOPPED) {
         const ServiceHost::ServiceFlags flags = serviceHost->q->serviceFlags();
         if (!flags.testFlag(ServiceHost::CannotBeStopped))
             status.dwControlsAccepted |= SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
@@ -67,12 +91,32 @@ void reportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHint = 0)
         status.dwWin32ExitCode = NO_ERROR;
         status.dwServiceSpecificExitCode = 0;
     }
-    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
-                         state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
-    status.dwCheckPoint = pending ? status.dwCheckPoint + 1 : 0;
+    status.dwCheckPoint = isPending(state) && state == status.dwCurrentState ? status.dwCheckPoint + 1 : 0;
+    status.dwCurrentState = state;
     status.dwWaitHint = waitHint;
-    SetServiceStatus(p->statusHandle, &status);
+    if (state == SERVICE_STOPPED)
+        p->stopReported = true;
+    const bool reported = SetServiceStatus(p->statusHandle, &status) != FALSE;
+    const DWORD error = GetLastError();
     LeaveCriticalSection(&p->statusLock);
+    if (!reported && state != SERVICE_STOPPED)
+        logLater(QStringLiteral("The service status cannot be set: %1").arg(qt_error_string(int(error))));
+    return reported;
+}
+
+// Runs start() in an event loop of its own: a start() that cannot set up ends the run with
+// QCoreApplication::exit() or quit(), which ends this loop too, so the loop tells whether it did.
+bool startAndCheck()
+{
+    QEventLoop loop;
+    bool started = false;
+    QTimer::singleShot(0, &loop, [&loop, &started] {
+        serviceHost->startService();
+        started = loop.isRunning();
+        loop.quit();
+    });
+    loop.exec();
+    return started;
 }
 
 // Runs on the dispatcher's thread: hands every request to the main thread.
@@ -85,14 +129,16 @@ DWORD WINAPI controlHandler(DWORD control, DWORD, LPVOID, LPVOID)
         postToMainThread([] { QCoreApplication::quit(); });
         return NO_ERROR;
     case SERVICE_CONTROL_PAUSE:
-        reportStatus(SERVICE_PAUSE_PENDING, NO_ERROR, 2000);
+        if (!reportStatus(SERVICE_PAUSE_PENDING, NO_ERROR, 2000))
+            return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
         postToMainThread([] {
             serviceHost->pauseService();
             reportStatus(serviceHost->isPaused() ? SERVICE_PAUSED : SERVICE_RUNNING);
         });
         return NO_ERROR;
     case SERVICE_CONTROL_CONTINUE:
-        reportStatus(SERVICE_CONTINUE_PENDING, NO_ERROR, 2000);
+        if (!reportStatus(SERVICE_CONTINUE_PENDING, NO_ERROR, 2000))
+            return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
         postToMainThread([] {
             serviceHost->resumeService();
             reportStatus(serviceHost->isPaused() ? SERVICE_PAUSED : SERVICE_RUNNING);
@@ -112,6 +158,8 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     p->statusHandle = RegisterServiceCtrlHandlerExW(p->name.c_str(), controlHandler, nullptr);
     if (p->statusHandle == nullptr) {
         const DWORD error = GetLastError();
+        // Nothing can report to the manager any more: the main thread ends the process.
+        p->handlerFailed = true;
         postToMainThread([error] {
             serviceHost->log(
                 QStringLiteral("The control handler cannot be registered: %1").arg(qt_error_string(int(error))),
@@ -120,10 +168,13 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
         });
         return;
     }
-    reportStatus(SERVICE_START_PENDING, NO_ERROR, 5000);
+    reportStatus(SERVICE_START_PENDING, NO_ERROR, 10000);
+    // Running only once start() listens; a start that fails ends the run and reports its exit code.
     postToMainThread([] {
-        reportStatus(SERVICE_RUNNING);
-        serviceHost->startService();
+        if (startAndCheck())
+            reportStatus(SERVICE_RUNNING);
+        else
+            serviceHost->platform->startFailed = true;
     });
     WaitForSingleObject(p->stoppedEvent, INFINITE);
 }
@@ -153,6 +204,73 @@ BOOL WINAPI consoleHandler(DWORD type)
     }
 }
 
+// Lets interactive users (the client runs unelevated) start, stop, pause, continue and query the service,
+// on top of the rights the manager's default security descriptor gives.
+DWORD grantInteractiveUsers(SC_HANDLE service)
+{
+    DWORD needed = 0;
+    QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER)
+        return error;
+    std::vector<BYTE> buffer(needed);
+    if (!QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, buffer.data(), needed, &needed))
+        return GetLastError();
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(buffer.data(), &present, &dacl, &defaulted))
+        return GetLastError();
+
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sid);
+    if (!CreateWellKnownSid(WinInteractiveSid, nullptr, sid, &sidSize))
+        return GetLastError();
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(sid);
+    PACL newDacl = nullptr;
+    error = SetEntriesInAclW(1, &access, present ? dacl : nullptr, &newDacl);
+    if (error != ERROR_SUCCESS)
+        return error;
+
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION))
+        error = GetLastError();
+    else if (!SetSecurityDescriptorDacl(&descriptor, TRUE, newDacl, FALSE))
+        error = GetLastError();
+    else if (!SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, &descriptor))
+        error = GetLastError();
+    LocalFree(newDacl);
+    return error;
+}
+
+// Registers the service as an event source whose messages come from the program's own message table,
+// so that its events read without "the description cannot be found".
+DWORD registerEventSource(const QString &serviceName, const std::wstring &program)
+{
+    const std::wstring key = WindowsSystem::eventSourceKey(serviceName);
+    HKEY handle = nullptr;
+    DWORD error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                  nullptr, &handle, nullptr);
+    if (error != ERROR_SUCCESS)
+        return error;
+    error =
+        RegSetValueExW(handle, L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(program.c_str()),
+                       DWORD((program.size() + 1) * sizeof(wchar_t)));
+    if (error == ERROR_SUCCESS) {
+        const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+        error = RegSetValueExW(handle, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&types),
+                               sizeof(types));
+    }
+    RegCloseKey(handle);
+    return error;
+}
+
 } // namespace
 
 ServiceHostPrivate::ServiceHostPrivate(ServiceHost *host) : q(host), platform(new ServiceHostPlatform)
@@ -171,12 +289,12 @@ bool ServiceHostPrivate::install(const QString &account, const QString &password
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     if (manager == nullptr) {
-        printError(QStringLiteral("The service control manager cannot be opened: %1").arg(qt_error_string(-1)));
+        const DWORD error = GetLastError();
+        printError(QStringLiteral("The service control manager cannot be opened: %1").arg(qt_error_string(int(error))));
         return false;
     }
-    const std::wstring path =
-        (QLatin1Char('"') + QDir::toNativeSeparators(QCoreApplication::applicationFilePath()) + QLatin1Char('"'))
-            .toStdWString();
+    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+    const std::wstring path = QString(QLatin1Char('"') + program + QLatin1Char('"')).toStdWString();
     // A local account needs the ".\" prefix; an empty one is the system account.
     QString user = account;
     if (!user.isEmpty() && !user.contains(QLatin1Char('\\')) && !user.contains(QLatin1Char('@')))
@@ -188,15 +306,35 @@ bool ServiceHostPrivate::install(const QString &account, const QString &password
         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
         user.isEmpty() ? nullptr : wideUser.c_str(), user.isEmpty() ? nullptr : widePassword.c_str());
     if (service == nullptr) {
-        printError(QStringLiteral("The service cannot be installed: %1").arg(qt_error_string(-1)));
+        const DWORD error = GetLastError();
+        printError(QStringLiteral("The service cannot be installed: %1").arg(qt_error_string(int(error))));
         CloseServiceHandle(manager);
         return false;
     }
     std::wstring description = q->serviceDescription().toStdWString();
     SERVICE_DESCRIPTIONW info;
     info.lpDescription = &description[0];
-    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &info))
-        printError(QStringLiteral("The service description cannot be set: %1").arg(qt_error_string(-1)));
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &info)) {
+        const DWORD error = GetLastError();
+        printError(QStringLiteral("The service description cannot be set: %1").arg(qt_error_string(int(error))));
+    }
+    // Without these rights the unelevated client could not start its service: undo the install instead.
+    const DWORD grantError = grantInteractiveUsers(service);
+    if (grantError != ERROR_SUCCESS) {
+        printError(QStringLiteral("Interactive users cannot be allowed to control the service: %1")
+                       .arg(qt_error_string(int(grantError))));
+        if (!DeleteService(service)) {
+            const DWORD error = GetLastError();
+            printError(QStringLiteral("The service cannot be removed again: %1").arg(qt_error_string(int(error))));
+        }
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return false;
+    }
+    const DWORD sourceError = registerEventSource(q->serviceName(), program.toStdWString());
+    if (sourceError != ERROR_SUCCESS)
+        printError(QStringLiteral("The service's event source cannot be registered: %1")
+                       .arg(qt_error_string(int(sourceError))));
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return true;
@@ -204,27 +342,44 @@ bool ServiceHostPrivate::install(const QString &account, const QString &password
 
 int ServiceHostPrivate::runService()
 {
-    serviceHost = this;
-    InitializeCriticalSection(&platform->statusLock);
     platform->stoppedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (platform->stoppedEvent == nullptr) {
+        const DWORD error = GetLastError();
+        printError(QStringLiteral("The service dispatcher cannot be prepared: %1").arg(qt_error_string(int(error))));
+        return 1;
+    }
+    InitializeCriticalSection(&platform->statusLock);
+    serviceHost = this;
     HANDLE thread = CreateThread(nullptr, 0, dispatcherThread, nullptr, 0, nullptr);
-    if (platform->stoppedEvent == nullptr || thread == nullptr) {
-        printError(QStringLiteral("The service dispatcher cannot be started: %1").arg(qt_error_string(-1)));
-        if (platform->stoppedEvent != nullptr)
-            CloseHandle(platform->stoppedEvent);
-        DeleteCriticalSection(&platform->statusLock);
+    if (thread == nullptr) {
+        const DWORD error = GetLastError();
+        printError(QStringLiteral("The service dispatcher cannot be started: %1").arg(qt_error_string(int(error))));
         serviceHost = nullptr;
+        DeleteCriticalSection(&platform->statusLock);
+        CloseHandle(platform->stoppedEvent);
+        platform->stoppedEvent = nullptr;
         return 1;
     }
     int code = runLoop(false);
+    // A start that failed reports an error even when start() quit with 0.
+    if (platform->startFailed && code == 0)
+        code = 1;
+    if (platform->startFailed)
+        log(QStringLiteral("The service did not start (exit code %1).").arg(code), ServiceHost::Error);
     reportStatus(SERVICE_STOPPED, DWORD(code));
     SetEvent(platform->stoppedEvent);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    if (platform->handlerFailed) {
+        // ServiceMain has returned without a handler; the dispatcher waits for a stop it will never get,
+        // so the process ends without it.
+        CloseHandle(thread);
+    } else {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        DeleteCriticalSection(&platform->statusLock);
+    }
     CloseHandle(platform->stoppedEvent);
     platform->stoppedEvent = nullptr;
     platform->statusHandle = nullptr;
-    DeleteCriticalSection(&platform->statusLock);
     if (platform->dispatcherError != ERROR_SUCCESS) {
         printError(QStringLiteral("Not started by the service control manager (%1); run it with \"-e foreground\" "
                                   "to debug.")
@@ -248,11 +403,13 @@ void ServiceHostPrivate::log(const QString &message, ServiceHost::MessageType ty
 {
     if (platform->logToStderr)
         std::fprintf(stderr, "%s: %s\n", qPrintable(q->serviceName()), qPrintable(message));
-    if (platform->eventSource == nullptr)
-        platform->eventSource = RegisterEventSourceW(nullptr, platform->name.c_str());
     if (platform->eventSource == nullptr) {
-        printError(QStringLiteral("The event log cannot be opened: %1").arg(qt_error_string(-1)));
-        return;
+        platform->eventSource = RegisterEventSourceW(nullptr, platform->name.c_str());
+        if (platform->eventSource == nullptr) {
+            const DWORD error = GetLastError();
+            printError(QStringLiteral("The event log cannot be opened: %1").arg(qt_error_string(int(error))));
+            return;
+        }
     }
     WORD eventType = EVENTLOG_SUCCESS;
     switch (type) {
@@ -271,5 +428,9 @@ void ServiceHostPrivate::log(const QString &message, ServiceHost::MessageType ty
     }
     const std::wstring text = message.toStdWString();
     LPCWSTR strings[] = {text.c_str()};
-    ReportEventW(platform->eventSource, eventType, 0, 0, nullptr, 1, 0, strings, nullptr);
+    if (!ReportEventW(platform->eventSource, eventType, 0, WindowsSystem::ServiceEventMessageId, nullptr, 1, 0, strings,
+                      nullptr)) {
+        const DWORD error = GetLastError();
+        printError(QStringLiteral("The event cannot be logged: %1").arg(qt_error_string(int(error))));
+    }
 }

@@ -1,5 +1,6 @@
 #include "service/filterengine.h"
 
+#include "common/windowssystem_win.h"
 #include "service/dnsserverparse.h"
 #include "service/toolrunner.h"
 
@@ -122,7 +123,11 @@ public:
 
     VpnDnsLookup findVpnDnsServer() override
     {
-        const ToolRun run = m_runner.runCommandLine(QStringLiteral("cmd.exe /c ipconfig /all"));
+        // The system folder's cmd.exe: the service must not pick up one from its own or the current folder.
+        const QString cmd = WindowsSystem::systemFilePath(QStringLiteral("cmd.exe"));
+        ToolRun run;
+        if (!cmd.isEmpty())
+            run = m_runner.run(cmd, {QStringLiteral("/c"), QStringLiteral("ipconfig"), QStringLiteral("/all")});
         return ParseIpconfigDns(ToolLines(ToolText(run.output)));
     }
 

@@ -4,15 +4,26 @@
 #include <windows.h>
 
 #include "api/tovraipmanager.h"
+#include "common/windowssystem_win.h"
 
 #include <QDebug>
 #include <QLibrary>
 #include <QProcess>
 
+namespace {
+
+// ping answers within its own four seconds; name resolution comes on top.
+constexpr int PingTimeoutMs = 30000;
+
+} // namespace
+
 bool IsInternetConnected()
 {
     using InternetGetConnectedStateFn = BOOL(WINAPI *)(LPDWORD, DWORD);
-    QLibrary wininet(QStringLiteral("wininet"));
+    const QString path = WindowsSystem::systemFilePath(QStringLiteral("wininet.dll"));
+    if (path.isEmpty())
+        return false;
+    QLibrary wininet(path);
     const auto getConnectedState =
         reinterpret_cast<InternetGetConnectedStateFn>(wininet.resolve("InternetGetConnectedState"));
     if (!getConnectedState) {
@@ -29,6 +40,27 @@ bool CheckActiveNetwork(const QString &host)
         qDebug() << "No host to ping";
         return false;
     }
-    return QProcess::execute(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("ping"),
-                                                         QStringLiteral("-n"), QStringLiteral("1"), host}) == 0;
+    const QString ping = WindowsSystem::systemFilePath(QStringLiteral("ping.exe"));
+    if (ping.isEmpty())
+        return false;
+    // IPv4, whose echo replies carry the TTL= that tells them apart from error answers.
+    QProcess process;
+    process.start(ping, {QStringLiteral("-4"), QStringLiteral("-n"), QStringLiteral("1"), host});
+    if (!process.waitForStarted(PingTimeoutMs)) {
+        qDebug().noquote() << "ping cannot be started:" << process.errorString();
+        return false;
+    }
+    if (!process.waitForFinished(PingTimeoutMs)) {
+        qDebug().noquote() << "ping of" << host << "timed out";
+        process.kill();
+        process.waitForFinished(1000);
+        return false;
+    }
+    // ping exits with 0 for "Destination host unreachable" from a router too; only an echo reply counts.
+    const QByteArray output = process.readAllStandardOutput();
+    const bool replied =
+        process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && output.contains("TTL=");
+    if (!replied)
+        qDebug().noquote() << "No echo reply from" << host;
+    return replied;
 }
