@@ -13,6 +13,7 @@ class TovraFacebookAuthManager;
 class TovraGoogleAuthManager;
 class TovraIpManager;
 class TovraServerManager;
+class TovraServerModel;
 
 // The process-wide owner of the client's long-lived service objects.
 class AppContext
@@ -31,6 +32,9 @@ public:
     TovraFacebookAuthManager *facebookAuthManager() { return m_facebookAuthManager.get(); }
     TovraGoogleAuthManager *googleAuthManager() { return m_googleAuthManager.get(); }
     TovraIpManager *ipManager() { return m_ipManager.get(); }
+    TovraServerModel *serverModel() { return m_serverModel.get(); }
+    // Builds a new model over the server manager's main list and deletes the previous one.
+    TovraServerModel *RebuildServerModel();
 
 private:
     AppContext();
@@ -48,4 +52,5 @@ private:
     std::unique_ptr<TovraFacebookAuthManager> m_facebookAuthManager;
     std::unique_ptr<TovraGoogleAuthManager> m_googleAuthManager;
     std::unique_ptr<TovraIpManager> m_ipManager;
+    std::unique_ptr<TovraServerModel> m_serverModel;
 };
