@@ -44,7 +44,6 @@ private slots:
     void traffic();
     void accountLabel();
     void placement();
-    void logout();
     void welcomeWalk();
 
 private:
@@ -161,25 +160,6 @@ void tst_Dialogs::placement()
         QCOMPARE(dialog.geometry(), QRect(pos, QSize(360, 420)));
         dialog.hide();
     }
-}
-
-void tst_Dialogs::logout()
-{
-    TovraAccountDialog dialog;
-    QSignalSpy logoutSpy(&dialog, &TovraAccountDialog::LogoutRequested);
-    dialog.show();
-    // Cancel once, then confirm: one logout, however often the question was asked.
-    for (const char *answer : {"secondaryButton", "primaryButton"}) {
-        QTest::mouseClick(Child(&dialog, "logoutButton"), Qt::LeftButton);
-        auto *question = dialog.findChild<TovraGenericDialog *>();
-        QCOMPARE(Text(question, "titleLabel"), QStringLiteral("Are you sure you want to logout?"));
-        QSignalSpy closed(question, answer[0] == 'p' ? &TovraGenericDialog::PrimaryPressed
-                                                     : &TovraGenericDialog::SecondaryPressed);
-        QTest::mouseClick(Child(question, answer), Qt::LeftButton);
-        QVERIFY(closed.wait(10000));
-    }
-    QCOMPARE(logoutSpy.count(), 1);
-    QVERIFY(!dialog.isVisible());
 }
 
 void tst_Dialogs::welcomeWalk()
