@@ -7,6 +7,7 @@
 #include "app/buildconstants.h"
 #include "api/tovraipmanager.h"
 #include "servers/tovraservermanager.h"
+#include "servers/tovraservermodel.h"
 
 AppContext *AppContext::instance()
 {
@@ -24,3 +25,9 @@ AppContext::AppContext()
 {}
 
 AppContext::~AppContext() = default;
+
+TovraServerModel *AppContext::RebuildServerModel()
+{
+    m_serverModel = std::make_unique<TovraServerModel>(m_serverManager->GetMainList());
+    return m_serverModel.get();
+}

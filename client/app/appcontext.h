@@ -13,6 +13,7 @@ class TovraFacebookAuthManager;
 class TovraGoogleAuthManager;
 class TovraIpManager;
 class TovraServerManager;
+class TovraServerModel;
 
 // The process-wide owner of the client's long-lived service objects. It is the one place that knows every
 // manager; the folders below it (api, servers, vpn, guard) reach each other only through it or downwards.
@@ -32,6 +33,9 @@ public:
     TovraFacebookAuthManager *facebookAuthManager() { return m_facebookAuthManager.get(); }
     TovraGoogleAuthManager *googleAuthManager() { return m_googleAuthManager.get(); }
     TovraIpManager *ipManager() { return m_ipManager.get(); }
+    TovraServerModel *serverModel() { return m_serverModel.get(); }
+    // Builds a new model over the server manager's main list and deletes the previous one.
+    TovraServerModel *RebuildServerModel();
 
 private:
     AppContext();
@@ -49,4 +53,5 @@ private:
     std::unique_ptr<TovraFacebookAuthManager> m_facebookAuthManager;
     std::unique_ptr<TovraGoogleAuthManager> m_googleAuthManager;
     std::unique_ptr<TovraIpManager> m_ipManager;
+    std::unique_ptr<TovraServerModel> m_serverModel;
 };
