@@ -86,7 +86,7 @@ bool OAuthRedirectFlow::startListening()
     dropAttempt();
     if (OAuthRedirect::listen(m_server, BuildConstants::oauthListenerPort()))
         return true;
-    qDebug().noquote() << m_name + QStringLiteral(" redirect listener failed: ") << m_server->errorString();
+    qDebug().noquote() << m_name + QStringLiteral(" redirect listener failed: ") + m_server->errorString();
     return false;
 }
 
@@ -176,7 +176,7 @@ void OAuthRedirectFlow::processRequest()
     }
     const QString text = OAuthRedirect::requestText(m_request);
     m_request.clear();
-    qDebug().noquote() << "Socket data received: " << text;
+    qDebug().noquote() << QStringLiteral("Socket data received: ") + text;
     // Closing waits for the page to be written.
     socket->disconnectFromHost();
     m_server->close();

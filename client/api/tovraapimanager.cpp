@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "api/apipaths.h"
+#include "api/logmask.h"
 #include "api/tovraauthmanager.h"
 #include "api/tovraipmanager.h"
 #include "app/appcontext.h"
@@ -53,18 +54,20 @@ ReplyLog logAs(const char *path)
 }
 
 // The preamble shared by every handler: the reply is released, its status and body logged, the body parsed.
-ApiReply readReply(QNetworkReply *reply, const ReplyLog &log)
+// The string value of the member named secret is logged as stars.
+ApiReply readReply(QNetworkReply *reply, const ReplyLog &log, const QString &secret = QString())
 {
     reply->deleteLater();
     ApiReply out;
     out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qDebug().noquote() << log.status + QStringLiteral(" response code: ") << out.status;
+    qDebug().noquote() << log.status + QStringLiteral(" response code: ") + QString::number(out.status);
     out.body = reply->readAll();
     out.failed = reply->error() != QNetworkReply::NoError;
     out.errorString = reply->errorString();
     const QString &bodyLog = out.failed ? log.errorBody : log.body;
     if (!bodyLog.isEmpty())
-        qDebug().noquote() << bodyLog << QString::fromUtf8(out.body);
+        qDebug().noquote() << bodyLog + (secret.isEmpty() ? QString::fromUtf8(out.body)
+                                                          : LogMask::jsonBody(out.body, secret));
     if (!out.failed)
         out.document = QJsonDocument::fromJson(out.body);
     return out;
@@ -72,7 +75,7 @@ ApiReply readReply(QNetworkReply *reply, const ReplyLog &log)
 
 void logNetworkError(const ApiReply &reply)
 {
-    qDebug().noquote() << "Network error occurred during api call: " << reply.errorString;
+    qDebug().noquote() << QStringLiteral("Network error occurred during api call: ") + reply.errorString;
 }
 
 // Negative, fractional and out-of-range counts must not reach the unsigned conversion unchecked.
@@ -237,10 +240,14 @@ QNetworkReply *TovraApiManager::post(const QString &url, const QByteArray &body,
     return reply;
 }
 
-QNetworkReply *TovraApiManager::postJson(const QString &url, const QJsonObject &body, ReplyHandler handler)
+QNetworkReply *TovraApiManager::postJson(const QString &url, const QJsonObject &body, ReplyHandler handler,
+                                         const QString &secret)
 {
     const QByteArray data = QJsonDocument(body).toJson();
-    qDebug().noquote() << url << " post data: " << QString::fromUtf8(data);
+    QJsonObject logged = body;
+    if (!secret.isEmpty())
+        logged.insert(secret, LogMask::stars(body.value(secret).toString()));
+    qDebug().noquote() << url + QStringLiteral(" post data: ") + QString::fromUtf8(QJsonDocument(logged).toJson());
     return post(url, data, false, handler);
 }
 
@@ -274,19 +281,15 @@ bool TovraApiManager::reportFailure(const ApiReply &reply)
 
 void TovraApiManager::AuthEmail(const QString &email, const QString &password)
 {
-    const QString url = m_apiBaseUrl + apiPath(ApiPaths::AuthEmail);
-    QJsonObject body{{QStringLiteral("email"), email}, {QStringLiteral("password"), password}};
-    const QByteArray data = QJsonDocument(body).toJson();
-    // The log shows the password as stars only.
-    body.insert(QStringLiteral("password"), QString(password.size(), QLatin1Char('*')));
-    qDebug().noquote() << url << " post data: " << QString::fromUtf8(QJsonDocument(body).toJson());
-    post(url, data, false, &TovraApiManager::OnAuthEmailFinished);
+    postJson(m_apiBaseUrl + apiPath(ApiPaths::AuthEmail),
+             QJsonObject{{QStringLiteral("email"), email}, {QStringLiteral("password"), password}},
+             &TovraApiManager::OnAuthEmailFinished, QStringLiteral("password"));
 }
 
 void TovraApiManager::AuthFacebook(const QString &secureToken)
 {
     postJson(m_apiBaseUrl + apiPath(ApiPaths::AuthFacebook), QJsonObject{{QStringLiteral("secure_token"), secureToken}},
-             &TovraApiManager::OnAuthFacebookFinished);
+             &TovraApiManager::OnAuthFacebookFinished, QStringLiteral("secure_token"));
 }
 
 void TovraApiManager::AuthGoogle(const QString &code, const QString &redirectUri)
@@ -305,7 +308,7 @@ void TovraApiManager::ResetPassword(const QString &email)
 // Shared by the three sign-in replies; only the e-mail sign-in knows the blacklist answer.
 void TovraApiManager::handleSignIn(QNetworkReply *networkReply, const char *path, bool email)
 {
-    const ApiReply reply = readReply(networkReply, logAs(path));
+    const ApiReply reply = readReply(networkReply, logAs(path), QStringLiteral("token"));
     TovraAuthManager *auth = AppContext::instance()->authManager();
     if (reply.failed && (reply.status == 401 || reply.status == 404)) {
         auth->OnCredentialsChecked(TovraAuthManager::AuthFailed, QString());
@@ -474,7 +477,10 @@ void TovraApiManager::OnLocalIpDataFinished(QNetworkReply *networkReply)
 
 void TovraApiManager::GetAssignedIpData()
 {
+    // Only the newest check's request may answer.
+    CancelAssignedIpCheck();
     QNetworkReply *reply = getAuthorized(ApiPaths::UserIp, &TovraApiManager::OnAssignedIpReplyFinished);
+    m_assignedIpReply = reply;
     if (reply && reply->isRunning()) {
         // One timer per request, so a second check cannot take the first one's time limit away.
         auto *timer = new QTimer(reply);
@@ -486,8 +492,22 @@ void TovraApiManager::GetAssignedIpData()
     }
 }
 
+void TovraApiManager::CancelAssignedIpCheck()
+{
+    QNetworkReply *reply = m_assignedIpReply;
+    m_assignedIpReply = nullptr;
+    if (!reply)
+        return;
+    // Dropped without an answer: its handler is cut off before the abort finishes it.
+    disconnect(reply, nullptr, this, nullptr);
+    reply->abort();
+    reply->deleteLater();
+}
+
 void TovraApiManager::OnAssignedIpReplyFinished(QNetworkReply *networkReply)
 {
+    if (networkReply == m_assignedIpReply)
+        m_assignedIpReply = nullptr;
     if (auto *timer = networkReply->findChild<QTimer *>(QStringLiteral("assignedIpTimer")))
         timer->stop();
     ReplyLog log = logAs(ApiPaths::UserIp);
@@ -529,11 +549,11 @@ void TovraApiManager::OnUserAutoAuthUrlReceived(QNetworkReply *networkReply)
         qDebug() << "Auto_auth response is empty. Do nothing";
         return;
     }
-    qDebug().noquote() << "Account link found: " << link;
+    qDebug().noquote() << QStringLiteral("Account link found: ") + link;
     // Only web pages go to the browser; any other scheme could start a local program.
     const QUrl url(link);
     if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")) {
-        qDebug().noquote() << "Account link is not a web address. Not opened:" << link;
+        qDebug().noquote() << QStringLiteral("Account link is not a web address. Not opened: ") + link;
         return;
     }
     QDesktopServices::openUrl(url);
@@ -655,6 +675,11 @@ void TovraApiManager::handleOpenVpnConfig(QNetworkReply *networkReply, const cha
     if (!reportFailure(reply))
         return;
     const QString config = reply.object().value(QStringLiteral("openvpn_config")).toString();
+    // A reply without a configuration has nothing to connect with.
+    if (config.isEmpty()) {
+        reportEmptyResult();
+        return;
+    }
     if (tcp)
         emit OpenVpnTcpConfigUpdated(config);
     else
@@ -718,7 +743,8 @@ void TovraApiManager::SendSupportTicket(bool signedIn)
     body += jsonStringContent(FormatVersion(ReadAppVersion()));
     body += "\", ";
     body += "\"message\": \"This ticket was automatically generated by TOVRA application request.\", ";
-    qDebug().noquote() << url << " post data without logfile and supportfile: " << QString::fromUtf8(body);
+    qDebug().noquote() << url + QStringLiteral(" post data without logfile and supportfile: ") +
+                              QString::fromUtf8(body);
     body += "\"client_log\": \"";
     body += fileAsBase64(context->dataPaths()->logFile());
     body += "\", ";
@@ -767,10 +793,12 @@ QString TovraApiManager::mapImageUrl(double userLongitude, double userLatitude, 
         return QString::fromLatin1(QUrl::toPercentEncoding(m_portalBaseUrl + QLatin1String(path)));
     };
 
+    // The polyline may hold "?" and other characters that end a path.
     QString route;
     if (drawPath)
         route = QString::fromLatin1(ApiPaths::RouteLine)
-                    .arg(encodePolyline(userLatitude, userLongitude, serverLatitude, serverLongitude));
+                    .arg(QString::fromLatin1(QUrl::toPercentEncoding(
+                        encodePolyline(userLatitude, userLongitude, serverLatitude, serverLongitude))));
     QString url = m_mapApiBaseUrl + QLatin1String(ApiPaths::MapStylePath) + route;
     url += QStringLiteral("url-") + marker(hiDpi ? ApiPaths::MarkerSelf2x : ApiPaths::MarkerSelf) +
            QStringLiteral("(%1,%2)").arg(userLongitude).arg(userLatitude);
@@ -787,7 +815,7 @@ void TovraApiManager::GetMapImage(double userLongitude, double userLatitude, dou
                                   double serverLatitude, bool drawPath)
 {
     const QString url = mapImageUrl(userLongitude, userLatitude, serverLongitude, serverLatitude, drawPath);
-    qDebug().noquote() << "Sending map request: " << url;
+    qDebug().noquote() << QStringLiteral("Sending map request: ") + url;
     get(makeRequest(url), &TovraApiManager::OnMapImageRequestFinished);
 }
 
@@ -796,7 +824,7 @@ void TovraApiManager::OnMapImageRequestFinished(QNetworkReply *networkReply)
     // The image is not JSON and is not logged.
     const ApiReply reply = readReply(networkReply, ReplyLog{QStringLiteral("Map request"), QString(), QString()});
     if (reply.failed) {
-        qDebug().noquote() << "Error ocurred when loading google map image: " << reply.errorString;
+        qDebug().noquote() << QStringLiteral("Error ocurred when loading google map image: ") + reply.errorString;
         emit MapImageReceived(false, QImage());
         return;
     }

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSslError>
 
 #include "api/tovrauserdata.h"
@@ -58,7 +59,10 @@ public:
     void GetUserBandwidth();
     void GetUserData();
     void GetLocalIpData();
+    // Replaces any assigned-IP request still in flight, whose answer is then never given.
     void GetAssignedIpData();
+    // Drops the assigned-IP request in flight without an answer.
+    void CancelAssignedIpCheck();
     void UpdateUserBandwidth();
     void GetUserAutoAuthUrl(const QString &suffix);
     void OpenUpgradeUrl();
@@ -133,7 +137,9 @@ private:
     QNetworkRequest makeAuthorizedRequest(const QString &url) const;
     QNetworkReply *get(const QNetworkRequest &request, ReplyHandler handler);
     QNetworkReply *post(const QString &url, const QByteArray &body, bool authorized, ReplyHandler handler);
-    QNetworkReply *postJson(const QString &url, const QJsonObject &body, ReplyHandler handler);
+    // secret names a body member logged as stars.
+    QNetworkReply *postJson(const QString &url, const QJsonObject &body, ReplyHandler handler,
+                            const QString &secret = QString());
     QNetworkReply *getAuthorized(const char *path, ReplyHandler handler, const QString &query = QString());
 
     // The standard answer to a failed reply: a network error or an empty result through ApiErrorOccurred.
@@ -146,6 +152,7 @@ private:
     void fillIpData(bool assigned, const QJsonObject &object);
 
     QNetworkAccessManager *m_manager;
+    QPointer<QNetworkReply> m_assignedIpReply;
     TovraUserData m_userData;
     ServerLists m_serverLists;
     Timings m_timings;

@@ -53,7 +53,7 @@ void TovraAuthManager::SaveToken()
         file.write(ScrambleText(m_userData.token).toLatin1());
         file.close();
     } else {
-        qDebug().noquote() << "Can't save user token:" << file.errorString();
+        qDebug().noquote() << QStringLiteral("Can't save user token: ") + file.errorString();
     }
     AppContext::instance()->apiManager()->token = m_userData.token;
 }
@@ -74,7 +74,7 @@ bool TovraAuthManager::DeleteToken()
         qDebug() << "User token was deleted.";
         return true;
     }
-    qDebug().noquote() << "Error on deleting User Token: " << file.errorString();
+    qDebug().noquote() << QStringLiteral("Error on deleting User Token: ") + file.errorString();
     return false;
 }
 

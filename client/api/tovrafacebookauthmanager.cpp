@@ -9,6 +9,7 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include "api/logmask.h"
 #include "api/oauthredirect.h"
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
@@ -39,7 +40,7 @@ void TovraFacebookAuthManager::LoginViaFacebook()
     }
     const QString url = QStringLiteral("%1client_id=%2&redirect_uri=%3&scope=email&api_key")
                             .arg(m_consentUrlPrefix, BuildConstants::facebookAppId(), m_redirectUri);
-    qDebug().noquote() << "Open facebook oauth url: " << url;
+    qDebug().noquote() << QStringLiteral("Open facebook oauth url: ") + url;
     QDesktopServices::openUrl(QUrl(url));
 }
 
@@ -57,24 +58,29 @@ void TovraFacebookAuthManager::onRequestLine(const QString &requestLine)
         fail();
         return;
     }
-    qDebug().noquote() << "Facebook code data found: " << codePart;
+    qDebug().noquote() << QStringLiteral("Facebook code data found: ") + codePart;
     if (!cancelled)
         getAccessToken(codePart);
 }
 
 void TovraFacebookAuthManager::getAccessToken(QString code)
 {
-    const QString url = QStringLiteral("%1client_id=%2&client_secret=%3&scope&redirect_uri=%4&%5")
-                            .arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(),
-                                 BuildConstants::facebookAppSecret(), m_redirectUri, code);
-    qDebug().noquote() << "Get facebook access token with url: " << url;
+    const QString pattern = QStringLiteral("%1client_id=%2&client_secret=%3&scope&redirect_uri=%4&%5");
+    const QString secret = BuildConstants::facebookAppSecret();
+    const QString url =
+        pattern.arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(), secret, m_redirectUri, code);
+    qDebug().noquote() << QStringLiteral("Get facebook access token with url: ") +
+                              pattern.arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(),
+                                          LogMask::stars(secret), m_redirectUri, code);
     get(url, &TovraFacebookAuthManager::OnAccessTokenFinished);
 }
 
 void TovraFacebookAuthManager::getFacebookId(QString token)
 {
-    const QString url = QStringLiteral("%1%2").arg(m_profileUrlPrefix, token);
-    qDebug().noquote() << "Get facebook id with url: " << url;
+    const QString pattern = QStringLiteral("%1access_token=%2");
+    const QString url = pattern.arg(m_profileUrlPrefix, token);
+    qDebug().noquote() << QStringLiteral("Get facebook id with url: ") +
+                              pattern.arg(m_profileUrlPrefix, LogMask::stars(token));
     get(url, &TovraFacebookAuthManager::OnFacebookIdFinished);
 }
 
@@ -85,12 +91,14 @@ void TovraFacebookAuthManager::OnAccessTokenFinished(QNetworkReply *pReply)
         return;
     m_reply = nullptr;
     if (pReply->error() != QNetworkReply::NoError) {
-        qDebug().noquote() << "Network error occurred during facebook access token request: " << pReply->errorString();
+        qDebug().noquote() << QStringLiteral("Network error occurred during facebook access token request: ") +
+                                  pReply->errorString();
         fail();
         return;
     }
     const QByteArray body = pReply->readAll();
-    qDebug().noquote() << "Access token reply result: " << QString::fromUtf8(body);
+    qDebug().noquote() << QStringLiteral("Access token reply result: ") +
+                              LogMask::jsonBody(body, QStringLiteral("access_token"));
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QString token = document.object().value(QLatin1String("access_token")).toString();
     if (document.isEmpty() || token.isEmpty()) {
@@ -98,10 +106,10 @@ void TovraFacebookAuthManager::OnAccessTokenFinished(QNetworkReply *pReply)
         fail();
         return;
     }
-    qDebug().noquote() << "Facebook access token found: " << token;
+    qDebug().noquote() << QStringLiteral("Facebook access token found: ") + LogMask::stars(token);
     m_facebookToken = token;
     if (!cancelled)
-        getFacebookId(QStringLiteral("access_token=%1").arg(token));
+        getFacebookId(token);
 }
 
 void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
@@ -111,12 +119,13 @@ void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
         return;
     m_reply = nullptr;
     if (pReply->error() != QNetworkReply::NoError) {
-        qDebug().noquote() << "Network error occurred during facebook id request: " << pReply->errorString();
+        qDebug().noquote() << QStringLiteral("Network error occurred during facebook id request: ") +
+                                  pReply->errorString();
         fail();
         return;
     }
     const QByteArray body = pReply->readAll();
-    qDebug().noquote() << "Facebook id reply result: " << QString::fromUtf8(body);
+    qDebug().noquote() << QStringLiteral("Facebook id reply result: ") + QString::fromUtf8(body);
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonObject profile = document.object();
     const QString id = profile.value(QLatin1String("id")).toString();
@@ -125,7 +134,7 @@ void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
         fail();
         return;
     }
-    qDebug().noquote() << "Facebook id found: " << id;
+    qDebug().noquote() << QStringLiteral("Facebook id found: ") + id;
     QString email = profile.value(QLatin1String("email")).toString();
     if (email.isEmpty())
         email = QStringLiteral("%1@%2").arg(id, m_mailDomain);

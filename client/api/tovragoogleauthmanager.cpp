@@ -27,7 +27,7 @@ void TovraGoogleAuthManager::LoginViaGoogle()
         QStringLiteral("%1scope=profile%20email&state=state_parameter_passthrough_value&redirect_uri="
                        "%2&response_type=code&client_id=%3")
             .arg(m_consentUrlPrefix, BuildConstants::googleRedirectUrl(), BuildConstants::googleClientId());
-    qDebug().noquote() << "Open google oauth url: " << url;
+    qDebug().noquote() << QStringLiteral("Open google oauth url: ") + url;
     QDesktopServices::openUrl(QUrl(url));
 }
 
@@ -49,9 +49,9 @@ void TovraGoogleAuthManager::onRequestLine(const QString &requestLine)
         fail();
         return;
     }
-    qDebug().noquote() << "Google code data found: " << code;
+    qDebug().noquote() << QStringLiteral("Google code data found: ") + code;
     const QString decoded = QUrl::fromPercentEncoding(code.toUtf8());
-    qDebug().noquote() << "URI-decoded google code: " << decoded;
+    qDebug().noquote() << QStringLiteral("URI-decoded google code: ") + decoded;
     // A cancelled attempt does not sign in.
     if (cancelled)
         return;

@@ -22,12 +22,16 @@ void TovraIpManager::RequestLocalIp()
 
 void TovraIpManager::RequestRemoteIp()
 {
-    // A new check replaces a retry still waiting from an earlier one, so each check answers once.
-    if (m_retryTimer.isActive()) {
-        m_retryTimer.stop();
-        firstAttempt = true;
-    }
+    // A new check replaces whatever an earlier one still waits for, so only the new one answers.
+    CancelAssignedIpCheck();
     startRemoteRequest();
+}
+
+void TovraIpManager::CancelAssignedIpCheck()
+{
+    m_retryTimer.stop();
+    firstAttempt = true;
+    AppContext::instance()->apiManager()->CancelAssignedIpCheck();
 }
 
 void TovraIpManager::startRemoteRequest()
@@ -50,15 +54,16 @@ void TovraIpManager::setLocalIpData(const QString &ipAddress, double lat, double
     localIp = ipAddress;
     latitude = lat;
     longitude = lon;
-    qDebug().noquote() << "Local IP: " << localIp;
-    qDebug() << "Local latitude:" << latitude << " longitude:" << longitude;
+    qDebug().noquote() << QStringLiteral("Local IP: ") + localIp;
+    qDebug().noquote() << QStringLiteral("Local latitude: ") + QString::number(latitude) +
+                              QStringLiteral(" longitude: ") + QString::number(longitude);
     emit LocalIpDataReceived();
 }
 
 void TovraIpManager::setAssignedIpData(const QString &ipAddress, double, double)
 {
     assignedIp = ipAddress;
-    qDebug().noquote() << "Assigned IP: " << assignedIp;
+    qDebug().noquote() << QStringLiteral("Assigned IP: ") + assignedIp;
     if (!assignedIp.isEmpty() && assignedIp != localIp) {
         firstAttempt = true;
         emit RemoteIpCheckFinished(true);

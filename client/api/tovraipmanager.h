@@ -30,7 +30,10 @@ public:
 
 public slots:
     void RequestLocalIp();
+    // Starts an assigned-IP check; one still running ends without an answer.
     void RequestRemoteIp();
+    // Ends the running assigned-IP check without an answer (the tunnel it checks is gone).
+    void CancelAssignedIpCheck();
     // The answer to the latest request, whatever its kind.
     void SetGenericIpData(const QString &ipAddress, double latitude, double longitude);
     // Answers that know which request they belong to (the API manager's replies).

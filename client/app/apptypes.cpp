@@ -69,5 +69,8 @@ QString ReadAppVersion()
 QString FormatVersion(const QString &version)
 {
     const int dot = version.lastIndexOf(QLatin1Char('.'));
+    // Without a build part there is nothing to put in brackets.
+    if (dot < 0)
+        return version;
     return QStringLiteral("%1 (%2)").arg(version.left(dot), version.mid(dot + 1));
 }

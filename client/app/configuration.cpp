@@ -27,8 +27,9 @@ bool parseFile(const QString &path, QDomDocument *doc, bool *opened)
     int line = 0;
     int column = 0;
     if (!doc->setContent(&file, &message, &line, &column)) {
-        qDebug() << "Error occurs when trying to read settings: " << message << "Line: " << line
-                 << "Column: " << column;
+        qDebug().noquote() << QStringLiteral("Error occurs when trying to read settings: ") + message +
+                                  QStringLiteral(" Line: ") + QString::number(line) + QStringLiteral(" Column: ") +
+                                  QString::number(column);
         return false;
     }
     return true;
@@ -206,10 +207,13 @@ void Configuration::ReadPopupFile(const QString &path)
                        &inviteAppVersion))
             qDebug() << "Invite popup xml element not found, invite variables set to default values.";
     }
-    qDebug() << "Review popup variables: isAlreadyShown:" << reviewShown << "Connection count:" << reviewConnectionCount
-             << "App version: " << reviewAppVersion;
-    qDebug() << "Invite popup variables: isAlreadyShown:" << inviteShown << "Connection count:" << inviteConnectionCount
-             << "App version: " << inviteAppVersion;
+    const auto popupLine = [](const char *name, bool shown, int count, const QString &version) -> QString {
+        return QLatin1String(name) + QStringLiteral(" popup variables: isAlreadyShown: ") +
+               (shown ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(" Connection count: ") +
+               QString::number(count) + QStringLiteral(" App version: ") + version;
+    };
+    qDebug().noquote() << popupLine("Review", reviewShown, reviewConnectionCount, reviewAppVersion);
+    qDebug().noquote() << popupLine("Invite", inviteShown, inviteConnectionCount, inviteAppVersion);
 }
 
 bool Configuration::WritePopupFile(const QString &path) const
@@ -276,7 +280,7 @@ int ReadNetworkWaitInterval(const QString &path)
     const int seconds = QTextStream(&file).readLine().trimmed().toInt(&ok, 10);
     if (!ok || seconds < 1 || seconds > 600)
         return defaultSeconds;
-    qDebug() << "Custom interval found, waiting time set to" << seconds << "seconds.";
+    qDebug().noquote() << QStringLiteral("Custom interval found, waiting time set to %1 seconds.").arg(seconds);
     return seconds;
 }
 

@@ -39,9 +39,9 @@ void logStart()
 {
     qDebug().noquote() << BuildConstants::productShortName() + QStringLiteral(" started");
     LoadTranslation();
-    qDebug().noquote() << "Application version: " << FormatVersion(ReadAppVersion());
-    qDebug().noquote() << "OS: " << QSysInfo::prettyProductName();
-    qDebug().noquote() << "Kernel version: " << QSysInfo::kernelVersion();
+    qDebug().noquote() << QStringLiteral("Application version: ") + FormatVersion(ReadAppVersion());
+    qDebug().noquote() << QStringLiteral("OS: ") + QSysInfo::prettyProductName();
+    qDebug().noquote() << QStringLiteral("Kernel version: ") + QSysInfo::kernelVersion();
 }
 
 } // namespace

@@ -12,7 +12,7 @@ bool LoadTranslation()
     AppContext *context = AppContext::instance();
     const QString code = ReadLocaleCode(context->dataPaths()->localeFile());
     const QString path = context->dataPaths()->translationFile(code);
-    qDebug().noquote() << "Loading translation from: " << path;
+    qDebug().noquote() << QStringLiteral("Loading translation from: ") + path;
     QTranslator *translator = context->translator();
     QCoreApplication::removeTranslator(translator);
     if (!translator->load(path))

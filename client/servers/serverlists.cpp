@@ -5,9 +5,9 @@
 
 namespace {
 
-const char *boolText(bool value)
+QLatin1String boolText(bool value)
 {
-    return value ? "true" : "false";
+    return QLatin1String(value ? "true" : "false");
 }
 
 } // namespace
@@ -44,7 +44,7 @@ void ServerLists::setNearestCountry(bool b2b, const QString &countryCode)
     for (TovraServer &server : b2b ? smartB2b : smart) {
         if (server.countryCode == countryCode) {
             server.isNearest = true;
-            qDebug().noquote() << message << server.displayName;
+            qDebug().noquote() << QLatin1String(message) + server.displayName;
         }
     }
 }
@@ -70,10 +70,11 @@ TovraServer parseServer(const QJsonObject &object)
     server.loadPercentage = object.value(QStringLiteral("load_percentage")).toInt(0);
     server.loadIcon = ServerIcons::loadIcon(server.loadPercentage);
 
-    qDebug().noquote() << "Found server: " << server.displayName << " address: " << server.shortName
-                       << " ip: " << server.ip << " is_nearest:" << boolText(server.isNearest)
-                       << "alive:" << boolText(server.isAlive) << "p2p:" << boolText(server.isP2p)
-                       << "streaming:" << boolText(server.isStreaming) << "B2B:" << boolText(server.isB2b);
+    qDebug().noquote() << QStringLiteral("Found server: ") + server.displayName + QStringLiteral(" address: ") +
+                              server.shortName + QStringLiteral(" ip: ") + server.ip + QStringLiteral(" is_nearest: ") +
+                              boolText(server.isNearest) + QStringLiteral(" alive: ") + boolText(server.isAlive) +
+                              QStringLiteral(" p2p: ") + boolText(server.isP2p) + QStringLiteral(" streaming: ") +
+                              boolText(server.isStreaming) + QStringLiteral(" B2B: ") + boolText(server.isB2b);
     return server;
 }
 

@@ -31,7 +31,7 @@ QPixmap cachedIcon(const QString &path)
     const QList<QSize> sizes = icon.availableSizes();
     const QPixmap pixmap = sizes.isEmpty() ? QPixmap() : icon.pixmap(sizes.first());
     if (pixmap.isNull())
-        qDebug().noquote() << "Can't load icon" << path;
+        qDebug().noquote() << QStringLiteral("Can't load icon ") + path;
     cache.insert(path, pixmap);
     return pixmap;
 }

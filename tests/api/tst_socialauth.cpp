@@ -213,6 +213,10 @@ void tst_SocialAuth::signIn()
     QCOMPARE(m_fixture.opened.size(), 1);
     QCOMPARE(QString::fromUtf8(m_fixture.opened.first().toEncoded()), f.consentUrl);
     finishSignIn(f, request);
+    // The app secret, the Graph token and the API token are logged as stars only.
+    for (const QString &secret : {BuildConstants::facebookAppSecret(), token, m_auth->userData().token})
+        QVERIFY2(secret.isEmpty() || !m_fixture.logged(secret), qPrintable(LogCapture::dump()));
+    QCOMPARE(LogCapture::contains("Facebook access token found: " + QString(token.size(), '*')), flow == "facebook");
 
     QStringList graph;
     for (const QString &path : {QStringLiteral("/v5.0/oauth/access_token"), QStringLiteral("/me")}) {

@@ -29,6 +29,8 @@ private slots:
     void assignedCheck_data();
     void assignedCheck();
     void newCheckReplacesPendingRetry();
+    void requestInFlightDropped_data();
+    void requestInFlightDropped();
     void localAnswer();
 
 private:
@@ -71,17 +73,17 @@ void tst_TovraIpManager::assignedCheck_data()
 
     const QJsonObject failure{{"path", "/users/me/ip"}, {"status", 500}, {"times", 1}};
     QTest::newRow("new address at once") << "203.0.113.10" << QList<QJsonObject>{IpReply("10.8.0.1")} << true
-                                         << QStringList{"Assigned IP:  10.8.0.1"};
+                                         << QStringList{"Assigned IP: 10.8.0.1"};
     QTest::newRow("unchanged twice") << "203.0.113.10" << QList<QJsonObject>{IpReply("203.0.113.10", 2)} << false
-                                     << QStringList{"Assigned IP:  203.0.113.10", kFirst, "Assigned IP:  203.0.113.10",
+                                     << QStringList{"Assigned IP: 203.0.113.10", kFirst, "Assigned IP: 203.0.113.10",
                                                     kSecond};
     QTest::newRow("error, then new address") << "203.0.113.10" << QList<QJsonObject>{failure, IpReply("10.8.0.2")}
-                                             << true << QStringList{"Assigned IP:  ", kFirst, "Assigned IP:  10.8.0.2"};
+                                             << true << QStringList{"Assigned IP: ", kFirst, "Assigned IP: 10.8.0.2"};
     // Answered long after the request's time limit: both attempts are aborted.
     QTest::newRow("no answer in time") << "203.0.113.10" << QList<QJsonObject>{IpReply("10.8.0.4", 2, 30000)} << false
-                                       << QStringList{"Assigned IP:  ", kFirst, "Assigned IP:  ", kSecond};
+                                       << QStringList{"Assigned IP: ", kFirst, "Assigned IP: ", kSecond};
     QTest::newRow("unknown local address, any new one counts")
-        << "" << QList<QJsonObject>{IpReply("10.8.0.3")} << true << QStringList{"Assigned IP:  10.8.0.3"};
+        << "" << QList<QJsonObject>{IpReply("10.8.0.3")} << true << QStringList{"Assigned IP: 10.8.0.3"};
 }
 
 void tst_TovraIpManager::assignedCheck()
@@ -115,7 +117,38 @@ void tst_TovraIpManager::newCheckReplacesPendingRetry()
     m_ip->localIp = QStringLiteral("203.0.113.10");
     m_ip->setTimings({kRetryMs});
     m_ip->RequestRemoteIp();
-    verifySingleAnswer(finished, true, {"Assigned IP:  10.8.0.9", kFirst, "Assigned IP:  10.8.0.9"});
+    verifySingleAnswer(finished, true, {"Assigned IP: 10.8.0.9", kFirst, "Assigned IP: 10.8.0.9"});
+    QCOMPARE(m_fixture.provider.requests("/users/me/ip").size(), 2);
+}
+
+void tst_TovraIpManager::requestInFlightDropped_data()
+{
+    QTest::addColumn<bool>("secondCheck"); // false: the tunnel dropped, the check is cancelled
+    QTest::newRow("second check") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+// The first request's late failure must neither end the next check nor start a retry.
+void tst_TovraIpManager::requestInFlightDropped()
+{
+    QFETCH(bool, secondCheck);
+    QVERIFY(m_fixture.provider.script(IpReply("10.8.0.5")));
+    QVERIFY(m_fixture.provider.script(
+        QJsonObject{{"path", "/users/me/ip"}, {"status", 500}, {"times", 1}, {"delayMs", 1500}}));
+    QSignalSpy finished(m_ip, &TovraIpManager::RemoteIpCheckFinished);
+    m_ip->RequestRemoteIp();
+    QTRY_COMPARE_WITH_TIMEOUT(m_fixture.provider.requests("/users/me/ip").size(), 1, 10000);
+    if (!secondCheck) {
+        m_ip->CancelAssignedIpCheck();
+        QTest::qWait(3000);
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(LogCapture::lines().filter("Assigned IP:").isEmpty());
+        return;
+    }
+    m_ip->RequestRemoteIp();
+    verifySingleAnswer(finished, true, {"Assigned IP: 10.8.0.5"});
+    QTest::qWait(2000);
+    QCOMPARE(finished.count(), 1);
     QCOMPARE(m_fixture.provider.requests("/users/me/ip").size(), 2);
 }
 
@@ -131,8 +164,8 @@ void tst_TovraIpManager::localAnswer()
     QCOMPARE(m_ip->localIp, QStringLiteral("198.51.100.20"));
     QCOMPARE(m_ip->latitude, 51.5);
     QCOMPARE(m_ip->longitude, 5.5);
-    QVERIFY(LogCapture::contains("Local IP:  198.51.100.20"));
-    QVERIFY(LogCapture::contains("Local latitude: 51.5  longitude: 5.5"));
+    QVERIFY(LogCapture::contains("Local IP: 198.51.100.20"));
+    QVERIFY(LogCapture::contains("Local latitude: 51.5 longitude: 5.5"));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     QTest::qWait(kRetryMs * 2);
     QCOMPARE(finished.count(), 1);

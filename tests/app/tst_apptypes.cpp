@@ -50,6 +50,7 @@ void tst_AppTypes::version()
 {
     QCOMPARE(ReadAppVersion(), QString::fromUtf8(TovraConstants::ProjectVersion));
     QCOMPARE(FormatVersion(QStringLiteral("1.2.3.45")), QStringLiteral("1.2.3 (45)"));
+    QCOMPARE(FormatVersion(QStringLiteral("4")), QStringLiteral("4"));
 }
 
 void tst_AppTypes::ensureParentDir()

@@ -56,7 +56,7 @@ void tst_Startup::translation()
     file.close();
     LogCapture log;
     QCOMPARE(LoadTranslation(), text != QLatin1String("Starting TOVRA VPN..."));
-    QCOMPARE(log.lines(), QStringList{QStringLiteral("Loading translation from:  ") + m_dir.path() +
+    QCOMPARE(log.lines(), QStringList{QStringLiteral("Loading translation from: ") + m_dir.path() +
                                       QStringLiteral("/language/language_") + code});
     QCOMPARE(QCoreApplication::translate("TovraMainWindow", "Starting TOVRA VPN..."), text);
 }

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Secrets in log lines are shown as one "*" per character; the rest of the line stays.
+namespace LogMask {
+
+// The text of the same length made of stars.
+QString stars(const QString &secret);
+// The JSON text with the string value of every member named key replaced by stars.
+QString jsonBody(const QByteArray &body, const QString &key);
+
+} // namespace LogMask
