@@ -3,6 +3,7 @@
 #include "app/apptypes.h"
 #include "app/datapaths.h"
 #include "app/scramble.h"
+#include "testfiles.h"
 #include "tovraconstants.h"
 
 class tst_AppTypes : public QObject
@@ -62,12 +63,9 @@ void tst_AppTypes::ensureParentDir()
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a/b/Data/TOVRA.xml"));
     QVERIFY(EnsureParentDir(file));
-    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a/b/Data"))).isDir());
-    QVERIFY(!QFile::exists(file));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a/b/Data"))).isDir() && !QFile::exists(file));
     // A file standing where a folder must go makes it fail.
-    QFile blocker(dir.filePath(QStringLiteral("blocker")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("blocker")), ""));
     QVERIFY(!EnsureParentDir(dir.filePath(QStringLiteral("blocker/Data/x.log"))));
 }
 

@@ -5,24 +5,15 @@
 
 #include "app/configuration.h"
 #include "logcapture.h"
+#include "testfiles.h"
 
 namespace {
 
-// A null text leaves no file.
-void writeFile(const QString &path, const QByteArray &bytes)
+// Replaces the file at path with bytes; null bytes leave no file.
+void putFile(const QString &path, const QByteArray &bytes)
 {
     QFile::remove(path);
-    if (bytes.isNull())
-        return;
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QVERIFY(bytes.isNull() || writeFile(path, bytes));
 }
 
 // Every field the settings file stores, as one comparable text.
@@ -108,7 +99,7 @@ void tst_Configuration::readSettings()
     QFETCH(QByteArray, xml);
     QFETCH(QString, changes);
     QFETCH(QString, logPattern);
-    writeFile(m_path, xml);
+    putFile(m_path, xml);
     // Values an earlier read left behind survive only where the file has no say.
     Configuration config;
     config.loginMethod = LoginGoogle;
@@ -135,7 +126,7 @@ void tst_Configuration::readSettings()
 void tst_Configuration::writeFiles()
 {
     // An old file's Facebook element and lower-case protocol come back in today's form.
-    writeFile(m_path, "<Settings><FacebookLogin enabled=\"1\"/><Connection type=\"pptp\"/></Settings>");
+    putFile(m_path, "<Settings><FacebookLogin enabled=\"1\"/><Connection type=\"pptp\"/></Settings>");
     Configuration config;
     config.ReadSettingsFile(m_path);
     config.b2bServerList = false;
@@ -184,7 +175,7 @@ void tst_Configuration::writeFiles()
 void tst_Configuration::failedSaveKeepsOldFile()
 {
     const QByteArray old = "<Settings>\n    <KillSwitch enabled=\"1\"/>\n</Settings>\n";
-    writeFile(m_path, old);
+    putFile(m_path, old);
     Configuration config;
     config.lastUsedServer = QString(400, QLatin1Char('x'));
 
@@ -226,7 +217,7 @@ void tst_Configuration::readPopup()
     QFETCH(QByteArray, xml);
     QFETCH(QString, popups);
     QFETCH(QString, logLine);
-    writeFile(m_path, xml);
+    putFile(m_path, xml);
     Configuration config;
     config.reviewShown = config.inviteShown = true;
     config.reviewConnectionCount = config.inviteConnectionCount = 99;
@@ -239,9 +230,10 @@ void tst_Configuration::readPopup()
              popups);
     // The two summary lines always end the read.
     const QStringList lines = log.lines();
-    QVERIFY2(lines.size() >= 3 && lines.contains(logLine), qPrintable(log.dump()));
-    QVERIFY(lines.at(lines.size() - 2).startsWith(QLatin1String("Review popup variables: isAlreadyShown: ")));
-    QVERIFY(lines.last().startsWith(QLatin1String("Invite popup variables: isAlreadyShown: ")));
+    QVERIFY2(lines.size() >= 3 && lines.contains(logLine) &&
+                 lines.at(lines.size() - 2).startsWith(QLatin1String("Review popup variables: isAlreadyShown: ")) &&
+                 lines.last().startsWith(QLatin1String("Invite popup variables: isAlreadyShown: ")),
+             qPrintable(log.dump()));
 }
 
 // The one-line files: the network wait interval, the welcome guide flag and the locale code.
@@ -251,7 +243,7 @@ void tst_Configuration::textFiles()
     const QList<QPair<QByteArray, int>> intervals{{QByteArray(), 15}, {"600", 600}, {"601", 15},
                                                   {"  1 \n20\n", 1},  {"0", 15},    {"abc", 15}};
     for (const auto &[content, seconds] : intervals) {
-        writeFile(m_path, content);
+        putFile(m_path, content);
         log.clear();
         QCOMPARE(ReadNetworkWaitInterval(m_path), seconds);
         QCOMPARE(log.contains(QStringLiteral("Custom interval found, waiting time set to %1 seconds.").arg(seconds)),
@@ -260,13 +252,13 @@ void tst_Configuration::textFiles()
 
     const QList<QPair<QByteArray, bool>> welcome{{QByteArray(), false}, {"  false \nmore", true}, {"False", false}};
     for (const auto &[content, shown] : welcome) {
-        writeFile(m_path, content);
+        putFile(m_path, content);
         QCOMPARE(IsWelcomeGuideAlreadyShown(m_path), shown);
     }
 
-    writeFile(m_path, QByteArray());
+    putFile(m_path, QByteArray());
     QCOMPARE(ReadLocaleCode(m_path), QStringLiteral("en"));
-    writeFile(m_path, " nl \nde");
+    putFile(m_path, " nl \nde");
     QCOMPARE(ReadLocaleCode(m_path), QStringLiteral(" nl "));
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/apptypes.h"
 #include "app/scramble.h"
+#include "testfiles.h"
 #include "tovraconstants.h"
 
 // Runs real client processes from a private copy of the program, so each test has its own data folder
@@ -30,8 +31,7 @@ void tst_SingleInstance::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QFile::copy(QStringLiteral(TOVRA_BIN_DIR "/TovraVPN"), m_dir->filePath(QStringLiteral("TovraVPN"))));
-    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("home")));
-    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Data")));
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("home")) && QDir(m_dir->path()).mkpath(QStringLiteral("Data")));
 }
 
 QProcess *tst_SingleInstance::start(const QStringList &args)
@@ -82,12 +82,9 @@ void tst_SingleInstance::oneInstancePerSession()
     QVERIFY(waitForStarted(killed));
     killed->kill();
     QVERIFY(killed->waitForFinished(30000));
-    QFile old(m_dir->filePath(QStringLiteral("Data/TOVRA.log")));
-    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("Dec 06 01:25:42 | Message: left by an earlier run\n") > 0);
-    old.close();
-    QFile locale(m_dir->filePath(QStringLiteral("Data/locale.config")));
-    QVERIFY(locale.open(QIODevice::WriteOnly) && locale.write("de") == 2);
-    locale.close();
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("Data/TOVRA.log")),
+                      "Dec 06 01:25:42 | Message: left by an earlier run\n"));
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("Data/locale.config")), "de"));
 
     QProcess *first = start();
     QVERIFY(waitForStarted(first));
@@ -108,9 +105,7 @@ void tst_SingleInstance::oneInstancePerSession()
     QCOMPARE(logLines(), before);
 
     QVERIFY(runToEnd({QStringLiteral("-x"), QStringLiteral("/exit")}));
-    QVERIFY(first->waitForFinished(30000));
-    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first->exitCode(), 0);
+    QVERIFY(first->waitForFinished(30000) && first->exitStatus() == QProcess::NormalExit && first->exitCode() == 0);
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)

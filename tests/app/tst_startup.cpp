@@ -5,6 +5,7 @@
 #include "app/appcontext.h"
 #include "app/startup.h"
 #include "logcapture.h"
+#include "testfiles.h"
 
 class tst_Startup : public QObject
 {
@@ -34,14 +35,13 @@ void tst_Startup::translation_data()
     QTest::addColumn<QByteArray>("locale"); // null: no locale file
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("text");
-    QTest::newRow("no locale file") << QByteArray() << "en"
-                                    << "Starting TOVRA VPN...";
-    QTest::newRow("de") << QByteArray("de") << "de"
-                        << "TOVRA VPN wird gestartet...";
-    QTest::newRow("nl, first line") << QByteArray("nl\nde") << "nl"
-                                    << "TOVRA VPN wordt gestart...";
-    QTest::newRow("no such translation: English") << QByteArray("fr") << "fr"
-                                                  << "Starting TOVRA VPN...";
+    const auto row = [](const char *name, const char *locale, const char *code, const char *text) {
+        QTest::newRow(name) << QByteArray(locale) << QString::fromLatin1(code) << QString::fromUtf8(text);
+    };
+    row("no locale file", nullptr, "en", "Starting TOVRA VPN...");
+    row("de", "de", "de", "TOVRA VPN wird gestartet...");
+    row("nl, first line", "nl\nde", "nl", "TOVRA VPN wordt gestart...");
+    row("no such translation: English", "fr", "fr", "Starting TOVRA VPN...");
 }
 
 void tst_Startup::translation()
@@ -51,9 +51,7 @@ void tst_Startup::translation()
     QFETCH(QString, text);
     const QString localePath = AppContext::instance()->dataPaths()->localeFile();
     QFile::remove(localePath);
-    QFile file(localePath);
-    QVERIFY(locale.isNull() || (file.open(QIODevice::WriteOnly) && file.write(locale) == locale.size()));
-    file.close();
+    QVERIFY(locale.isNull() || writeFile(localePath, locale));
     LogCapture log;
     QCOMPARE(LoadTranslation(), text != QLatin1String("Starting TOVRA VPN..."));
     QCOMPARE(log.lines(), QStringList{QStringLiteral("Loading translation from: ") + m_dir.path() +

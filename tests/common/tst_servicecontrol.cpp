@@ -35,23 +35,19 @@ void tst_ServiceControl::lifecycleAcrossProcesses()
     QVERIFY(ServiceController::install(folder.program()));
     QCOMPARE(controller.serviceFilePath(), QFileInfo(folder.program()).canonicalFilePath());
     const QByteArray registration = readFile(folder.registryDir() + QStringLiteral("/TovraTestService.service"));
-    QVERIFY(registration.contains("\nType=program\nProgram="));
-    QVERIFY(registration.contains("\nDescription=TOVRA test service\nFlags=CanBeSuspended\n"));
+    QVERIFY(registration.contains("\nType=program\nProgram=") &&
+            registration.contains("\nDescription=TOVRA test service\nFlags=CanBeSuspended\n"));
     QVERIFY(!controller.isRunning());
 
-    QVERIFY(controller.start());
-    QVERIFY(controller.isRunning());
+    QVERIFY(controller.start() && controller.isRunning());
     QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     const qint64 pid = folder.eventPids().value(0);
-    QCOMPARE(folder.recordedPid(), pid);
-    QVERIFY(pid != QCoreApplication::applicationPid());
+    QVERIFY(folder.recordedPid() == pid && pid != QCoreApplication::applicationPid());
     QVERIFY(controller.pause());
     QVERIFY(controller.isRunning()); // paused is not stopped
     QVERIFY(controller.pause());     // already paused: no second pause reaches the service
     QVERIFY(controller.resume());
-    QVERIFY(controller.stop());
-    QVERIFY(processGone(pid));
-    QVERIFY(!controller.isRunning());
+    QVERIFY(controller.stop() && processGone(pid) && !controller.isRunning());
     QCOMPARE(folder.events(), (QStringList{"start", "pause", "resume", "stop"}));
     QCOMPARE(folder.eventPids(), (QList<qint64>{pid, pid, pid, pid}));
     QVERIFY(!QFile::exists(folder.registryDir() + QStringLiteral("/TovraTestService.pid")));
@@ -62,10 +58,8 @@ void tst_ServiceControl::lifecycleAcrossProcesses()
     const qint64 second = folder.eventPids().value(4);
     QCOMPARE(::kill(pid_t(second), SIGKILL), 0);
     QTRY_VERIFY_WITH_TIMEOUT(processGone(second), 30000);
-    QVERIFY(!controller.isRunning());
-    QVERIFY(!controller.stop());
-    QVERIFY(controller.uninstall());
-    QVERIFY(!controller.isInstalled());
+    QVERIFY(!controller.isRunning() && !controller.stop());
+    QVERIFY(controller.uninstall() && !controller.isInstalled());
     QVERIFY(!QFile::exists(folder.registryDir() + QStringLiteral("/TovraTestService.service")));
 }
 
@@ -75,23 +69,20 @@ void tst_ServiceControl::refusedRequests_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("request");
 
-    const QString name = QLatin1String(ServiceFolder::serviceName);
-    QTest::newRow("start when not installed") << "" << name << "start";
-    QTest::newRow("start when running") << "running" << name << "start";
-    QTest::newRow("start a service program with arguments") << "installed" << name << "start -e foreground";
-    QTest::newRow("stop when not running") << "installed" << name << "stop";
-    QTest::newRow("pause when not running") << "installed" << name << "pause";
-    QTest::newRow("uninstall when not installed") << "" << name << "uninstall";
-    QTest::newRow("uninstall while running") << "running" << name << "uninstall";
-    QTest::newRow("name leading out of the registry") << "installed"
-                                                      << "../outside"
-                                                      << "start";
-    QTest::newRow("program that cannot be run") << "installed"
-                                                << "Broken"
-                                                << "start";
-    QTest::newRow("empty name") << "installed"
-                                << ""
-                                << "start";
+    const auto row = [](const char *title, const char *setup, const char *request,
+                        const char *name = ServiceFolder::serviceName) {
+        QTest::newRow(title) << QString::fromLatin1(setup) << QString::fromLatin1(name) << QString::fromLatin1(request);
+    };
+    row("start when not installed", "", "start");
+    row("start when running", "running", "start");
+    row("start a service program with arguments", "installed", "start -e foreground");
+    row("stop when not running", "installed", "stop");
+    row("pause when not running", "installed", "pause");
+    row("uninstall when not installed", "", "uninstall");
+    row("uninstall while running", "running", "uninstall");
+    row("name leading out of the registry", "installed", "start", "../outside");
+    row("program that cannot be run", "installed", "start", "Broken");
+    row("empty name", "installed", "start", "");
 }
 
 void tst_ServiceControl::refusedRequests()
@@ -169,9 +160,7 @@ void tst_ServiceControl::stalePidFile()
         QCOMPARE(process.process().waitForFinished(running ? 20000 : 500), running);
     if (!running) {
         // A stale file does not keep the service from starting.
-        QVERIFY(controller.start());
-        QVERIFY(controller.isRunning());
-        QVERIFY(controller.stop());
+        QVERIFY(controller.start() && controller.isRunning() && controller.stop());
     }
 }
 
@@ -184,15 +173,11 @@ void tst_ServiceControl::plainCommand()
     QVERIFY2(registered.ok(), qPrintable(registered.error));
     ServiceController controller = folder.controller(QStringLiteral("Sleeper"));
     QCOMPARE(controller.serviceFilePath(), QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
-    QVERIFY(controller.start());
-    QVERIFY(controller.isRunning());
+    QVERIFY(controller.start() && controller.isRunning());
     const qint64 pid = folder.recordedPid(QStringLiteral("Sleeper"));
     QCOMPARE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0').value(1), QByteArray("60"));
-    QVERIFY(!controller.pause()); // a plain command takes no pause requests
-    QVERIFY(!processGone(pid));
-    QVERIFY(controller.stop());
-    QVERIFY(processGone(pid));
-    QVERIFY(controller.uninstall());
+    QVERIFY(!controller.pause() && !processGone(pid)); // a plain command takes no pause requests
+    QVERIFY(controller.stop() && processGone(pid) && controller.uninstall());
 }
 
 void tst_ServiceControl::openVpnRegistration_data()
@@ -221,8 +206,8 @@ void tst_ServiceControl::openVpnRegistration()
     ServiceController controller = folder.controller(QStringLiteral("OpenVPNService"));
     QCOMPARE(controller.serviceFilePath(), QFileInfo(openvpn).canonicalFilePath());
     const QByteArray registration = readFile(folder.registryDir() + QStringLiteral("/OpenVPNService.service"));
-    QVERIFY(registration.contains("\nType=command\n"));
-    QVERIFY(registration.contains("\nArgument=--cd\nArgument=" + data.toUtf8() +
+    QVERIFY(registration.contains("\nType=command\n") &&
+            registration.contains("\nArgument=--cd\nArgument=" + data.toUtf8() +
                                   "\nArgument=--config\nArgument=" + data.toUtf8() + "/conn.ovpn\n"));
 
     QVERIFY(controller.start());
@@ -241,8 +226,7 @@ void tst_ServiceControl::openVpnRegistration()
             });
         };
         QTRY_VERIFY_WITH_TIMEOUT(hasSocket(), 20000);
-        QVERIFY(controller.stop());
-        QVERIFY(processGone(pid));
+        QVERIFY(controller.stop() && processGone(pid));
     }
     QVERIFY(controller.uninstall());
 }
@@ -281,8 +265,7 @@ void tst_ServiceControl::foregroundRun()
         if (i < eventsAfter.size())
             QTRY_COMPARE_WITH_TIMEOUT(folder.events(), events.mid(0, eventsAfter.at(i)), 30000);
     }
-    QVERIFY(host.process().waitForFinished(20000));
-    QCOMPARE(host.process().exitStatus(), QProcess::NormalExit);
+    QVERIFY(host.process().waitForFinished(20000) && host.process().exitStatus() == QProcess::NormalExit);
     QCOMPARE(host.process().exitCode(), 0);
     QCOMPARE(folder.events(), events);
     // The service log goes to syslog and, in the foreground, to the error output as well.

@@ -19,23 +19,18 @@ void tst_NetCheck::inNamespace_data()
     QTest::addColumn<QStringList>("setup"); // ip commands run in the namespace, its loopback down at first
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("expected");
+    const auto row = [](const char *name, const QStringList &setup, const char *host, const char *expected) {
+        QTest::newRow(name) << setup << QString::fromLatin1(host) << QString::fromLatin1(expected);
+    };
     const QString pair = QStringLiteral("link add v0 type veth peer name v1");
     const QString address = QStringLiteral("addr add 10.77.0.1/24 dev v0");
-    QTest::newRow("loopback down") << QStringList{} << "127.0.0.1"
-                                   << "connected=0 ping=0";
-    QTest::newRow("interface down") << QStringList{"link set lo up", pair, address, "link set v1 up"} << "127.0.0.1"
-                                    << "connected=0 ping=1";
+    const QStringList up{"link set lo up", pair, address, "link set v0 up", "link set v1 up"};
+    row("loopback down", {}, "127.0.0.1", "connected=0 ping=0");
+    row("interface down", {"link set lo up", pair, address, "link set v1 up"}, "127.0.0.1", "connected=0 ping=1");
     // Only the automatic IPv6 link-local addresses: no way off the link.
-    QTest::newRow("interface up without address")
-        << QStringList{pair, "link set v0 up", "link set v1 up"} << "127.0.0.1"
-        << "connected=0 ping=0";
-    QTest::newRow("interface up with address")
-        << QStringList{"link set lo up", pair, address, "link set v0 up", "link set v1 up"} << "10.77.0.1"
-        << "connected=1 ping=1";
-    QTest::newRow("unanswered address") << QStringList{"link set lo up", pair, address, "link set v0 up",
-                                                       "link set v1 up"}
-                                        << "10.77.0.2"
-                                        << "connected=1 ping=0";
+    row("interface up without address", {pair, "link set v0 up", "link set v1 up"}, "127.0.0.1", "connected=0 ping=0");
+    row("interface up with address", up, "10.77.0.1", "connected=1 ping=1");
+    row("unanswered address", up, "10.77.0.2", "connected=1 ping=0");
 }
 
 void tst_NetCheck::inNamespace()

@@ -109,8 +109,7 @@ void tst_BuildServerLists::fullListRecords()
     const TovraServer nl = lists.full.at(0);
     QCOMPARE(QStringList({nl.countryCode, nl.countryName, nl.city, nl.ip}),
              QStringList({"NL", "Netherlands 2", "Amsterdam", "10.0.0.8"}));
-    QCOMPARE(nl.latitude, 52.3702157);
-    QCOMPARE(nl.longitude, 4.8951679);
+    QVERIFY(nl.latitude == 52.3702157 && nl.longitude == 4.8951679);
     QVERIFY(!nl.isAlive && !nl.isB2b && lists.fullB2b.at(0).isAlive && lists.fullB2b.at(0).isB2b);
     // Missing keys: empty texts, load 0, coordinates 0, not alive.
     const TovraServer empty = lists.full.at(1);
@@ -124,18 +123,14 @@ void tst_BuildServerLists::icons_data()
     QTest::addColumn<QString>("flags");
     QTest::addColumn<QString>("loadIcon");
     QTest::addColumn<QString>("featureIcon");
-    QTest::newRow("33, P2P and streaming") << 33 << "ps"
-                                           << "Green"
-                                           << "StreamingOn_P2pOn";
-    QTest::newRow("34, P2P") << 34 << "p"
-                             << "Yellow"
-                             << "StreamingOff_P2pOn";
-    QTest::newRow("66, streaming") << 66 << "s"
-                                   << "Yellow"
-                                   << "StreamingOn_P2pOff";
-    QTest::newRow("67, neither") << 67 << ""
-                                 << "Red"
-                                 << "StreamingOff_P2pOff";
+    const auto row = [](const char *name, int load, const char *flags, const char *loadIcon, const char *feature) {
+        QTest::newRow(name) << load << QString::fromLatin1(flags) << QString::fromLatin1(loadIcon)
+                            << QString::fromLatin1(feature);
+    };
+    row("33, P2P and streaming", 33, "ps", "Green", "StreamingOn_P2pOn");
+    row("34, P2P", 34, "p", "Yellow", "StreamingOff_P2pOn");
+    row("66, streaming", 66, "s", "Yellow", "StreamingOn_P2pOff");
+    row("67, neither", 67, "", "Red", "StreamingOff_P2pOff");
 }
 
 void tst_BuildServerLists::icons()
@@ -151,8 +146,8 @@ void tst_BuildServerLists::icons()
     QVERIFY(!loadImage.isNull() && !featureImage.isNull());
     QCOMPARE(Pixels(lists.full.at(0).loadIcon), Pixels(QPixmap::fromImage(loadImage)));
     QCOMPARE(Pixels(lists.full.at(0).featureIcon), Pixels(QPixmap::fromImage(featureImage)));
-    QCOMPARE(lists.full.at(1).loadIcon.cacheKey(), lists.full.at(0).loadIcon.cacheKey());
-    QCOMPARE(lists.full.at(1).featureIcon.cacheKey(), lists.full.at(0).featureIcon.cacheKey());
+    QVERIFY(lists.full.at(1).loadIcon.cacheKey() == lists.full.at(0).loadIcon.cacheKey() &&
+            lists.full.at(1).featureIcon.cacheKey() == lists.full.at(0).featureIcon.cacheKey());
 }
 
 QTEST_MAIN(tst_BuildServerLists)

@@ -1,6 +1,7 @@
 // The stand-in provider's own behaviour that the client suites do not drive: refusals, the demo logic
 // behind sign-in and server choice, script narrowing, tickets, portal pages and the program's life.
 #include "support/standinprovider.h"
+#include "support/testfiles.h"
 
 #include <QSslSocket>
 #include <QtTest>
@@ -145,10 +146,8 @@ void TestStandInProvider::ticketsAndAccountLink()
     QCOMPARE(call("GET", url).status, 200);
     QCOMPARE(call("GET", url.left(url.indexOf(QLatin1String("&c=")))).status, 404);
 
-    const QString once = QJsonDocument::fromJson(call("GET", m_provider.apiUrl() + "/users/me/auto_auth_url?goto=x%23y",
-                                                      {}, "demo-token-limited")
-                                                     .body)["url"]
-                             .toString();
+    const QString link = m_provider.apiUrl() + "/users/me/auto_auth_url?goto=x%23y";
+    const QString once = QJsonDocument::fromJson(call("GET", link, {}, "demo-token-limited").body)["url"].toString();
     const QByteArray target = (m_provider.portalUrl() + "/x#y").toUtf8();
     QVERIFY(call("GET", once).headers.contains({"Location", target}));
     QCOMPARE(call("GET", once).status, 403); // used up
@@ -178,22 +177,20 @@ void TestStandInProvider::survivesGarbage()
 
 void TestStandInProvider::certificateAndPort()
 {
-    QFile cert(m_provider.statePath() + QStringLiteral("/cert.pem"));
-    QVERIFY(cert.open(QIODevice::ReadOnly));
-    const QByteArray pem = cert.readAll();
+    const QString cert = m_provider.statePath() + QStringLiteral("/cert.pem");
+    const QByteArray pem = readFile(cert);
+    QVERIFY(!pem.isEmpty());
     // A second program on the same state folder serves the same certificate.
     StandInProvider second;
     QVERIFY2(second.start({"--state", m_provider.statePath()}), qPrintable(second.errorString()));
     QVERIFY(second.stop());
-    cert.seek(0);
-    QCOMPARE(cert.readAll(), pem);
+    QCOMPARE(readFile(cert), pem);
 
     QProcess clash;
     QTemporaryDir state;
     clash.start(QStringLiteral(TOVRA_PROVIDER_EXE),
                 {"--api-port", QString::number(m_provider.apiPort()), "--portal-port", "0", "--state", state.path()});
-    QVERIFY(clash.waitForFinished(30000));
-    QCOMPARE(clash.exitCode(), 1);
+    QVERIFY(clash.waitForFinished(30000) && clash.exitCode() == 1);
     QVERIFY(clash.readAllStandardError().contains("cannot listen on 127.0.0.1"));
     QVERIFY(!clash.readAllStandardOutput().contains("LISTENING"));
 }

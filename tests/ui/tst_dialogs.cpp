@@ -5,6 +5,7 @@
 
 #include "app/appcontext.h"
 #include "logcapture.h"
+#include "testfiles.h"
 #include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovrawelcomedialog.h"
@@ -20,15 +21,13 @@ static QString Text(QWidget *parent, const char *name)
     return Child<QLabel>(parent, name)->text();
 }
 
-static QImage Picture(const QPixmap &pixmap)
+// Whether the guide shows the welcome picture of that page and language.
+static bool ShowsPicture(QWidget *guide, int page, const char *language)
 {
-    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-}
-
-static void WriteLocale(const char *code)
-{
-    QFile file(AppContext::instance()->dataPaths()->localeFile());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(code) == 2);
+    const QString path = QStringLiteral(":/welcome/resources/welcome/WelcomeImage_0%1_%2.png").arg(page).arg(language);
+    const QImage::Format format = QImage::Format_ARGB32_Premultiplied;
+    return Child<QLabel>(guide, "imageLabel")->pixmap(Qt::ReturnByValue).toImage().convertToFormat(format) ==
+           QPixmap(path).toImage().convertToFormat(format);
 }
 
 class tst_Dialogs : public QObject
@@ -36,27 +35,16 @@ class tst_Dialogs : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void genericSetup();
-    void genericChoice_data();
-    void genericChoice();
-    void traffic_data();
-    void traffic();
-    void accountLabel();
-    void placement();
+    void initTestCase() { AppContext::instance()->dataPaths()->setDir(m_dir.path()); }
+    void generic();
+    void account();
     void welcomeWalk();
 
 private:
     QTemporaryDir m_dir;
 };
 
-void tst_Dialogs::initTestCase()
-{
-    AppContext::instance()->dataPaths()->setDir(m_dir.path());
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("Data")));
-}
-
-void tst_Dialogs::genericSetup()
+void tst_Dialogs::generic()
 {
     TovraGenericDialog dialog;
     // Set-ups and what they show: t title, x text, p primary, s secondary; what one hid the next brings back.
@@ -72,73 +60,44 @@ void tst_Dialogs::genericSetup()
         QCOMPARE(visible, QLatin1String(shown));
         QCOMPARE(Text(&dialog, "textLabel") + Child(&dialog, "primaryButton")->text(), QLatin1String(text) + "OK");
     }
-}
-
-void tst_Dialogs::genericChoice_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<bool>("showAgain");
-    QTest::addColumn<bool>("primary");
-    QTest::newRow("primary button") << "primaryButton" << false << true;
-    QTest::newRow("secondary button") << "secondaryButton" << false << false;
-    QTest::newRow("window closed") << "" << false << false;
-    QTest::newRow("primary, shown again at once") << "primaryButton" << true << true;
-}
-
-void tst_Dialogs::genericChoice()
-{
-    QFETCH(QString, button);
-    QFETCH(bool, showAgain);
-    QFETCH(bool, primary);
-    TovraGenericDialog dialog;
-    QSignalSpy primarySpy(&dialog, &TovraGenericDialog::PrimaryPressed);
-    QSignalSpy secondarySpy(&dialog, &TovraGenericDialog::SecondaryPressed);
-    dialog.show();
-    QElapsedTimer timer;
-    timer.start();
-    button.isEmpty() ? void(dialog.close()) : QTest::mouseClick(Child(&dialog, qPrintable(button)), Qt::LeftButton);
-    if (showAgain)
+    // How it ends (button, or the window closed), whether it is shown again at once, whether PRIMARY is reported:
+    // one signal, once the window is gone.
+    for (const auto &[button, showAgain, primary] : {std::tuple{"primaryButton", false, true},
+                                                     {"secondaryButton", false, false},
+                                                     {"", false, false},
+                                                     {"primaryButton", true, true}}) {
+        QSignalSpy primarySpy(&dialog, &TovraGenericDialog::PrimaryPressed),
+            secondarySpy(&dialog, &TovraGenericDialog::SecondaryPressed);
         dialog.show();
-    QSignalSpy &expected = primary ? primarySpy : secondarySpy;
-    QCOMPARE(expected.count(), 0);
-    QVERIFY(expected.wait(10000) && timer.elapsed() >= 50);
-    QTest::qWait(100);
-    QCOMPARE(primarySpy.count() + secondarySpy.count(), 1);
+        *button ? QTest::mouseClick(Child(&dialog, button), Qt::LeftButton) : void(dialog.close());
+        if (showAgain)
+            dialog.show();
+        QSignalSpy &expected = primary ? primarySpy : secondarySpy;
+        QVERIFY(expected.isEmpty() && expected.wait(10000));
+        QTest::qWait(100);
+        QCOMPARE(primarySpy.count() + secondarySpy.count(), 1);
+    }
 }
 
-void tst_Dialogs::traffic_data()
+void tst_Dialogs::account()
 {
-    QTest::addColumn<QList<double>>("plan"); // total GB, total MB, left GB, left MB; empty: unlimited
-    QTest::addColumn<QString>("texts");
-    QTest::addColumn<QPoint>("bar"); // maximum, value
-    QTest::newRow("unlimited") << QList<double>{} << "UNLIMITED|Your current traffic plan is unlimited"
-                               << QPoint(100, 100);
-    QTest::newRow("half a GB") << QList<double>{0.5, 512, 0.25, 256} << "512 MB|256.00 MB traffic left"
-                               << QPoint(50, 25);
-    QTest::newRow("50 GB") << QList<double>{50, 51200, 12.5, 12800} << "50 GB|12.50 GB traffic left"
-                           << QPoint(5000, 1250);
-    QTest::newRow("beyond the plan") << QList<double>{2, 2048, -0.5, -512} << "2 GB|-512.00 MB traffic left"
-                                     << QPoint(200, 0);
-    QTest::newRow("no allowance") << QList<double>{0, 0, 0, 0} << "0 MB|0.00 MB traffic left" << QPoint(1, 0);
-}
-
-void tst_Dialogs::traffic()
-{
-    QFETCH(QList<double>, plan);
-    QFETCH(QString, texts);
-    QFETCH(QPoint, bar);
-    TovraAccountDialog dialog;
-    dialog.SetTraffic(true, 0, 0, 0, 0);
-    plan.isEmpty() ? dialog.SetTraffic(true, 0, 0, 0, 0) : dialog.SetTraffic(false, plan[0], plan[1], plan[2], plan[3]);
-    dialog.RetranslateTexts();
-    QCOMPARE(Text(&dialog, "limitLabel") + QLatin1Char('|') + Text(&dialog, "trafficLabel"), texts);
-    auto *progress = Child<QProgressBar>(&dialog, "progressBar");
-    QCOMPARE(QPoint(progress->maximum(), progress->value()), bar);
-}
-
-void tst_Dialogs::accountLabel()
-{
-    TovraAccountDialog dialog;
+    TovraAccountDialog dialog; // 360 x 420
+    // Plan (total GB, total MB, left GB, left MB; none: unlimited), texts, the bar's maximum and value; each plan
+    // follows an unlimited one, whose full bar must not stay.
+    for (const auto &[plan, texts, bar] :
+         {std::tuple{QList<double>{}, "UNLIMITED|Your current traffic plan is unlimited", QPoint(100, 100)},
+          {QList<double>{0.5, 512, 0.25, 256}, "512 MB|256.00 MB traffic left", QPoint(50, 25)},
+          {QList<double>{50, 51200, 12.5, 12800}, "50 GB|12.50 GB traffic left", QPoint(5000, 1250)},
+          {QList<double>{2, 2048, -0.5, -512}, "2 GB|-512.00 MB traffic left", QPoint(200, 0)},
+          {QList<double>{0, 0, 0, 0}, "0 MB|0.00 MB traffic left", QPoint(1, 0)}}) {
+        dialog.SetTraffic(true, 0, 0, 0, 0);
+        if (!plan.isEmpty())
+            dialog.SetTraffic(false, plan[0], plan[1], plan[2], plan[3]);
+        dialog.RetranslateTexts();
+        QCOMPARE(Text(&dialog, "limitLabel") + QLatin1Char('|') + Text(&dialog, "trafficLabel"), QLatin1String(texts));
+        auto *progress = Child<QProgressBar>(&dialog, "progressBar");
+        QCOMPARE(QPoint(progress->maximum(), progress->value()), bar);
+    }
     for (const auto &[account, shown] : {std::pair{"jan@Google.example", "jan@Google.example"},
                                          {"Jan Facebook", "logged in with Facebook"},
                                          {"Google account", "logged in with Google"}}) {
@@ -146,11 +105,6 @@ void tst_Dialogs::accountLabel()
         dialog.RetranslateTexts();
         QCOMPARE(Text(&dialog, "accountLabel"), QLatin1String(shown));
     }
-}
-
-void tst_Dialogs::placement()
-{
-    TovraAccountDialog dialog; // 360 x 420
     // Main window, screen's right edge, dialog's place: near the left edge, near the right edge, no room either side.
     for (const auto &[mainWindow, screenRight, pos] : {std::tuple{QRect(20, 100, 380, 620), 1920, QPoint(401, 200)},
                                                        {QRect(1500, 100, 380, 620), 1920, QPoint(1140, 200)},
@@ -160,47 +114,54 @@ void tst_Dialogs::placement()
         QCOMPARE(dialog.geometry(), QRect(pos, QSize(360, 420)));
         dialog.hide();
     }
+    // Logout is asked each time; CANCEL, then LOGOUT: one request, and the dialog closes.
+    QSignalSpy logout(&dialog, &TovraAccountDialog::LogoutRequested);
+    dialog.show();
+    for (const char *answer : {"secondaryButton", "primaryButton"}) {
+        QTest::mouseClick(Child(&dialog, "logoutButton"), Qt::LeftButton);
+        auto *question = dialog.findChild<TovraGenericDialog *>();
+        QVERIFY(question->isVisible() && Text(question, "titleLabel") == "Are you sure you want to logout?");
+        QTest::mouseClick(Child(question, answer), Qt::LeftButton);
+    }
+    QVERIFY(logout.wait(10000));
+    QTest::qWait(200);
+    QVERIFY(logout.count() == 1 && !dialog.isVisible());
 }
 
 void tst_Dialogs::welcomeWalk()
 {
-    WriteLocale("de");
-    QFile::remove(AppContext::instance()->dataPaths()->welcomeFile());
+    QVERIFY(writeFile(AppContext::instance()->dataPaths()->localeFile(), "de"));
+    const QString welcomeFile = AppContext::instance()->dataPaths()->welcomeFile();
+    QFile::remove(welcomeFile);
     TovraWelcomeDialog guide;
     guide.show();
-    // After each press: page, next button's text, SKIP TIPS shown, BACK shown.
-    const QList<std::tuple<const char *, int, const char *, bool, bool>> steps{
-        {"", 1, "NEXT", true, false},           {"nextButton", 2, "NEXT", false, true},
-        {"nextButton", 3, "NEXT", false, true}, {"nextButton", 4, "START", false, true},
-        {"backButton", 3, "NEXT", false, true}, {"backButton", 2, "NEXT", false, true},
-        {"backButton", 1, "NEXT", true, false}};
-    for (const auto &[button, page, next, skip, back] : steps) {
-        if (*button)
-            QTest::mouseClick(Child(&guide, button), Qt::LeftButton);
-        QCOMPARE(guide.page(), page);
-        QCOMPARE(Child(&guide, "nextButton")->text(), QLatin1String(next));
-        QCOMPARE(QPair(Child(&guide, "skipButton")->isVisible(), Child(&guide, "backButton")->isVisible()),
-                 QPair(skip, back));
-        QCOMPARE(Picture(Child<QLabel>(&guide, "imageLabel")->pixmap(Qt::ReturnByValue)),
-                 Picture(QPixmap(QStringLiteral(":/welcome/resources/welcome/WelcomeImage_0%1_de.png").arg(page))));
+    auto *next = Child(&guide, "nextButton"), *skip = Child(&guide, "skipButton"), *back = Child(&guide, "backButton");
+    // Three presses of NEXT, then three of BACK: page, NEXT's text, whether SKIP TIPS and BACK show.
+    const QStringList states{"1 NEXT 10", "2 NEXT 01", "3 NEXT 01", "4 START 01",
+                             "3 NEXT 01", "2 NEXT 01", "1 NEXT 10"};
+    for (int i = 0; i < states.size(); ++i) {
+        if (i > 0)
+            QTest::mouseClick(i < 4 ? next : back, Qt::LeftButton);
+        QCOMPARE(QString::number(guide.page()) + ' ' + next->text() + ' ' + QString::number(skip->isVisible()) +
+                     QString::number(back->isVisible()),
+                 states[i]);
+        QVERIFY(ShowsPicture(&guide, guide.page(), "de"));
     }
     LogCapture log;
     for (int i = 0; i < 4; ++i)
-        QTest::mouseClick(Child(&guide, "nextButton"), Qt::LeftButton);
+        QTest::mouseClick(next, Qt::LeftButton);
     QVERIFY(!guide.isVisible());
     QCOMPARE(LogCapture::lines(), QStringList{QStringLiteral("Welcome Guide indicator successfully stored")});
-    QFile file(AppContext::instance()->dataPaths()->welcomeFile());
-    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "false");
+    QCOMPARE(readFile(welcomeFile), "false");
     // A language without its own pictures shows the English ones.
-    WriteLocale("fr");
+    QVERIFY(writeFile(AppContext::instance()->dataPaths()->localeFile(), "fr"));
     guide.show();
-    QCOMPARE(Picture(Child<QLabel>(&guide, "imageLabel")->pixmap(Qt::ReturnByValue)),
-             Picture(QPixmap(QStringLiteral(":/welcome/resources/welcome/WelcomeImage_01_en.png"))));
+    QVERIFY(ShowsPicture(&guide, 1, "en"));
     // A welcome file that cannot be written is logged as such.
-    QVERIFY(file.remove() && QDir().mkdir(file.fileName()));
+    QVERIFY(QFile::remove(welcomeFile) && QDir().mkdir(welcomeFile));
     LogCapture::clear();
-    QTest::mouseClick(Child(&guide, "skipButton"), Qt::LeftButton);
-    QVERIFY(!guide.isVisible() && QDir().rmdir(file.fileName()));
+    QTest::mouseClick(skip, Qt::LeftButton);
+    QVERIFY(!guide.isVisible() && QDir().rmdir(welcomeFile));
     QCOMPARE(LogCapture::lines(), QStringList{QStringLiteral("Can't write to file with Welcome Guide indicator")});
 }
 
