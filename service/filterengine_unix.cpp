@@ -20,7 +20,7 @@ const QLatin1String Chain("dns");
 
 // nftables: the sublayer is the table "inet tovravpn" (IPv4 and IPv6 alike), the filters of a dynamic
 // session are its chain "dns" on the output hook. A session's filters are applied in one nft transaction:
-// loopback first (local stub resolvers), then permits (higher weight), then blocks.
+// loopback addresses first (local stub resolvers), then permits (higher weight), then blocks.
 class NftFilterEngine : public FilterEngine
 {
 public:
@@ -95,7 +95,8 @@ public:
         QString script = QStringLiteral("add table %1\n"
                                         "add chain %1 %2 { type filter hook output priority 0 ; policy accept ; }\n"
                                         "flush chain %1 %2\n"
-                                        "add rule %1 %2 oifname \"lo\" accept comment \"loopback\"\n")
+                                        "add rule %1 %2 ip daddr 127.0.0.0/8 accept comment \"loopback\"\n"
+                                        "add rule %1 %2 ip6 daddr ::1 accept comment \"loopback\"\n")
                              .arg(Table, Chain);
         for (const FilterSpec &filter : qAsConst(filters))
             script += QStringLiteral("add rule %1 %2 %3\n").arg(Table, Chain, rule(filter));
