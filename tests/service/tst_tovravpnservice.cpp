@@ -248,6 +248,14 @@ void tst_TovraVPNService::dnsFilters()
     const QByteArray ruleset = m_ns->exec({"nft", "-j", "list", "ruleset"}).output;
     QVERIFY2(!ruleset.contains("\"rule\""), ruleset);
     QVERIFY(dnsReaches("192.168.98.53"));
+
+    // The VPN's DNS server may be an IPv6 address.
+    QVERIFY(m_ns->ip({"addr add fd00:99::53/64 dev vpnpeer nodad"}));
+    m_service = std::make_unique<TovraService>();
+    QVERIFY(m_service->launch(m_ns->prefix(), "Link 4 (TOVRAVPN): fd00:99::53\n", m_state->path()));
+    QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
+    QVERIFY(dnsReaches("fd00:99::53"));
+    QVERIFY(!dnsReaches("10.99.0.53"));
 }
 
 // The saved routes outlive the helper: a new run, and "-restore" by hand, put them back, IPv6 ones too.
