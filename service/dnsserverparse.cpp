@@ -15,6 +15,17 @@ bool parseIpv4(const QString &text, QHostAddress *address)
     return true;
 }
 
+// An IPv4 or IPv6 address; an IPv6 one with a zone is not taken (a filter cannot name the zone).
+bool parseAnyIp(const QString &text, QHostAddress *address)
+{
+    QHostAddress parsed;
+    if (!parsed.setAddress(text.trimmed()) || !parsed.scopeId().isEmpty() ||
+        (parsed.protocol() != QAbstractSocket::IPv4Protocol && parsed.protocol() != QAbstractSocket::IPv6Protocol))
+        return false;
+    *address = parsed;
+    return true;
+}
+
 VpnDnsLookup found(const QHostAddress &address)
 {
     VpnDnsLookup lookup;
@@ -65,12 +76,14 @@ VpnDnsLookup parseResolvectlDns(const QStringList &lines)
             continue;
         const QStringList servers = match.captured(2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         for (QString server : servers) {
-            // A server may carry "#name" and an IPv4 one ":port".
+            // A server may carry "#name", an IPv4 one ":port", an IPv6 one "[address]:port".
             server = server.section(QLatin1Char('#'), 0, 0);
-            if (server.count(QLatin1Char(':')) == 1)
+            if (server.startsWith(QLatin1Char('[')))
+                server = server.mid(1).section(QLatin1Char(']'), 0, 0);
+            else if (server.count(QLatin1Char(':')) == 1)
                 server = server.section(QLatin1Char(':'), 0, 0);
             QHostAddress address;
-            if (parseIpv4(server, &address))
+            if (parseAnyIp(server, &address))
                 return found(address);
         }
         return missing(VpnDnsLookup::DnsNotFound);
@@ -88,7 +101,8 @@ VpnDnsLookup parseNmcliDns(const QStringList &lines)
         if (colon < 0)
             continue;
         const QString field = line.left(colon);
-        const QString value = line.mid(colon + 1);
+        // Terse output escapes the colons of a value.
+        const QString value = line.mid(colon + 1).remove(QLatin1Char('\\'));
         if (field == QLatin1String("GENERAL.DEVICE")) {
             if (seenVpn)
                 break;
@@ -100,7 +114,8 @@ VpnDnsLookup parseNmcliDns(const QStringList &lines)
             continue;
         seenVpn = true;
         QHostAddress address;
-        if (field.startsWith(QLatin1String("IP4.DNS")) && parseIpv4(value, &address))
+        if ((field.startsWith(QLatin1String("IP4.DNS")) || field.startsWith(QLatin1String("IP6.DNS"))) &&
+            parseAnyIp(value, &address))
             return found(address);
     }
     return missing(seenVpn ? VpnDnsLookup::DnsNotFound : VpnDnsLookup::AdapterNotFound);

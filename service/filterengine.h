@@ -17,7 +17,8 @@ struct SublayerSpec
     quint16 weight = 0;
 };
 
-// One filter on outgoing IPv4 connections: protocol, optional remote address (host byte order), remote port.
+// One filter on outgoing connections: protocol, optional remote address, remote port. remoteAddress is the
+// IPv4 address in host byte order (0 for an IPv6 one); remoteHost holds either.
 struct FilterSpec
 {
     QUuid sublayer;
@@ -26,6 +27,7 @@ struct FilterSpec
     quint8 protocol = 0;
     bool matchRemoteAddress = false;
     quint32 remoteAddress = 0;
+    QHostAddress remoteHost;
     quint16 remotePort = 0;
     bool permit = false;
 };

@@ -3,10 +3,8 @@
 #include "service/dnsserverparse.h"
 #include "service/toolrunner.h"
 
-#include <QDebug>
 #include <QHash>
 #include <QHostAddress>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -17,11 +15,12 @@ const quint32 ToolTimedOut = 1460; // ERROR_TIMEOUT
 const quint32 InvalidFilter = 87;  // ERROR_INVALID_PARAMETER
 const quint32 InvalidSession = 6;  // ERROR_INVALID_HANDLE
 
-const QLatin1String Table("ip tovravpn");
+const QLatin1String Table("inet tovravpn");
 const QLatin1String Chain("dns");
 
-// nftables: the sublayer is the table "ip tovravpn", the filters of a dynamic session are its chain "dns"
-// on the output hook. A session's filters are applied in one nft transaction, permits (higher weight) first.
+// nftables: the sublayer is the table "inet tovravpn" (IPv4 and IPv6 alike), the filters of a dynamic
+// session are its chain "dns" on the output hook. A session's filters are applied in one nft transaction:
+// loopback addresses first (local stub resolvers), then permits (higher weight), then blocks.
 class NftFilterEngine : public FilterEngine
 {
 public:
@@ -30,8 +29,8 @@ public:
     quint32 openSession(bool dynamic, Handle *handle) override
     {
         *handle = 0;
-        if (QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty()) {
-            qDebug() << "nft not found: DNS filters cannot be set";
+        if (m_runner.findTool(QStringLiteral("nft")).isEmpty()) {
+            ToolLog(QStringLiteral("nft not found: DNS filters cannot be set"));
             return ToolMissing;
         }
         Session session;
@@ -45,18 +44,23 @@ public:
     {
         if (!m_sessions.contains(handle))
             return InvalidSession;
-        const Session session = m_sessions.take(handle);
-        if (!session.dynamic || !session.committed)
-            return 0;
-        // Written so that a chain already gone is not an error.
-        return nft(QStringLiteral("add table %1\nadd chain %1 %2\ndelete chain %1 %2\n").arg(Table, Chain));
+        const Session session = m_sessions.value(handle);
+        if (session.dynamic && session.committed) {
+            // Written so that a chain already gone is not an error. A session that fails to close stays open.
+            const quint32 result =
+                nft(QStringLiteral("add table %1\nadd chain %1 %2\ndelete chain %1 %2\n").arg(Table, Chain));
+            if (result != 0)
+                return result;
+        }
+        m_sessions.remove(handle);
+        return 0;
     }
 
     bool hasSublayer(Handle, const QUuid &) override
     {
         return m_runner
             .run(QStringLiteral("nft"),
-                 {QStringLiteral("list"), QStringLiteral("table"), QStringLiteral("ip"), QStringLiteral("tovravpn")})
+                 {QStringLiteral("list"), QStringLiteral("table"), QStringLiteral("inet"), QStringLiteral("tovravpn")})
             .succeeded();
     }
 
@@ -73,7 +77,7 @@ public:
         if (session == m_sessions.end())
             return InvalidSession;
         if (spec.protocol != 6 && spec.protocol != 17) {
-            qDebug() << "Unsupported filter protocol" << spec.protocol;
+            ToolLog(QStringLiteral("Unsupported filter protocol: %1").arg(spec.protocol));
             return InvalidFilter;
         }
         session->filters.append(spec);
@@ -90,7 +94,9 @@ public:
                          [](const FilterSpec &a, const FilterSpec &b) { return a.weight > b.weight; });
         QString script = QStringLiteral("add table %1\n"
                                         "add chain %1 %2 { type filter hook output priority 0 ; policy accept ; }\n"
-                                        "flush chain %1 %2\n")
+                                        "flush chain %1 %2\n"
+                                        "add rule %1 %2 ip daddr 127.0.0.0/8 accept comment \"loopback\"\n"
+                                        "add rule %1 %2 ip6 daddr ::1 accept comment \"loopback\"\n")
                              .arg(Table, Chain);
         for (const FilterSpec &filter : qAsConst(filters))
             script += QStringLiteral("add rule %1 %2 %3\n").arg(Table, Chain, rule(filter));
@@ -102,10 +108,10 @@ public:
 
     VpnDnsLookup findVpnDnsServer() override
     {
-        const bool haveResolvectl = !QStandardPaths::findExecutable(QStringLiteral("resolvectl")).isEmpty();
-        const bool haveNmcli = !QStandardPaths::findExecutable(QStringLiteral("nmcli")).isEmpty();
+        const bool haveResolvectl = !m_runner.findTool(QStringLiteral("resolvectl")).isEmpty();
+        const bool haveNmcli = !m_runner.findTool(QStringLiteral("nmcli")).isEmpty();
         if (!haveResolvectl && !haveNmcli) {
-            qDebug() << "Neither resolvectl nor nmcli found: the VPN DNS server cannot be looked up";
+            ToolLog(QStringLiteral("Neither resolvectl nor nmcli found: the VPN DNS server cannot be looked up"));
             return VpnDnsLookup();
         }
         VpnDnsLookup lookup;
@@ -114,10 +120,10 @@ public:
             lookup = parseResolvectlDns(ToolLines(ToolText(run.output)));
         }
         if (lookup.outcome == VpnDnsLookup::AdapterNotFound && haveNmcli) {
-            const ToolRun run =
-                m_runner.run(QStringLiteral("nmcli"), {QStringLiteral("-t"), QStringLiteral("-f"),
-                                                       QStringLiteral("GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS"),
-                                                       QStringLiteral("device"), QStringLiteral("show")});
+            const ToolRun run = m_runner.run(QStringLiteral("nmcli"),
+                                             {QStringLiteral("-t"), QStringLiteral("-f"),
+                                              QStringLiteral("GENERAL.DEVICE,GENERAL.CONNECTION,IP4.DNS,IP6.DNS"),
+                                              QStringLiteral("device"), QStringLiteral("show")});
             lookup = parseNmcliDns(ToolLines(ToolText(run.output)));
         }
         return lookup;
@@ -125,15 +131,16 @@ public:
 
     void removeLeftovers() override
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty())
+        if (m_runner.findTool(QStringLiteral("nft")).isEmpty())
             return;
-        const ToolRun chain =
-            m_runner.run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("chain"), QStringLiteral("ip"),
-                                                 QStringLiteral("tovravpn"), Chain});
-        if (!chain.succeeded())
-            return;
-        if (nft(QStringLiteral("delete chain %1 %2\n").arg(Table, Chain)) == 0)
-            qDebug() << "Removed DNS filters left by an earlier run";
+        // Earlier versions kept the chain in an "ip" table.
+        for (const QString &table : {QString(Table), QStringLiteral("ip tovravpn")}) {
+            const ToolRun chain =
+                m_runner.run(QStringLiteral("nft"), QStringList{QStringLiteral("list"), QStringLiteral("chain")} +
+                                                        table.split(QLatin1Char(' ')) + QStringList{Chain});
+            if (chain.succeeded() && nft(QStringLiteral("delete chain %1 %2\n").arg(table, Chain)) == 0)
+                ToolLog(QStringLiteral("Removed DNS filters left by an earlier run"));
+        }
     }
 
 private:
@@ -150,8 +157,12 @@ private:
     {
         const bool tcp = filter.protocol == 6;
         QString text;
-        if (filter.matchRemoteAddress)
-            text += QStringLiteral("ip daddr %1 ").arg(QHostAddress(filter.remoteAddress).toString());
+        if (filter.matchRemoteAddress) {
+            const bool ipv6 = filter.remoteHost.protocol() == QAbstractSocket::IPv6Protocol;
+            const QHostAddress address = ipv6 ? filter.remoteHost : QHostAddress(filter.remoteAddress);
+            text += (ipv6 ? QStringLiteral("ip6 daddr ") : QStringLiteral("ip daddr ")) + address.toString() +
+                    QLatin1Char(' ');
+        }
         text += QStringLiteral("%1 dport %2 ")
                     .arg(tcp ? QStringLiteral("tcp") : QStringLiteral("udp"))
                     .arg(filter.remotePort);
@@ -170,7 +181,7 @@ private:
             m_runner.run(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")}, script.toUtf8());
         if (run.succeeded())
             return 0;
-        qDebug().noquote() << "nft failed:" << ToolText(run.errorOutput).trimmed();
+        ToolLog(QStringLiteral("nft failed: ") + ToolText(run.errorOutput).trimmed());
         if (!run.started)
             return ToolMissing;
         if (run.timedOut)

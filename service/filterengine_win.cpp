@@ -80,6 +80,11 @@ public:
 
     quint32 addFilter(Handle session, const FilterSpec &spec) override
     {
+        if (spec.matchRemoteAddress && spec.remoteHost.protocol() != QAbstractSocket::IPv4Protocol) {
+            // The filters sit on the IPv4 connect layer.
+            ToolLog(QStringLiteral("Not an IPv4 DNS server: ") + spec.remoteHost.toString());
+            return ERROR_INVALID_PARAMETER;
+        }
         FWPM_FILTER_CONDITION0 conditions[3];
         ZeroMemory(conditions, sizeof(conditions));
         UINT32 count = 0;

@@ -5,13 +5,17 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 
-HttpService::HttpService(int argc, char **argv, const QString &name) : ServiceHost(argc, argv, name) {}
+HttpService::HttpService(int argc, char **argv, const QString &name, const TcpDaemon::Settings &settings)
+    : ServiceHost(argc, argv, name), m_settings(settings)
+{}
 
 void HttpService::start()
 {
-    m_daemon = new TcpDaemon(application());
+    m_daemon = new TcpDaemon(m_settings, application());
     QObject::connect(m_daemon, &TcpDaemon::serviceLog, [this](const QString &message) { logMessage(message); });
     m_daemon->removeLeftoverFilters();
+    // A kill switch left on by an earlier run can still be undone.
+    m_daemon->loadGatewayState();
     // The only client is on this machine; nobody else may change its routes or filters.
     m_daemon->listen(QHostAddress::LocalHost, TcpDaemon::ServicePort);
     if (!m_daemon->isListening()) {

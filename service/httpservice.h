@@ -1,14 +1,13 @@
 #pragma once
 
 #include "common/servicehost.h"
-
-class TcpDaemon;
+#include "service/tcpdaemon.h"
 
 // The helper service: owns the command listener for the length of a run.
 class HttpService : public ServiceHost
 {
 public:
-    HttpService(int argc, char **argv, const QString &name);
+    HttpService(int argc, char **argv, const QString &name, const TcpDaemon::Settings &settings = {});
 
     TcpDaemon *daemon() const { return m_daemon; }
 
@@ -19,5 +18,6 @@ protected:
     void resume() override;
 
 private:
+    TcpDaemon::Settings m_settings;
     TcpDaemon *m_daemon = nullptr;
 };

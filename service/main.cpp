@@ -1,9 +1,13 @@
 #include "common/servicecontroller.h"
 #include "service/httpservice.h"
 #include "service/programpath.h"
+#include "service/tcpdaemon.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -12,10 +16,48 @@ const char *wasOrWasNot(bool done)
     return done ? "was" : "was not";
 }
 
+// Takes "-statedir FOLDER" and "-tooldir FOLDER" (tests, diagnosis) out of the arguments.
+std::vector<char *> takeSettings(int argc, char *argv[], TcpDaemon::Settings *settings)
+{
+    std::vector<char *> rest{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (i + 1 < argc && std::strcmp(argv[i], "-statedir") == 0)
+            settings->stateDir = QString::fromLocal8Bit(argv[++i]);
+        else if (i + 1 < argc && std::strcmp(argv[i], "-tooldir") == 0)
+            settings->extraToolDirs << QString::fromLocal8Bit(argv[++i]);
+        else
+            rest.push_back(argv[i]);
+    }
+    rest.push_back(nullptr);
+    return rest;
+}
+
+// Puts back the default routes a kill switch took away, for a user left offline.
+int restoreByHand(int argc, char *argv[], const TcpDaemon::Settings &settings)
+{
+    QCoreApplication app(argc, argv);
+    TcpDaemon daemon(settings);
+    if (!daemon.loadGatewayState()) {
+        std::printf("No saved default gateway found in %s.\n", qPrintable(daemon.stateFilePath()));
+        return 1;
+    }
+    const QString reply = daemon.runCommand(QStringLiteral("RESTORE"));
+    std::printf("%s\n", reply.toLocal8Bit().constData());
+    return reply.startsWith(QLatin1String("SRV SUCCESS")) ||
+                   reply.startsWith(QLatin1String("SRV ERROR RESTORE: Default gateway already exists"))
+               ? 0
+               : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    TcpDaemon::Settings settings;
+    std::vector<char *> arguments = takeSettings(argc, argv, &settings);
+    argc = int(arguments.size()) - 1;
+    argv = arguments.data();
+
     if (argc == 2) {
         if (std::strcmp(argv[1], "-install") == 0) {
             const bool installed = ServiceController::install(ServiceProgramPath(), QString(), QString());
@@ -25,13 +67,15 @@ int main(int argc, char *argv[])
             std::printf("TOVRA VPN service %s stopped.\n", wasOrWasNot(controller.stop()));
             std::fflush(stdout);
             std::printf("TOVRA VPN service %s uninstalled.\n", wasOrWasNot(controller.uninstall()));
+        } else if (std::strcmp(argv[1], "-restore") == 0) {
+            return restoreByHand(argc, argv, settings);
         } else {
             std::printf("Wrong argument passed. Exiting...");
         }
         return 0;
     }
 
-    HttpService service(argc, argv, QStringLiteral("TovraVPNService"));
+    HttpService service(argc, argv, QStringLiteral("TovraVPNService"), settings);
     service.setServiceDescription(QStringLiteral("TOVRA VPN Service"));
     service.setServiceFlags(ServiceHost::CanBeSuspended);
     return service.exec();

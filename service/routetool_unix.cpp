@@ -3,12 +3,12 @@
 
 #include "service/toolrunner.h"
 
-#include <QDebug>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace {
 
@@ -102,21 +102,24 @@ class LinuxRouteTool : public RouteTool
 public:
     explicit LinuxRouteTool(ToolRunner &runner) : m_runner(runner) {}
 
-    QStringList routeTable() override
+    bool readRouteTable(QStringList *lines) override
     {
-        QStringList lines;
-        const QList<IpRoute> routes = readRoutes();
-        for (const IpRoute &route : routes)
-            lines.append(ipRouteLine(route));
-        return lines;
+        QList<IpRoute> routes;
+        if (!readRoutes(&routes))
+            return false;
+        lines->clear();
+        for (const IpRoute &route : qAsConst(routes))
+            lines->append(ipRouteLine(route));
+        return true;
     }
 
     bool deleteDefaultRoute(const QString &gateway) override
     {
         bool ok = true;
         int deleted = 0;
-        const QList<IpRoute> routes = readRoutes();
-        for (const IpRoute &route : routes) {
+        QList<IpRoute> routes;
+        readRoutes(&routes);
+        for (const IpRoute &route : qAsConst(routes)) {
             if (route.destination != QLatin1String("0.0.0.0") || route.gateway != gateway || gateway.isEmpty())
                 continue;
             QStringList args{
@@ -132,7 +135,7 @@ public:
             ++deleted;
         }
         if (deleted == 0) {
-            qDebug().noquote() << "No default route to delete through" << gateway;
+            ToolLog(QStringLiteral("No default route to delete through ") + gateway);
             return false;
         }
         return ok;
@@ -144,29 +147,58 @@ public:
                       QStringLiteral("via"), gateway});
     }
 
+    bool readIpv6DefaultRoutes(QStringList *routes) override
+    {
+        const ToolRun run =
+            m_runner.run(QStringLiteral("ip"),
+                         {QStringLiteral("-j"), QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"),
+                          QStringLiteral("table"), QStringLiteral("main"), QStringLiteral("default")});
+        if (!run.succeeded()) {
+            ToolLog(QStringLiteral("Reading the IPv6 route table failed: ") + ToolText(run.errorOutput).trimmed());
+            return false;
+        }
+        *routes = parseIpv6DefaultRoutes(run.output);
+        return true;
+    }
+
+    bool deleteIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("del"), route); }
+    bool addIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("add"), route); }
+
 private:
-    QList<IpRoute> readRoutes()
+    bool readRoutes(QList<IpRoute> *result)
     {
         const ToolRun routes = m_runner.run(QStringLiteral("ip"),
                                             {QStringLiteral("-j"), QStringLiteral("-4"), QStringLiteral("route"),
                                              QStringLiteral("show"), QStringLiteral("table"), QStringLiteral("main")});
         if (!routes.succeeded()) {
-            qDebug().noquote() << "Reading the route table failed:" << ToolText(routes.errorOutput).trimmed();
-            return {};
+            ToolLog(QStringLiteral("Reading the route table failed: ") + ToolText(routes.errorOutput).trimmed());
+            return false;
         }
         const ToolRun addresses = m_runner.run(QStringLiteral("ip"), {QStringLiteral("-j"), QStringLiteral("-4"),
                                                                       QStringLiteral("addr"), QStringLiteral("show")});
         if (!addresses.succeeded())
-            qDebug().noquote() << "Reading interface addresses failed:" << ToolText(addresses.errorOutput).trimmed();
-        return parseIpRoutes(routes.output, addresses.output);
+            ToolLog(QStringLiteral("Reading interface addresses failed: ") + ToolText(addresses.errorOutput).trimmed());
+        *result = parseIpRoutes(routes.output, addresses.output);
+        return true;
+    }
+
+    bool changeIpv6(const QString &verb, const QString &route)
+    {
+        const QStringList words = route.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (!isIpv6RouteWords(words)) {
+            ToolLog(QStringLiteral("Not an IPv6 default route: ") + route);
+            return false;
+        }
+        return runIp(QStringList{QStringLiteral("-6"), QStringLiteral("route"), verb, QStringLiteral("default")} +
+                     words + QStringList{QStringLiteral("table"), QStringLiteral("main")});
     }
 
     bool runIp(const QStringList &args)
     {
         const ToolRun run = m_runner.run(QStringLiteral("ip"), args);
         if (!run.succeeded())
-            qDebug().noquote() << "ip" << args.join(QLatin1Char(' '))
-                               << "failed:" << ToolText(run.errorOutput).trimmed();
+            ToolLog(QStringLiteral("ip ") + args.join(QLatin1Char(' ')) + QStringLiteral(" failed: ") +
+                    ToolText(run.errorOutput).trimmed());
         return run.succeeded();
     }
 
@@ -174,6 +206,57 @@ private:
 };
 
 } // namespace
+
+QStringList parseIpv6DefaultRoutes(const QByteArray &routesJson)
+{
+    QStringList result;
+    const QJsonArray entries = QJsonDocument::fromJson(routesJson).array();
+    for (const QJsonValue &entry : entries) {
+        const QJsonObject object = entry.toObject();
+        const QString type = object.value(QLatin1String("type")).toString();
+        if (object.value(QLatin1String("dst")).toString() != QLatin1String("default") ||
+            (!type.isEmpty() && type != QLatin1String("unicast")))
+            continue;
+        QJsonArray hops = object.value(QLatin1String("nexthops")).toArray();
+        if (hops.isEmpty())
+            hops.append(object);
+        for (const QJsonValue &hop : qAsConst(hops)) {
+            const QJsonObject hopObject = hop.toObject();
+            QStringList words;
+            const QString gateway = hopObject.value(QLatin1String("gateway")).toString();
+            if (!gateway.isEmpty())
+                words << QStringLiteral("via") << gateway;
+            words << QStringLiteral("dev") << hopObject.value(QLatin1String("dev")).toString();
+            if (object.contains(QLatin1String("metric")))
+                words << QStringLiteral("metric") << QString::number(object.value(QLatin1String("metric")).toInt());
+            if (isIpv6RouteWords(words))
+                result << words.join(QLatin1Char(' '));
+        }
+    }
+    return result;
+}
+
+bool isIpv6RouteWords(const QStringList &words)
+{
+    static const QRegularExpression deviceName(QStringLiteral("^[A-Za-z0-9_.@][A-Za-z0-9_.@:-]{0,14}$"));
+    if (words.isEmpty() || words.size() % 2 != 0)
+        return false;
+    bool haveDevice = false;
+    for (int i = 0; i < words.size(); i += 2) {
+        const QString &key = words.at(i);
+        const QString &value = words.at(i + 1);
+        bool ok = false;
+        if (key == QLatin1String("via"))
+            ok = QHostAddress(value).protocol() == QAbstractSocket::IPv6Protocol;
+        else if (key == QLatin1String("dev"))
+            ok = haveDevice = deviceName.match(value).hasMatch();
+        else if (key == QLatin1String("metric"))
+            value.toUInt(&ok);
+        if (!ok)
+            return false;
+    }
+    return haveDevice;
+}
 
 std::unique_ptr<RouteTool> CreateSystemRouteTool(ToolRunner &runner)
 {

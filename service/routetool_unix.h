@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // One IPv4 route of the main table as iproute2 reports it.
 struct IpRoute
@@ -22,3 +23,8 @@ QList<IpRoute> parseIpRoutes(const QByteArray &routesJson, const QByteArray &add
 // The route as a five-field line: destination, netmask, gateway ("On-link" without one), interface address,
 // metric.
 QString ipRouteLine(const IpRoute &route);
+// The IPv6 default routes of `ip -j -6 route show table main default`, one line of words per next hop:
+// "via GATEWAY dev DEVICE metric N" (no "via" for an on-link route).
+QStringList parseIpv6DefaultRoutes(const QByteArray &routesJson);
+// Whether words are "via ADDRESS", "dev NAME" and "metric N" pairs, a device among them.
+bool isIpv6RouteWords(const QStringList &words);

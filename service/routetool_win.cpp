@@ -3,48 +3,104 @@
 #include "common/windowssystem_win.h"
 #include "service/toolrunner.h"
 
-#include <QDebug>
+#include <QHostAddress>
 
 namespace {
 
 // Windows' own route command, run through the system folder's cmd.exe: the service runs with system
-// rights and must not pick up a cmd.exe from its own or the current folder.
+// rights and must not pick up a cmd.exe from its own or the current folder. IPv6 default routes are read
+// from "route print -6" and changed through the system folder's netsh.
 class WindowsRouteTool : public RouteTool
 {
 public:
     explicit WindowsRouteTool(ToolRunner &runner) : m_runner(runner) {}
 
-    QStringList routeTable() override
+    bool readRouteTable(QStringList *lines) override
     {
-        const ToolRun run = runCmd({QStringLiteral("route"), QStringLiteral("print")});
-        return ToolLines(ToolText(run.output));
+        const ToolRun run = runSystemTool(QStringLiteral("cmd.exe"),
+                                          {QStringLiteral("/c"), QStringLiteral("route"), QStringLiteral("print")});
+        *lines = ToolLines(ToolText(run.output));
+        return run.started && !run.timedOut;
     }
 
     bool deleteDefaultRoute(const QString &gateway) override
     {
-        return report(runCmd({QStringLiteral("route"), QStringLiteral("delete"), QStringLiteral("0.0.0.0"), gateway}));
+        return report(
+            runSystemTool(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("route"),
+                                                      QStringLiteral("delete"), QStringLiteral("0.0.0.0"), gateway}));
     }
 
     bool addDefaultRoute(const QString &gateway) override
     {
-        return report(runCmd({QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("0.0.0.0"),
-                              QStringLiteral("mask"), QStringLiteral("0.0.0.0"), gateway}));
+        return report(
+            runSystemTool(QStringLiteral("cmd.exe"),
+                          {QStringLiteral("/c"), QStringLiteral("route"), QStringLiteral("add"),
+                           QStringLiteral("0.0.0.0"), QStringLiteral("mask"), QStringLiteral("0.0.0.0"), gateway}));
     }
 
-private:
-    // "cmd.exe /c" followed by the arguments; not started when the system folder cannot be read.
-    ToolRun runCmd(const QStringList &arguments)
+    // Lines of the IPv6 table: interface index, metric, destination, gateway ("On-link" without one).
+    bool readIpv6DefaultRoutes(QStringList *routes) override
     {
-        const QString cmd = WindowsSystem::systemFilePath(QStringLiteral("cmd.exe"));
-        if (cmd.isEmpty())
+        const ToolRun run = runSystemTool(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("route"),
+                                                                      QStringLiteral("print"), QStringLiteral("-6")});
+        if (!run.started || run.timedOut)
+            return false;
+        routes->clear();
+        const QStringList lines = ToolLines(ToolText(run.output));
+        for (const QString &line : lines) {
+            const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (fields.size() == 4 && fields.at(2) == QLatin1String("::/0")) {
+                const QString route = fields.at(0) + QLatin1Char(' ') + fields.at(3);
+                if (isRoute(route) && !routes->contains(route))
+                    routes->append(route);
+            }
+        }
+        return true;
+    }
+
+    bool deleteIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("delete"), route); }
+    bool addIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("add"), route); }
+
+private:
+    // "INTERFACE GATEWAY": an interface index and an IPv6 address or "On-link".
+    static bool isRoute(const QString &route)
+    {
+        const QStringList words = route.split(QLatin1Char(' '));
+        bool indexOk = false;
+        words.value(0).toUInt(&indexOk);
+        return words.size() == 2 && indexOk &&
+               (words.at(1) == QLatin1String("On-link") ||
+                QHostAddress(words.at(1)).protocol() == QAbstractSocket::IPv6Protocol);
+    }
+
+    bool changeIpv6(const QString &verb, const QString &route)
+    {
+        if (!isRoute(route)) {
+            ToolLog(QStringLiteral("Not an IPv6 default route: ") + route);
+            return false;
+        }
+        const QStringList words = route.split(QLatin1Char(' '));
+        QStringList arguments{
+            QStringLiteral("interface"), QStringLiteral("ipv6"), verb,
+            QStringLiteral("route"),     QStringLiteral("::/0"), QStringLiteral("interface=") + words.at(0)};
+        if (words.at(1) != QLatin1String("On-link"))
+            arguments << QStringLiteral("nexthop=") + words.at(1);
+        return report(runSystemTool(QStringLiteral("netsh.exe"), arguments));
+    }
+
+    // A program of the system folder; not started when that folder cannot be read.
+    ToolRun runSystemTool(const QString &program, const QStringList &arguments)
+    {
+        const QString path = WindowsSystem::systemFilePath(program);
+        if (path.isEmpty())
             return ToolRun();
-        return m_runner.run(cmd, QStringList(QStringLiteral("/c")) + arguments);
+        return m_runner.run(path, arguments);
     }
 
     static bool report(const ToolRun &run)
     {
         if (!run.succeeded())
-            qDebug().noquote() << "route failed:" << ToolText(run.output).trimmed();
+            ToolLog(QStringLiteral("route failed: ") + ToolText(run.output).trimmed());
         return run.succeeded();
     }
 

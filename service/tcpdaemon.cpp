@@ -4,14 +4,34 @@
 
 #include <QTcpSocket>
 #include <QTextStream>
+#include <QTimer>
 
-TcpDaemon::TcpDaemon(QObject *parent)
-    : QTcpServer(parent), m_tools(std::make_unique<ToolRunner>()), m_routes(CreateSystemRouteTool(*m_tools)),
-      m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters)
+namespace {
+
+std::unique_ptr<ToolRunner> MakeToolRunner(const TcpDaemon::Settings &settings)
+{
+    auto runner = std::make_unique<ToolRunner>();
+    runner->setToolDirs(settings.extraToolDirs + runner->toolDirs());
+    return runner;
+}
+
+std::unique_ptr<GatewayStateFile> MakeStateFile(const QString &dir)
+{
+    return dir.isEmpty() ? nullptr : std::make_unique<GatewayStateFile>(dir);
+}
+
+} // namespace
+
+TcpDaemon::TcpDaemon(const Settings &settings, QObject *parent)
+    : QTcpServer(parent), m_tools(MakeToolRunner(settings)), m_routes(CreateSystemRouteTool(*m_tools)),
+      m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters),
+      m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir))
 {}
 
-TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine, QObject *parent)
-    : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters)
+TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
+                     const Settings &settings, QObject *parent)
+    : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters),
+      m_stateFile(MakeStateFile(settings.stateDir))
 {}
 
 TcpDaemon::~TcpDaemon() = default;
@@ -25,22 +45,71 @@ void TcpDaemon::removeFilters()
 {
     if (dnsFilter.filtersInForce())
         dnsFilter.removeFilters();
+    if (dnsFilter.hasFailedRemovals()) {
+        const quint32 result = dnsFilter.retryFailedRemovals();
+        emit serviceLog(result == 0
+                            ? QStringLiteral("DNS filters removed at service stop")
+                            : QStringLiteral("DNS filters could not be removed at service stop: %1").arg(result));
+    }
+}
+
+bool TcpDaemon::loadGatewayState()
+{
+    GatewayState state;
+    if (!m_stateFile || !m_stateFile->load(&state))
+        return false;
+    savedGateway = state.gateway;
+    savedGatewayEntry = state.entry;
+    m_savedIpv6 = state.ipv6Routes;
+    emit serviceLog(QStringLiteral("Saved default gateway loaded: ") + savedGateway);
+    return true;
+}
+
+QString TcpDaemon::stateFilePath() const
+{
+    return m_stateFile ? m_stateFile->path() : QString();
 }
 
 void TcpDaemon::incomingConnection(qintptr socketDescriptor)
 {
     auto *socket = new QTcpSocket(this);
-    if (disabled) {
-        // Not served while paused; closed rather than left open with nobody to read it.
+    if (disabled || m_clients.size() >= m_limits.maxConnections) {
+        // Not served while paused or when full; closed rather than left open with nobody to read it.
         socket->setSocketDescriptor(socketDescriptor);
         socket->abort();
         socket->deleteLater();
+        if (!disabled)
+            emit serviceLog(QStringLiteral("Connection refused: %1 connections are open").arg(m_limits.maxConnections));
         return;
     }
+    m_clients.insert(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_clients.remove(socket); });
     connect(socket, &QTcpSocket::readyRead, this, &TcpDaemon::readClient);
     connect(socket, &QTcpSocket::disconnected, this, &TcpDaemon::discardClient);
+    // Bounds what a client can make the root process hold.
+    socket->setReadBufferSize(m_limits.maxLineBytes);
+    auto *idle = new QTimer(socket);
+    idle->setObjectName(QStringLiteral("idle"));
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, this, [this, socket, idle] {
+        if (disabled)
+            idle->start(m_limits.idleTimeoutMs);
+        else
+            closeClient(
+                socket,
+                QStringLiteral("Connection closed: no complete command within %1 ms").arg(m_limits.idleTimeoutMs));
+    });
+    idle->start(m_limits.idleTimeoutMs);
     socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
     emit serviceLog(QStringLiteral("New Connection"));
+}
+
+void TcpDaemon::closeClient(QTcpSocket *socket, const QString &reason)
+{
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    emit serviceLog(reason);
 }
 
 void TcpDaemon::readClient()
@@ -48,12 +117,36 @@ void TcpDaemon::readClient()
     if (disabled)
         return;
     auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket || !socket->canReadLine())
+    if (!socket)
         return;
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() >= m_limits.maxLineBytes)
+            closeClient(
+                socket,
+                QStringLiteral("Connection closed: command line longer than %1 bytes").arg(m_limits.maxLineBytes));
+        return;
+    }
 
     const QString text = ToolText(socket->readAll()).trimmed();
-    const QString word = text.split(QLatin1Char(' ')).first();
+    const QString reply = runCommand(text.split(QLatin1Char(' ')).first());
+    if (reply.isNull())
+        return;
+    if (auto *idle = socket->findChild<QTimer *>(QStringLiteral("idle")))
+        idle->start(m_limits.idleTimeoutMs);
 
+    QTextStream stream(socket);
+    stream.setCodec("ISO-8859-1");
+    stream << reply;
+    stream.flush();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
+}
+
+QString TcpDaemon::runCommand(const QString &word)
+{
+    // One command's tools together stay within the client's wait for the answer.
+    if (m_tools)
+        m_tools->beginCommand();
     QString reply;
     if (word == QLatin1String("ADD_DNS_FILTERS"))
         reply = addDnsFilters();
@@ -65,15 +158,9 @@ void TcpDaemon::readClient()
         reply = deleteGateway();
     else if (word == QLatin1String("RESTORE"))
         reply = restoreGateway();
-    else
-        return;
-
-    QTextStream stream(socket);
-    stream.setCodec("ISO-8859-1");
-    stream << reply;
-    stream.flush();
-    if (socket->state() == QAbstractSocket::UnconnectedState)
-        socket->deleteLater();
+    if (m_tools)
+        m_tools->endCommand();
+    return reply;
 }
 
 void TcpDaemon::discardClient()
@@ -82,9 +169,19 @@ void TcpDaemon::discardClient()
         socket->deleteLater();
 }
 
+bool TcpDaemon::readTable(QStringList *lines)
+{
+    if (m_routes->readRouteTable(lines))
+        return true;
+    m_tableUnreadable = true;
+    return false;
+}
+
 bool TcpDaemon::getDefaultGateway()
 {
-    const QStringList lines = m_routes->routeTable();
+    QStringList lines;
+    if (!readTable(&lines))
+        return false;
     const int index = RouteTable::findDefaultRoute(lines);
     if (index < 0)
         return false;
@@ -95,7 +192,9 @@ bool TcpDaemon::getDefaultGateway()
 
 bool TcpDaemon::isSavedGatewayExists()
 {
-    const QStringList lines = m_routes->routeTable();
+    QStringList lines;
+    if (!readTable(&lines))
+        return false;
     const int index = RouteTable::findDefaultRouteVia(lines, savedGateway);
     if (index < 0)
         return false;
@@ -126,10 +225,30 @@ QString TcpDaemon::info()
 
 QString TcpDaemon::deleteGateway()
 {
+    m_tableUnreadable = false;
     if (!getDefaultGateway())
         return QStringLiteral("SRV ERROR DELETE: Default gateway not found");
+
+    QStringList ipv6;
+    bool ipv6Gone = m_routes->readIpv6DefaultRoutes(&ipv6);
+    // IPv6 routes an earlier DELETE took away and nothing has put back stay saved.
+    for (const QString &route : qAsConst(ipv6)) {
+        if (!m_savedIpv6.contains(route))
+            m_savedIpv6 << route;
+    }
+    // Saved before anything is taken away, so that no crash can lose the way back.
+    saveGatewayState();
+
     m_routes->deleteDefaultRoute(savedGateway);
-    if (isSavedGatewayExists())
+    for (const QString &route : qAsConst(ipv6))
+        m_routes->deleteIpv6DefaultRoute(route);
+    if (!ipv6.isEmpty()) {
+        QStringList left;
+        ipv6Gone = m_routes->readIpv6DefaultRoutes(&left) && left.isEmpty();
+        for (const QString &route : qAsConst(left))
+            emit serviceLog(QStringLiteral("IPv6 default route exists after removing: ") + route);
+    }
+    if (isSavedGatewayExists() || m_tableUnreadable || !ipv6Gone)
         return QStringLiteral("SRV ERROR DELETE: Default gateway (") + savedGateway +
                QStringLiteral(") exists after removing");
     return QStringLiteral("SRV SUCCESS DELETE: Default gateway removed - ") + savedGateway;
@@ -137,12 +256,58 @@ QString TcpDaemon::deleteGateway()
 
 QString TcpDaemon::restoreGateway()
 {
-    if (isSavedGatewayExists())
+    m_tableUnreadable = false;
+    const bool ipv6Restored = restoreIpv6Routes();
+    if (isSavedGatewayExists()) {
+        if (ipv6Restored)
+            forgetGatewayState();
         return QStringLiteral("SRV ERROR RESTORE: Default gateway already exists - ") + savedGateway +
                QStringLiteral(" (Full entry: ") + savedGatewayEntry + QStringLiteral(")");
+    }
+    if (m_tableUnreadable)
+        return QStringLiteral("SRV ERROR RESTORE: Default gateway not found after restoring");
     m_routes->addDefaultRoute(savedGateway);
-    if (isSavedGatewayExists())
+    if (isSavedGatewayExists()) {
+        if (ipv6Restored)
+            forgetGatewayState();
         return QStringLiteral("SRV SUCCESS RESTORE: Default gateway restored - ") + savedGateway +
                QStringLiteral(" (Full entry: ") + savedGatewayEntry + QStringLiteral(")");
+    }
     return QStringLiteral("SRV ERROR RESTORE: Default gateway not found after restoring");
+}
+
+bool TcpDaemon::restoreIpv6Routes()
+{
+    if (m_savedIpv6.isEmpty())
+        return true;
+    QStringList present;
+    if (!m_routes->readIpv6DefaultRoutes(&present))
+        return false;
+    bool ok = true;
+    for (const QString &route : qAsConst(m_savedIpv6)) {
+        if (!present.contains(route) && !m_routes->addIpv6DefaultRoute(route)) {
+            emit serviceLog(QStringLiteral("IPv6 default route cannot be restored: ") + route);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+void TcpDaemon::saveGatewayState()
+{
+    if (!m_stateFile)
+        return;
+    GatewayState state;
+    state.gateway = savedGateway;
+    state.entry = savedGatewayEntry;
+    state.ipv6Routes = m_savedIpv6;
+    if (!m_stateFile->save(state))
+        emit serviceLog(QStringLiteral("Kill switch state cannot be saved: ") + m_stateFile->path());
+}
+
+void TcpDaemon::forgetGatewayState()
+{
+    m_savedIpv6.clear();
+    if (m_stateFile)
+        m_stateFile->remove();
 }

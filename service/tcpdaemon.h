@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTcpServer>
 
 #include <memory>
 
 #include "service/filterengine.h"
+#include "service/gatewaystate.h"
 #include "service/routetool.h"
 #include "service/toolrunner.h"
 #include "service/wfpdnsfilter.h"
@@ -25,17 +28,42 @@ class TcpDaemon : public QTcpServer
 public:
     static constexpr quint16 ServicePort = 56143;
 
+    // Where the daemon keeps its state and finds its tools.
+    struct Settings
+    {
+        // Folder of the kill switch's state file; empty: the platform's folder (system backends) or no file
+        // at all (given backends).
+        QString stateDir;
+        // Folders searched for tools before the system folders.
+        QStringList extraToolDirs;
+    };
+
+    // What one client may hold of the root process.
+    struct Limits
+    {
+        int maxLineBytes = 1024;
+        int maxConnections = 16;
+        int idleTimeoutMs = 10000; // without a complete command
+    };
+
     // Works on the system's own route table and packet filter.
-    explicit TcpDaemon(QObject *parent = nullptr);
+    explicit TcpDaemon(const Settings &settings = Settings(), QObject *parent = nullptr);
     // Works on the given backends (tests).
     TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
-              QObject *parent = nullptr);
+              const Settings &settings = Settings(), QObject *parent = nullptr);
     ~TcpDaemon() override;
+
+    void setLimits(const Limits &limits) { m_limits = limits; }
 
     // Removes DNS filters a crashed earlier run may have left in force.
     void removeLeftoverFilters();
-    // Takes the DNS filters away (service stop).
+    // Takes the DNS filters away, also those whose removal failed before (service stop).
     void removeFilters();
+    // Takes up the routes a DELETE of an earlier run saved; false when there are none.
+    bool loadGatewayState();
+    QString stateFilePath() const;
+    // Runs one command word; the reply, or a null string for an unknown word.
+    QString runCommand(const QString &word);
 
     bool disabled = false;
     QString savedGateway;
@@ -61,4 +89,17 @@ private:
     QString info();
     QString deleteGateway();
     QString restoreGateway();
+
+    bool readTable(QStringList *lines);
+    // Puts back the saved IPv6 default routes that are missing; true when all are present afterwards.
+    bool restoreIpv6Routes();
+    void saveGatewayState();
+    void forgetGatewayState();
+    void closeClient(QTcpSocket *socket, const QString &reason);
+
+    std::unique_ptr<GatewayStateFile> m_stateFile;
+    QStringList m_savedIpv6;
+    bool m_tableUnreadable = false;
+    Limits m_limits;
+    QSet<QTcpSocket *> m_clients;
 };

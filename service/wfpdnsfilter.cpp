@@ -1,6 +1,6 @@
 #include "service/wfpdnsfilter.h"
 
-#include <QDebug>
+#include "service/toolrunner.h"
 
 const QUuid WfpDnsFilter::SublayerKey(QStringLiteral("{5AB776A8-E2E8-4024-B853-391A4168641E}"));
 
@@ -25,25 +25,28 @@ WfpDnsFilter::~WfpDnsFilter()
     closeSession();
 }
 
-QList<FilterSpec> WfpDnsFilter::filterSpecs(quint32 dnsAddress)
+QList<FilterSpec> WfpDnsFilter::filterSpecs(const QHostAddress &dnsAddress)
 {
-    auto spec = [](const char *name, quint8 weight, quint8 protocol, bool matchAddress, quint32 address, bool permit) {
+    auto spec = [&dnsAddress](const char *name, quint8 weight, quint8 protocol, bool matchAddress, bool permit) {
         FilterSpec filter;
         filter.sublayer = SublayerKey;
         filter.name = QString::fromLatin1(name);
         filter.weight = weight;
         filter.protocol = protocol;
         filter.matchRemoteAddress = matchAddress;
-        filter.remoteAddress = address;
+        if (matchAddress) {
+            filter.remoteAddress = dnsAddress.toIPv4Address();
+            filter.remoteHost = dnsAddress;
+        }
         filter.remotePort = DnsPort;
         filter.permit = permit;
         return filter;
     };
     return {
-        spec("TOVRAVPN WFP Filter - allow TCP DNS on VPN interface", 15, ProtocolTcp, true, dnsAddress, true),
-        spec("TOVRAVPN WFP Filter - allow UDP DNS on VPN interface", 15, ProtocolUdp, true, dnsAddress, true),
-        spec("TOVRAVPN WFP Filter - block TCP DNS", 14, ProtocolTcp, false, 0, false),
-        spec("TOVRAVPN WFP Filter - block UDP DNS", 14, ProtocolUdp, false, 0, false),
+        spec("TOVRAVPN WFP Filter - allow TCP DNS on VPN interface", 15, ProtocolTcp, true, true),
+        spec("TOVRAVPN WFP Filter - allow UDP DNS on VPN interface", 15, ProtocolUdp, true, true),
+        spec("TOVRAVPN WFP Filter - block TCP DNS", 14, ProtocolTcp, false, false),
+        spec("TOVRAVPN WFP Filter - block UDP DNS", 14, ProtocolUdp, false, false),
     };
 }
 
@@ -58,7 +61,7 @@ quint32 WfpDnsFilter::addFilters()
 {
     // Filters of an earlier ADD would otherwise stay in force with no way to remove them.
     if (engineHandle != 0) {
-        qDebug() << "Closing the earlier DNS filter session";
+        ToolLog(QStringLiteral("Closing the earlier DNS filter session"));
         closeSession();
     }
 
@@ -81,8 +84,7 @@ quint32 WfpDnsFilter::addFilters()
         }
     }
 
-    const quint32 dnsAddress = findVpnDnsAddress();
-    if (dnsAddress == 0) {
+    if (!lookUpVpnDns()) {
         closeSession();
         return DnsLookupFailure;
     }
@@ -93,7 +95,7 @@ quint32 WfpDnsFilter::addFilters()
         "Failed to add 3rd filter (Block tcp dns) with error: %1",
         "Failed to add 4th filter (Block udp dns) with error: %1",
     };
-    const QList<FilterSpec> filters = filterSpecs(dnsAddress);
+    const QList<FilterSpec> filters = filterSpecs(vpnDnsAddress);
     for (int k = 0; k < filters.size(); ++k) {
         result = m_engine.addFilter(engineHandle, filters.at(k));
         if (result != 0) {
@@ -116,17 +118,42 @@ quint32 WfpDnsFilter::removeFilters()
 {
     const quint32 result = engineHandle != 0 ? m_engine.closeSession(engineHandle) : 0;
     lastError = QStringLiteral("EngineClosed with result: %1").arg(code(result));
+    if (result != 0) {
+        // The filters may still be in force: tried again at service stop.
+        m_failedCloses << engineHandle;
+        ToolLog(QStringLiteral("DNS filter removal failed, to be retried at service stop: ") + code(result));
+    }
     engineHandle = 0;
     return result;
 }
 
+quint32 WfpDnsFilter::retryFailedRemovals()
+{
+    quint32 last = 0;
+    const QList<FilterEngine::Handle> handles = m_failedCloses;
+    m_failedCloses.clear();
+    for (const FilterEngine::Handle handle : handles) {
+        const quint32 result = m_engine.closeSession(handle);
+        if (result != 0) {
+            m_failedCloses << handle;
+            last = result;
+        }
+    }
+    return last;
+}
+
 quint32 WfpDnsFilter::findVpnDnsAddress()
+{
+    return lookUpVpnDns() ? vpnDnsAddress.toIPv4Address() : 0;
+}
+
+bool WfpDnsFilter::lookUpVpnDns()
 {
     const VpnDnsLookup lookup = m_engine.findVpnDnsServer();
     switch (lookup.outcome) {
     case VpnDnsLookup::Found:
         vpnDnsAddress = lookup.address;
-        return lookup.address.toIPv4Address();
+        return true;
     case VpnDnsLookup::AdapterNotFound:
         lastError = QStringLiteral("TOVRAVPN information not found in ipconfig results");
         break;
@@ -134,7 +161,7 @@ quint32 WfpDnsFilter::findVpnDnsAddress()
         lastError = QStringLiteral("TOVRAVPN DNS information not found in ipconfig results");
         break;
     }
-    return 0;
+    return false;
 }
 
 quint32 WfpDnsFilter::addSublayer(const QUuid &key)

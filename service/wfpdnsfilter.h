@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QUuid>
 
@@ -25,20 +26,26 @@ public:
     quint32 addFilters();
     // Closes the session that owns the filters; 0 when none was open.
     quint32 removeFilters();
-    // The VPN DNS server as a host-order IPv4 number, 0 when not found.
+    // The VPN DNS server as a host-order IPv4 number, 0 when not found (or when it is an IPv6 server).
     quint32 findVpnDnsAddress();
     quint32 addSublayer(const QUuid &key);
 
     bool filtersInForce() const { return engineHandle != 0; }
+    // Sessions whose close failed are kept and closed again here (service stop); the last failing result or 0.
+    bool hasFailedRemovals() const { return !m_failedCloses.isEmpty(); }
+    quint32 retryFailedRemovals();
     // The four filters for a DNS server, in the order they are added.
-    static QList<FilterSpec> filterSpecs(quint32 dnsAddress);
+    static QList<FilterSpec> filterSpecs(const QHostAddress &dnsAddress);
 
     QHostAddress vpnDnsAddress;
     QString lastError;
 
 private:
     void closeSession();
+    // Looks the VPN DNS server up into vpnDnsAddress; false with lastError set when not found.
+    bool lookUpVpnDns();
 
     FilterEngine &m_engine;
     FilterEngine::Handle engineHandle = 0;
+    QList<FilterEngine::Handle> m_failedCloses;
 };

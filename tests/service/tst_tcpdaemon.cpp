@@ -13,9 +13,20 @@ public:
     QStringList lines;
     QStringList changes;
 
-    QStringList routeTable() override { return lines; }
+    bool readRouteTable(QStringList *table) override
+    {
+        *table = lines;
+        return true;
+    }
     bool deleteDefaultRoute(const QString &gateway) override { return record(QStringLiteral("delete ") + gateway); }
     bool addDefaultRoute(const QString &gateway) override { return record(QStringLiteral("add ") + gateway); }
+    bool readIpv6DefaultRoutes(QStringList *routes) override
+    {
+        routes->clear();
+        return true;
+    }
+    bool deleteIpv6DefaultRoute(const QString &route) override { return record(QStringLiteral("delete6 ") + route); }
+    bool addIpv6DefaultRoute(const QString &route) override { return record(QStringLiteral("add6 ") + route); }
 
 private:
     bool record(const QString &change)
@@ -56,8 +67,10 @@ public:
     }
     quint32 closeSession(Handle session) override
     {
-        open.remove(session);
-        return results.value(QStringLiteral("close"));
+        const quint32 result = results.value(QStringLiteral("close"));
+        if (result == 0)
+            open.remove(session);
+        return result;
     }
     bool hasSublayer(Handle, const QUuid &key) override { return sublayerPresent && key == WfpDnsFilter::SublayerKey; }
     quint32 addSublayer(Handle session, const SublayerSpec &spec) override
@@ -96,6 +109,8 @@ private slots:
     void addFilters();
     void sessions();
     void failureReplies();
+    void idleConnection();
+    void toolBudget();
 };
 
 void tst_TcpDaemon::addFilters_data()
@@ -177,12 +192,17 @@ void tst_TcpDaemon::sessions()
     QCOMPARE(engine.filtersInForce(), 4);
     QCOMPARE(engine.open.value(2).first().remoteAddress, 0x0A090001u);
 
-    // The close result is passed on, once.
+    // The close result is passed on, once; the filters left in force are removed by the retry at stop.
     engine.results.insert(QStringLiteral("close"), 6);
     QCOMPARE(filter->removeFilters(), 6u);
     QCOMPARE(filter->lastError, QStringLiteral("EngineClosed with result: 6"));
-    QVERIFY(engine.open.isEmpty());
     QCOMPARE(filter->removeFilters(), 0u);
+    QCOMPARE(engine.filtersInForce(), 4);
+    QCOMPARE(filter->retryFailedRemovals(), 6u);
+    engine.results.remove(QStringLiteral("close"));
+    QCOMPARE(filter->retryFailedRemovals(), 0u);
+    QVERIFY(engine.open.isEmpty());
+    QVERIFY(!filter->hasFailedRemovals());
 
     // Filters in force go with the object.
     QCOMPARE(filter->addFilters(), 0u);
@@ -224,6 +244,46 @@ void tst_TcpDaemon::failureReplies()
     QCOMPARE(command("REMOVE_DNS_FILTERS\n"), QByteArray("SRV ERROR DNS REMOVE: EngineClosed with result: 13"));
     QCOMPARE(log.count(), 5);
     QCOMPARE(log.first().first().toString(), QStringLiteral("New Connection"));
+
+    // A removal that failed is tried again when the service stops.
+    daemon.removeFilters();
+    QCOMPARE(log.last().first().toString(), QStringLiteral("DNS filters could not be removed at service stop: 13"));
+    filters.results.remove(QStringLiteral("close"));
+    daemon.removeFilters();
+    QCOMPARE(log.last().first().toString(), QStringLiteral("DNS filters removed at service stop"));
+    QCOMPARE(filters.filtersInForce(), 0);
+}
+
+void tst_TcpDaemon::idleConnection()
+{
+    TcpDaemon daemon(std::make_unique<FakeRouteTool>(), std::make_unique<FakeFilterEngine>());
+    daemon.setLimits({1024, 16, 500});
+    QSignalSpy log(&daemon, &TcpDaemon::serviceLog);
+    QVERIFY(daemon.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, daemon.serverPort());
+    QVERIFY(socket.waitForConnected(10000));
+    socket.write("INF");
+    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 20000);
+    QCOMPARE(log.last().first().toString(), QStringLiteral("Connection closed: no complete command within 500 ms"));
+}
+
+void tst_TcpDaemon::toolBudget()
+{
+    // Tools come from the tool folders only, and a command stops starting them once its time is spent.
+    ToolRunner runner;
+    QVERIFY(runner.findTool(QStringLiteral("sh")).startsWith(QLatin1Char('/')));
+    QVERIFY(runner.findTool(QStringLiteral("../bin/sh")).isEmpty());
+    runner.setToolDirs({});
+    QVERIFY(!runner.run(QStringLiteral("true"), {}).started);
+    runner.setToolDirs({QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
+    runner.setTimings({20000, 300});
+    runner.beginCommand();
+    QVERIFY(runner.run(QStringLiteral("sleep"), {QStringLiteral("0.5")}).succeeded());
+    QVERIFY(!runner.run(QStringLiteral("true"), {}).started);
+    QVERIFY(runner.commandOutOfTime());
+    runner.endCommand();
+    QVERIFY(runner.run(QStringLiteral("true"), {}).succeeded());
 }
 
 QTEST_GUILESS_MAIN(tst_TcpDaemon)

@@ -128,10 +128,18 @@ void tst_ToolOutput::vpnDns_data()
     QTest::newRow("ipconfig: adapter name in other letter case")
         << "ipconfig" << ethernet + "PPP adapter TovraVPN:\r\n\r\n   DNS Servers . . . : 10.8.0.1\r\n"
         << VpnDnsLookup::AdapterNotFound << QString();
-    QTest::newRow("resolvectl: first IPv4 server of the link")
+    QTest::newRow("resolvectl: first server of the link, a zoned one passed over")
         << "resolvectl"
-        << "Global: 1.1.1.1\nLink 2 (eth0): 192.168.1.1\nLink 7 (TOVRAVPN): fd00::53 10.8.0.1#dns.tovra.test 10.8.0.2\n"
+        << "Global: 1.1.1.1\nLink 2 (eth0): 192.168.1.1\nLink 7 (TOVRAVPN): fe80::1%tun0 10.8.0.1#dns.tovra.test "
+           "fd00::53\n"
         << VpnDnsLookup::Found << "10.8.0.1";
+    QTest::newRow("resolvectl: IPv6 server with port") << "resolvectl"
+                                                       << "Link 7 (TOVRAVPN): [fd00::53]:5353#dns.tovra.test 10.8.0.1\n"
+                                                       << VpnDnsLookup::Found << "fd00::53";
+    QTest::newRow("nmcli: escaped IPv6 server")
+        << "nmcli"
+        << "GENERAL.DEVICE:tun0\nGENERAL.CONNECTION:TOVRAVPN\nIP6.DNS[1]:fd00\\:\\:53\n"
+        << VpnDnsLookup::Found << "fd00::53";
     QTest::newRow("resolvectl: server with port") << "resolvectl"
                                                   << "Link 9 (TOVRAVPN): 10.8.0.1:5353\n"
                                                   << VpnDnsLookup::Found << "10.8.0.1";

@@ -25,6 +25,8 @@ private slots:
     void protocol();
     void pauseAndResume();
     void killSwitch();
+    void killSwitchAcrossRestarts();
+    void connectionLimits();
     void dnsFilters();
 
 private:
@@ -33,11 +35,14 @@ private:
     // the service serves one connection at a time.
     QByteArray answeredSoFar(QTcpSocket &socket);
     QByteArray routes() { return m_ns->exec({"ip", "-4", "route", "show"}).output; }
-    bool chainPresent() { return m_ns->exec({"nft", "list", "chain", "ip", "tovravpn", "dns"}).ok(); }
+    QByteArray routes6() { return m_ns->exec({"ip", "-6", "route", "show", "default"}).output; }
+    bool chainPresent() { return m_ns->exec({"nft", "list", "chain", "inet", "tovravpn", "dns"}).ok(); }
+    QString stateFile() const { return m_state->filePath("TovraVPNService.gateway"); }
     // Whether TCP and UDP to port 53 of address get through (a blocked datagram is refused by the send).
     bool dnsReaches(const char *address);
 
     std::unique_ptr<NetNamespace> m_ns;
+    std::unique_ptr<QTemporaryDir> m_state;
     std::unique_ptr<TovraService> m_service;
     std::unique_ptr<QTcpServer> m_dnsTcp;
     std::unique_ptr<QUdpSocket> m_dnsUdp;
@@ -79,11 +84,14 @@ void tst_TovraVPNService::init()
     m_ns = NetNamespace::entered(&reason, {QStringLiteral("nft")});
     if (!m_ns)
         QSKIP(qPrintable(reason));
+    // An outside DNS server on IPv6 too.
     QVERIFY(m_ns->makeGuardNetwork());
+    QVERIFY(m_ns->ip({"addr add fd00:98::53/64 dev veth1 nodad"}));
     m_dnsTcp = std::make_unique<QTcpServer>();
     m_dnsUdp = std::make_unique<QUdpSocket>();
-    QVERIFY(m_dnsTcp->listen(QHostAddress::AnyIPv4, 53));
-    QVERIFY(m_dnsUdp->bind(QHostAddress::AnyIPv4, 53));
+    QVERIFY(m_dnsTcp->listen(QHostAddress::Any, 53));
+    QVERIFY(m_dnsUdp->bind(QHostAddress::Any, 53));
+    m_state = std::make_unique<QTemporaryDir>();
     QVERIFY2(startService(), m_service->output().constData());
 }
 
@@ -93,12 +101,14 @@ void tst_TovraVPNService::cleanup()
     m_dnsTcp.reset();
     m_dnsUdp.reset();
     m_ns.reset();
+    m_state.reset();
 }
 
 bool tst_TovraVPNService::startService()
 {
     m_service = std::make_unique<TovraService>();
-    return m_service->launch(m_ns->prefix(), "Global:\nLink 2 (veth0): 192.168.98.1\nLink 4 (TOVRAVPN): 10.99.0.53\n");
+    return m_service->launch(m_ns->prefix(), "Global:\nLink 2 (veth0): 192.168.98.1\nLink 4 (TOVRAVPN): 10.99.0.53\n",
+                             m_state->path());
 }
 
 QByteArray tst_TovraVPNService::answeredSoFar(QTcpSocket &socket)
@@ -212,11 +222,15 @@ void tst_TovraVPNService::dnsFilters()
     QVERIFY(dnsReaches("192.168.98.53"));
     QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
     QVERIFY(!dnsReaches("192.168.98.53"));
+    QVERIFY(!dnsReaches("fd00:98::53"));
     QVERIFY(dnsReaches("10.99.0.53"));
+    // A local stub resolver still answers.
+    QVERIFY(dnsReaches("127.0.0.53"));
     // A second ADD replaces the filters instead of stacking a second set.
     QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
     QCOMPARE(
-        m_ns->exec({"nft", "list", "chain", "ip", "tovravpn", "dns"}).output.count("comment \"TOVRAVPN WFP Filter"), 4);
+        m_ns->exec({"nft", "list", "chain", "inet", "tovravpn", "dns"}).output.count("comment \"TOVRAVPN WFP Filter"),
+        4);
     QCOMPARE(serviceCommand("REMOVE_DNS_FILTERS\n"), QByteArray("SRV SUCCESS DNS REMOVE: Wfp filters removed"));
     QVERIFY(!chainPresent());
     QVERIFY(dnsReaches("192.168.98.53"));
@@ -234,6 +248,91 @@ void tst_TovraVPNService::dnsFilters()
     const QByteArray ruleset = m_ns->exec({"nft", "-j", "list", "ruleset"}).output;
     QVERIFY2(!ruleset.contains("\"rule\""), ruleset);
     QVERIFY(dnsReaches("192.168.98.53"));
+
+    // The VPN's DNS server may be an IPv6 address.
+    QVERIFY(m_ns->ip({"addr add fd00:99::53/64 dev vpnpeer nodad"}));
+    m_service = std::make_unique<TovraService>();
+    QVERIFY(m_service->launch(m_ns->prefix(), "Link 4 (TOVRAVPN): fd00:99::53\n", m_state->path()));
+    QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
+    QVERIFY(dnsReaches("fd00:99::53"));
+    QVERIFY(!dnsReaches("10.99.0.53"));
+}
+
+// The saved routes outlive the helper: a new run, and "-restore" by hand, put them back, IPv6 ones too.
+void tst_TovraVPNService::killSwitchAcrossRestarts()
+{
+    // An IPv6 default route through a peer in a namespace of its own, which answers for 2001:db8::1.
+    NetNamespace peer;
+    QVERIFY(peer.isValid());
+    QVERIFY(
+        m_ns->ip({"link add v6a type veth peer name v6b netns " + peer.name(), "addr add fd00:6::2/64 dev v6a nodad",
+                  "link set v6a up", "-6 route add default via fd00:6::53 dev v6a"}));
+    QVERIFY(peer.ip({"addr add fd00:6::53/64 dev v6b nodad", "addr add 2001:db8::1/128 dev lo", "link set v6b up"}));
+    // A refused connection is an answer from the peer; without a route nothing leaves.
+    const auto ipv6Outcome = [] {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("2001:db8::1"), 9);
+        socket.waitForConnected(10000);
+        return socket.error();
+    };
+    const QByteArray removed("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1");
+    const QByteArray restored("Default gateway restored - 192.168.98.1 (Full entry: ");
+    QTRY_COMPARE_WITH_TIMEOUT(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError, 20000);
+
+    QCOMPARE(serviceCommand("DELETE\n"), removed);
+    QCOMPARE(routes6(), QByteArray());
+    QCOMPARE(ipv6Outcome(), QAbstractSocket::NetworkError);
+    const QFile::Permissions open = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QVERIFY(QFileInfo::exists(stateFile()));
+    QCOMPARE(QFileInfo(stateFile()).permissions() & open, QFile::Permissions());
+
+    m_service->kill();
+    QVERIFY(startService());
+    QVERIFY(serviceCommand("RESTORE\n").startsWith("SRV SUCCESS RESTORE: " + restored));
+    QVERIFY(routes().contains("default via 192.168.98.1 dev veth0"));
+    QVERIFY2(routes6().contains("default via fd00:6::53 dev v6a"), routes6());
+    QCOMPARE(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError);
+    QVERIFY(!QFileInfo::exists(stateFile()));
+
+    QCOMPARE(serviceCommand("DELETE\n"), removed);
+    QVERIFY(m_service->stop());
+    const QStringList restore{TovraService::program(), "-restore", "-statedir", m_state->path()};
+    ProcessResult run = m_ns->exec(restore);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.output.startsWith("SRV SUCCESS RESTORE: " + restored), run.output);
+    QVERIFY(routes().contains("default via 192.168.98.1 dev veth0"));
+    QVERIFY(routes6().contains("default via fd00:6::53 dev v6a"));
+    run = m_ns->exec(restore);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.output, "No saved default gateway found in " + stateFile().toUtf8() + ".\n");
+}
+
+// 16 open connections at most and a line of 1 KiB: the rest is refused while a client is still served.
+void tst_TovraVPNService::connectionLimits()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 17; ++i) {
+        held.push_back(std::make_unique<QTcpSocket>());
+        held.back()->connectToHost(QStringLiteral("127.0.0.1"), 56143);
+        QVERIFY(held.back()->waitForConnected(10000));
+        if (i < 16)
+            QVERIFY2(m_service->waitForOutput("New Connection"), m_service->output().constData());
+    }
+    QVERIFY(m_service->waitForOutput("Connection refused: 16 connections are open"));
+    QTRY_COMPARE_WITH_TIMEOUT(held.back()->state(), QAbstractSocket::UnconnectedState, 20000);
+
+    QTcpSocket &flooding = *held.at(0);
+    flooding.write(QByteArray(2048, 'A'));
+    QVERIFY(flooding.waitForBytesWritten(10000));
+    QVERIFY(m_service->waitForOutput("Connection closed: command line longer than 1024 bytes"));
+    QTRY_COMPARE_WITH_TIMEOUT(flooding.state(), QAbstractSocket::UnconnectedState, 20000);
+
+    QTcpSocket &client = *held.at(15);
+    client.write("INFO\n");
+    QVERIFY(client.waitForReadyRead(20000));
+    QCOMPARE(client.readAll(), QByteArray("SRV ERROR INFO: Default gateway () not found"));
+    // Connections that send no command are closed after 10 s.
+    QVERIFY(m_service->waitForOutput("Connection closed: no complete command within 10000 ms", 40000));
 }
 
 QTEST_GUILESS_MAIN(tst_TovraVPNService)

@@ -30,20 +30,25 @@ public:
 
     // Starts the service and waits (generously: an ASan build starts slowly on a loaded machine) until it
     // accepts and serves a connection. Inside a namespace the machine's resolver tool knows nothing of it:
-    // with resolvectlOutput the service finds a stand-in "resolvectl" printing that first on its PATH.
-    bool launch(const QStringList &prefix = {}, const QByteArray &resolvectlOutput = {})
+    // with resolvectlOutput the service finds a stand-in "resolvectl" printing that in the tool folder the
+    // test names on its command line. The kill switch's state goes to stateDir (a folder of its own when
+    // empty), never to the machine's.
+    bool launch(const QStringList &prefix = {}, const QByteArray &resolvectlOutput = {}, QString stateDir = {})
     {
-        QProcessEnvironment environment;
+        QStringList options;
         if (!resolvectlOutput.isEmpty()) {
             m_bin = std::make_unique<QTemporaryDir>();
             if (!writeFile(m_bin->filePath(QStringLiteral("resolvectl")),
                            "#!/bin/sh\ncat <<'EOF'\n" + resolvectlOutput + "EOF\n", true))
                 return false;
-            environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("PATH"),
-                               m_bin->path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+            options << QStringLiteral("-tooldir") << m_bin->path();
         }
-        if (!start(prefix + QStringList{program(), QStringLiteral("-e"), QStringLiteral("foreground")}, environment))
+        if (stateDir.isEmpty()) {
+            m_state = std::make_unique<QTemporaryDir>();
+            stateDir = m_state->path();
+        }
+        options << QStringLiteral("-statedir") << stateDir;
+        if (!start(prefix + QStringList{program(), QStringLiteral("-e"), QStringLiteral("foreground")} + options))
             return false;
         QTcpSocket probe;
         const bool accepted = QTest::qWaitFor(
@@ -58,4 +63,5 @@ public:
 
 private:
     std::unique_ptr<QTemporaryDir> m_bin;
+    std::unique_ptr<QTemporaryDir> m_state;
 };
