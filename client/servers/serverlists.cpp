@@ -40,9 +40,11 @@ void ServerLists::setNearestCountry(bool b2b, const QString &countryCode)
     }
 }
 
-TovraServer parseServer(const QJsonObject &object)
+namespace {
+
+// Fills a default record in place, so that building the lists copies no record into the full list.
+void readServer(const QJsonObject &object, TovraServer &server)
 {
-    TovraServer server;
     server.countryCode = object.value(QLatin1String("country_code")).toString();
     server.city = object.value(QLatin1String("city")).toString();
     server.countryName = object.value(QLatin1String("country_name")).toString();
@@ -68,10 +70,7 @@ TovraServer parseServer(const QJsonObject &object)
         QLatin1String("  ip:  ") % server.ip % QLatin1String("  is_nearest: ") % flag(server.isNearest) %
         QLatin1String(" alive: ") % flag(server.isAlive) % QLatin1String(" p2p: ") % flag(server.isP2p) %
         QLatin1String(" streaming: ") % flag(server.isStreaming) % QLatin1String(" B2B: ") % flag(server.isB2b));
-    return server;
 }
-
-namespace {
 
 // The smart-entry kinds each country already has, per audience, so that building the lists does not scan the
 // smart lists for every server.
@@ -108,10 +107,10 @@ QString smartCountryName(const QString &countryName)
     return country.trimmed();
 }
 
+// Logs the record, already in its full list, and adds its smart entries.
 void addServer(ServerLists &lists, const TovraServer &record, SmartIndex *index)
 {
     const bool b2b = record.isB2b;
-    (b2b ? lists.fullB2b : lists.full).append(record);
     qDebug().noquote() << QString(
         QStringLiteral("Server ") % record.shortName %
         (b2b ? QLatin1String(" added to full B2B list as ") : QLatin1String(" added to full list as ")) %
@@ -171,8 +170,16 @@ void addServer(ServerLists &lists, const TovraServer &record, SmartIndex *index)
 
 } // namespace
 
+TovraServer parseServer(const QJsonObject &object)
+{
+    TovraServer server;
+    readServer(object, server);
+    return server;
+}
+
 void addServer(ServerLists &lists, const TovraServer &record)
 {
+    (record.isB2b ? lists.fullB2b : lists.full).append(record);
     addServer(lists, record, nullptr);
 }
 
@@ -181,7 +188,13 @@ ServerLists BuildServerLists(const QJsonArray &servers)
     ServerLists lists;
     SmartIndex index;
     lists.full.reserve(servers.size());
-    for (const QJsonValue &value : servers)
-        addServer(lists, parseServer(value.toObject()), &index);
+    for (const QJsonValue &value : servers) {
+        const QJsonObject object = value.toObject();
+        QList<TovraServer> &full = jsonFlag(object.value(QLatin1String("is_b2b"))) ? lists.fullB2b : lists.full;
+        full.append(TovraServer());
+        TovraServer &record = full.last();
+        readServer(object, record);
+        addServer(lists, record, &index);
+    }
     return lists;
 }
