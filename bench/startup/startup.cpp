@@ -33,7 +33,6 @@ bool measure(const QString &program, const QProcessEnvironment &environment, Sam
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const long long start = monotonicNs();
     process.start(program, QStringList());
     QByteArray output;
@@ -45,7 +44,8 @@ bool measure(const QString &program, const QProcessEnvironment &environment, Sam
     output += process.readAllStandardOutput();
     const int at = output.indexOf("PROBE ");
     if (at < 0) {
-        std::fprintf(stderr, "%s showed no window (output: %s)\n", qPrintable(program), output.constData());
+        std::fprintf(stderr, "%s showed no window (output: %s%s)\n", qPrintable(program), output.constData(),
+                     process.readAllStandardError().constData());
         return false;
     }
     const QList<QByteArray> fields = output.mid(at, output.indexOf('\n', at) - at).split(' ');
