@@ -16,6 +16,7 @@ private slots:
     void cleanupTestCase() { qInstallMessageHandler(m_previous); }
     void lines();
     void wholeLinesFromTwoThreads();
+    void stampFollowsTheClock();
 
 private:
     // Level and unscrambled text of each line; a line out of format fails the test.
@@ -94,6 +95,33 @@ void tst_LogFileWriter::wholeLinesFromTwoThreads()
              perThread);
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^Message main") + tail + QLatin1Char('$'))).size(),
              perThread);
+}
+
+void tst_LogFileWriter::stampFollowsTheClock()
+{
+    const QLocale english(QStringLiteral("en"));
+    const auto stamp = [&] {
+        return english.toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd hh:mm:ss"));
+    };
+    QStringList allowed;
+    for (int i = 0; i < 2; ++i) {
+        const QString before = stamp();
+        qDebug() << "tick";
+        const QString after = stamp();
+        allowed << before + QLatin1Char('|') + after;
+        // The next line falls in a later second.
+        const qint64 second = QDateTime::currentSecsSinceEpoch();
+        QVERIFY(QTest::qWaitFor([&] { return QDateTime::currentSecsSinceEpoch() > second; }, 10000));
+    }
+    QFile file(m_dir.filePath(QStringLiteral("Data/TOVRA.log")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    QVERIFY(lines.size() >= 2);
+    for (int i = 0; i < 2; ++i) {
+        const QString written = QString::fromLatin1(lines.at(lines.size() - 2 + i).left(15));
+        QVERIFY2(allowed.at(i).split(QLatin1Char('|')).contains(written),
+                 qPrintable(written + QLatin1Char(' ') + allowed.at(i)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_LogFileWriter)
