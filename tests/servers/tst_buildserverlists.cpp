@@ -179,10 +179,9 @@ void tst_BuildServerLists::logLines_data()
 void tst_BuildServerLists::logLines()
 {
     QFETCH(QString, server);
-    QFETCH(QStringList, lines);
     LogCapture capture;
     BuildServerLists(Servers({server}));
-    QCOMPARE(LogCapture::lines(), lines);
+    QTEST(LogCapture::lines(), "lines");
 }
 
 QTEST_MAIN(tst_BuildServerLists)
