@@ -1,8 +1,8 @@
 // Start-up of the client beside a bare Qt widget program, both on the offscreen platform, alternating in one
 // run while the stand-in provider serves the client's API origin: time from start to the first shown (exposed
-// and painted) window and peak memory (VmHWM) at that point, medians of several runs and their ratios.
-// The client's main window is still a stub, so its first shown window stands for the first view switch.
-// Usage: bench_startup [runs]
+// and painted) window, the CPU time the program spent until then, and peak memory (VmHWM) at that point, medians of
+// several runs and their ratios. The client's main window is still a stub, so its first shown window stands for the
+// first view switch. Usage: bench_startup [runs]
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -18,6 +18,7 @@ namespace {
 struct Sample
 {
     double ms = 0;
+    double cpuMs = 0;
     double peakMb = 0;
 };
 
@@ -51,6 +52,7 @@ bool measure(const QString &program, const QProcessEnvironment &environment, Sam
     const QList<QByteArray> fields = output.mid(at, output.indexOf('\n', at) - at).split(' ');
     sample->ms = (fields.value(1).toLongLong() - start) / 1e6;
     sample->peakMb = fields.value(2).toLong() / 1024.0;
+    sample->cpuMs = fields.value(3).toLongLong() / 1e6;
     return true;
 }
 
@@ -104,7 +106,7 @@ int main(int argc, char **argv)
     environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("startupprobe"));
 
     const QString programs[2] = {QStringLiteral(TOVRA_BARE_EXE), QStringLiteral(TOVRA_CLIENT_EXE)};
-    std::vector<double> ms[2], peak[2];
+    std::vector<double> ms[2], cpu[2], peak[2];
     Sample sample;
     // One unmeasured start of each warms the file cache.
     for (const QString &program : programs) {
@@ -116,6 +118,7 @@ int main(int argc, char **argv)
             if (!measure(programs[i], environment, &sample))
                 return 1;
             ms[i].push_back(sample.ms);
+            cpu[i].push_back(sample.cpuMs);
             peak[i].push_back(sample.peakMb);
         }
     }
@@ -126,8 +129,9 @@ int main(int argc, char **argv)
                 defaultPorts ? "the client's built-in ports" : "free ports (the built-in ones were taken)");
     const char *names[2] = {"bare Qt widget program", "client"};
     for (int i = 0; i < 2; ++i)
-        std::printf("%-24s %7.1f ms  peak %6.1f MB\n", names[i], median(ms[i]), median(peak[i]));
-    std::printf("client / bare: time %.2f, peak memory %.2f\n", median(ms[1]) / median(ms[0]),
-                median(peak[1]) / median(peak[0]));
+        std::printf("%-24s %7.1f ms (CPU %6.1f ms)  peak %6.1f MB\n", names[i], median(ms[i]), median(cpu[i]),
+                    median(peak[i]));
+    std::printf("client / bare: time %.2f (CPU time %.2f), peak memory %.2f\n", median(ms[1]) / median(ms[0]),
+                median(cpu[1]) / median(cpu[0]), median(peak[1]) / median(peak[0]));
     return 0;
 }

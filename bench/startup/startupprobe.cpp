@@ -1,5 +1,6 @@
 // A Qt generic plugin loaded into the measured program (QT_QPA_GENERIC_PLUGINS=startupprobe): when the first window
-// has been exposed and painted, it prints "PROBE <monotonic ns> <VmHWM kB>" on stdout and quits the program.
+// has been exposed and painted, it prints "PROBE <monotonic ns> <VmHWM kB> <process CPU ns>" on stdout and quits
+// the program.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -44,10 +45,11 @@ public:
 private:
     void report()
     {
-        timespec now{};
+        timespec now{}, cpu{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        std::printf("PROBE %lld %ld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
-                    peakMemoryKb());
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+        std::printf("PROBE %lld %ld %lld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                    peakMemoryKb(), static_cast<long long>(cpu.tv_sec) * 1000000000LL + cpu.tv_nsec);
         std::fflush(stdout);
         QCoreApplication::quit();
     }
