@@ -1,8 +1,9 @@
 // Start-up of the client beside a bare Qt widget program, both on the offscreen platform, alternating in one
-// run while the stand-in provider serves the client's API origin: time from start to the first shown (exposed
-// and painted) window, the CPU time the program spent until then, and peak memory (VmHWM) at that point, medians of
-// several runs and their ratios. The client's main window is still a stub, so its first shown window stands for the
-// first view switch. Usage: bench_startup [runs]
+// run while the stand-in provider serves the client's API origin. Per program, medians of several runs: time from
+// start to the first shown (exposed and painted) window, CPU time spent until then (steadier on a loaded machine)
+// and peak memory (VmHWM) at that point; then the client's ratios to the bare program.
+// The client's main window is still a stub, so its first shown window stands for the first view switch.
+// Usage: bench_startup [runs]
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
