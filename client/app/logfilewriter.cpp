@@ -15,8 +15,8 @@ LogFileWriter *LogFileWriter::instance()
 LogFileWriter::LogFileWriter(const QString &path) : m_file(path)
 {
     // Text mode truncates: each run starts a fresh log. The first run of a new install has no data folder yet.
-    // Unbuffered: each line goes to the operating system in one write call before the next message is taken,
-    // so a crash keeps every line logged so far.
+    // Unbuffered: each line reaches the operating system before the next message is taken, so a crash keeps
+    // every line logged so far.
     EnsureParentDir(path);
     m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered);
     m_line.reserve(1024);
