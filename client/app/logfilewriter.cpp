@@ -1,7 +1,6 @@
 #include "app/logfilewriter.h"
 
 #include <QDateTime>
-#include <QLocale>
 
 #include "app/appcontext.h"
 #include "app/datapaths.h"
@@ -16,30 +15,31 @@ LogFileWriter *LogFileWriter::instance()
 LogFileWriter::LogFileWriter(const QString &path) : m_file(path)
 {
     // Text mode truncates: each run starts a fresh log. The first run of a new install has no data folder yet.
+    // Unbuffered: each line reaches the operating system before the next message is taken, so a crash keeps
+    // every line logged so far.
     EnsureParentDir(path);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Text))
-        m_stream.setDevice(&m_file);
+    m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered);
+    m_line.reserve(1024);
 }
 
 LogFileWriter::~LogFileWriter()
 {
     QMutexLocker lock(&m_mutex);
-    m_stream.flush();
     m_file.close();
 }
 
 void LogFileWriter::write(QtMsgType type, const QString &message)
 {
-    const char *level = nullptr;
+    QLatin1String level;
     switch (type) {
     case QtDebugMsg:
-        level = "Message: ";
+        level = QLatin1String("Message: ");
         break;
     case QtCriticalMsg:
-        level = "Critical: ";
+        level = QLatin1String("Critical: ");
         break;
     case QtFatalMsg:
-        level = "Fatal: ";
+        level = QLatin1String("Fatal: ");
         break;
     default:
         return;
@@ -47,12 +47,22 @@ void LogFileWriter::write(QtMsgType type, const QString &message)
 
     // One lock around the whole line: the RAS notifier thread logs too.
     QMutexLocker lock(&m_mutex);
-    if (!enabled || !m_stream.device())
+    if (!enabled || !m_file.isOpen())
         return;
-    const QString stamp =
-        QLocale(QStringLiteral("en")).toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd hh:mm:ss | "));
-    m_stream << stamp << level << QString::fromLatin1(ScrambleText(message).toLatin1()) << '\n';
-    m_stream.flush();
+    const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+    if (second != m_stampSecond) {
+        // Local-time offsets change on whole seconds, so one text serves the whole second.
+        m_stamp =
+            m_english.toString(QDateTime::fromSecsSinceEpoch(second), QStringLiteral("MMM dd hh:mm:ss | ")).toLatin1();
+        m_stampSecond = second;
+    }
+    // resize(0) keeps the reserved buffer.
+    m_line.resize(0);
+    m_line.append(m_stamp).append(level.data(), level.size());
+    AppendScrambled(m_line, message);
+    m_line.append('\n');
+    m_file.write(m_line);
 }
 
 void LogMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
+#include <QLocale>
 #include <QMutex>
 #include <QString>
-#include <QTextStream>
 #include <QtGlobal>
 
 #include <atomic>
@@ -26,8 +27,13 @@ private:
     Q_DISABLE_COPY(LogFileWriter)
 
     QFile m_file;
-    QTextStream m_stream;
     QMutex m_mutex;
+    const QLocale m_english{QStringLiteral("en")};
+    // The time stamp text of m_stampSecond (seconds since the epoch); remade when the second changes.
+    qint64 m_stampSecond = -1;
+    QByteArray m_stamp;
+    // The line being written; keeps its capacity from line to line.
+    QByteArray m_line;
 };
 
 void LogMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);

@@ -2,37 +2,57 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QHash>
 #include <QIcon>
+
+#include <algorithm>
 
 namespace {
 
-QHash<QString, QPixmap> &iconCache()
+// One slot per icon file: three load levels, then the four feature combinations.
+constexpr int iconSlots = 7;
+
+struct IconCache
 {
-    static QHash<QString, QPixmap> cache;
+    QPixmap pixmaps[iconSlots];
+    bool loaded[iconSlots] = {};
+};
+
+IconCache &iconCache()
+{
+    static IconCache cache;
     return cache;
 }
 
 // Pixmaps must not outlive the application object.
 void clearIconCache()
 {
-    iconCache().clear();
+    iconCache() = IconCache();
 }
 
-QPixmap cachedIcon(const QString &path)
+int loadSlot(int loadPercentage)
 {
-    QHash<QString, QPixmap> &cache = iconCache();
-    const auto it = cache.constFind(path);
-    if (it != cache.constEnd())
-        return it.value();
-    if (cache.isEmpty())
+    return loadPercentage <= 33 ? 0 : loadPercentage <= 66 ? 1 : 2;
+}
+
+int featureSlot(bool isP2p, bool isStreaming)
+{
+    return 3 + (isP2p ? 2 : 0) + (isStreaming ? 1 : 0);
+}
+
+QPixmap cachedIcon(int slot, const QString &path)
+{
+    IconCache &cache = iconCache();
+    if (cache.loaded[slot])
+        return cache.pixmaps[slot];
+    if (std::none_of(cache.loaded, cache.loaded + iconSlots, [](bool loaded) { return loaded; }))
         qAddPostRoutine(clearIconCache);
     const QIcon icon(path);
     const QList<QSize> sizes = icon.availableSizes();
     const QPixmap pixmap = sizes.isEmpty() ? QPixmap() : icon.pixmap(sizes.first());
     if (pixmap.isNull())
-        qDebug().noquote() << QStringLiteral("Can't load icon ") + path;
-    cache.insert(path, pixmap);
+        qDebug().noquote() << QString(QLatin1String("Can't load icon ") % path);
+    cache.pixmaps[slot] = pixmap;
+    cache.loaded[slot] = true;
     return pixmap;
 }
 
@@ -62,12 +82,12 @@ QString featureIconPath(bool isP2p, bool isStreaming)
 
 QPixmap loadIcon(int loadPercentage)
 {
-    return cachedIcon(loadIconPath(loadPercentage));
+    return cachedIcon(loadSlot(loadPercentage), loadIconPath(loadPercentage));
 }
 
 QPixmap featureIcon(bool isP2p, bool isStreaming)
 {
-    return cachedIcon(featureIconPath(isP2p, isStreaming));
+    return cachedIcon(featureSlot(isP2p, isStreaming), featureIconPath(isP2p, isStreaming));
 }
 
 } // namespace ServerIcons

@@ -79,6 +79,8 @@ void tst_AppTypes::scramble_data()
     };
     row("abc", "abc", "jJWY", "abc");
     row("empty", "", "", "");
+    row("one padding character", "ab", "=IWY", "ab");
+    row("two-byte character, one padding character", "ü", "=w7w", "ü");
     row("umlaut", "Grüße", "==QZfOMvDL3R", "Grüße");
     row("line break comes back as CR LF", "a\nb", "ipQY", "a\r\nb");
 }

@@ -17,6 +17,7 @@ private slots:
     void cleanupTestCase() { qInstallMessageHandler(m_previous); }
     void lines();
     void wholeLinesFromTwoThreads();
+    void stampFollowsTheClock();
 
 private:
     // Level and unscrambled text of each line; a line out of format fails the test.
@@ -89,6 +90,29 @@ void tst_LogFileWriter::wholeLinesFromTwoThreads()
     const QString tail = QLatin1Char(' ') + QString(64, QLatin1Char('x'));
     QCOMPARE(QPair(lines.count("Message worker" + tail), lines.count("Message main" + tail)),
              QPair(perThread, perThread));
+}
+
+void tst_LogFileWriter::stampFollowsTheClock()
+{
+    const auto stamp = [] {
+        return QLocale(QStringLiteral("en")).toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd hh:mm:ss"));
+    };
+    QList<QStringList> allowed;
+    for (int i = 0; i < 2; ++i) {
+        const QString before = stamp();
+        qDebug() << "tick";
+        allowed << QStringList{before, stamp()};
+        // The next line falls in a later second.
+        const qint64 second = QDateTime::currentSecsSinceEpoch();
+        QVERIFY(QTest::qWaitFor([&] { return QDateTime::currentSecsSinceEpoch() > second; }, 10000));
+    }
+    QFile file(m_dir.filePath(QStringLiteral("Data/TOVRA.log")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    for (int i = 0; i < 2; ++i) {
+        const QString written = QString::fromLatin1(lines.value(lines.size() - 2 + i).left(15));
+        QVERIFY2(allowed.at(i).contains(written), qPrintable(written + QLatin1Char(' ') + allowed.at(i).join(' ')));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_LogFileWriter)
