@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "api/apipaths.h"
+#include "api/tlspolicy.h"
 #include "api/tovraauthmanager.h"
 #include "api/tovraipmanager.h"
 #include "app/appcontext.h"
@@ -167,6 +168,7 @@ TovraApiManager::TovraApiManager()
       m_portalBaseUrl(BuildConstants::portalBaseUrl()), m_mapApiBaseUrl(BuildConstants::mapApiBaseUrl())
 {
     qRegisterMetaType<TovraServer>("TovraServer");
+    TlsPolicy::install();
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
     qAddPostRoutine(::releaseNetwork);
 }
@@ -246,8 +248,7 @@ QNetworkReply *TovraApiManager::postJson(const QString &url, const QJsonObject &
 
 void TovraApiManager::ProcessSslErrors(QNetworkReply *pReply, const QList<QSslError> &errors)
 {
-    qDebug() << "SSL errors: " << errors;
-    pReply->ignoreSslErrors();
+    TlsPolicy::handleSslErrors(pReply, errors);
 }
 
 void TovraApiManager::reportNetworkError(const ApiReply &reply)
