@@ -18,8 +18,11 @@ public:
 
     ServiceFolder()
     {
-        m_ok = m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), program()) &&
-               QFile::setPermissions(program(), QFile::permissions(program()) | QFile::ExeOwner);
+        // The registry starts only programs that nobody but root can change.
+        m_ok =
+            m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), program()) &&
+            QFile::setPermissions(program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                 QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     }
     ~ServiceFolder()
     {
