@@ -132,53 +132,43 @@ void tst_ServiceControl::refusedRequests()
     QCOMPARE(folder.events(), setup == QLatin1String("running") ? QStringList{"start"} : QStringList());
 }
 
-// A registration someone other than root could change is not started, nor is a program that is not root's
-// to keep written into the registry.
+// What others than root could change is neither started nor registered.
 void tst_ServiceControl::unsafeRegistration_data()
 {
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("fault"); // "%1": the folder of the test
+    QTest::addColumn<QString>("target"); // below the test's folder
+    QTest::addColumn<int>("mode");       // 0: given to user 65534 instead
     QTest::addColumn<bool>("reinstalls");
 
-    QTest::newRow("group-writable program") << "program mode"
-                                            << "%1/testservicehost is writable by group or others" << false;
-    QTest::newRow("registration in a user-owned folder") << "registry owner"
-                                                         << "%1/services is owned by user 65534, not by root" << false;
-    QTest::newRow("registration file writable by others")
-        << "registration mode"
-        << "%1/services/TovraTestService.service is writable by group or others" << true;
+    QTest::newRow("group-writable program") << "testservicehost" << 0775 << false;
+    QTest::newRow("registration in a user-owned folder") << "services" << 0 << false;
+    QTest::newRow("registration file writable by others") << "services/TovraTestService.service" << 0646 << true;
 }
 
 void tst_ServiceControl::unsafeRegistration()
 {
-    QFETCH(QString, change);
-    QFETCH(QString, fault);
+    QFETCH(QString, target);
+    QFETCH(int, mode);
     QFETCH(bool, reinstalls);
     if (::geteuid() != 0)
-        QSKIP("giving a folder to another user needs root");
+        QSKIP("giving a file to another user needs root");
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
-    // The registry folder, open to all, is made 0755 by the install.
+    // The install makes the registry folder 0755.
     const QByteArray registry = QFile::encodeName(folder.registryDir());
-    QVERIFY(QDir().mkpath(folder.registryDir()) && ::chmod(registry.constData(), 0777) == 0);
+    QVERIFY(folder.isValid() && QDir().mkpath(folder.registryDir()) && ::chmod(registry.constData(), 0777) == 0);
     QVERIFY(ServiceController::install(folder.program()));
     struct stat info;
     QVERIFY(::stat(registry.constData(), &info) == 0 && (info.st_mode & 07777) == 0755);
-    const QString registration = folder.registryDir() + QStringLiteral("/TovraTestService.service");
-    if (change == QLatin1String("program mode"))
-        QCOMPARE(::chmod(QFile::encodeName(folder.program()).constData(), 0775), 0);
-    else if (change == QLatin1String("registry owner"))
-        QCOMPARE(::chown(registry.constData(), 65534, 65534), 0);
-    else
-        QCOMPARE(::chmod(QFile::encodeName(registration).constData(), 0646), 0);
+    const QByteArray path = QFile::encodeName(folder.path(target));
+    QCOMPARE(mode ? ::chmod(path.constData(), mode_t(mode)) : ::chown(path.constData(), 65534, 65534), 0);
 
     LogCapture log;
     QVERIFY(!folder.controller().start());
-    const QString line = "Service TovraTestService is not started: " + fault.arg(folder.path());
-    QVERIFY2(log.contains(line), qPrintable(log.dump()));
-    QVERIFY(!folder.controller().isRunning());
+    const QString fault = mode ? "is writable by group or others" : "is owned by user 65534, not by root";
+    QVERIFY2(log.contains("Service TovraTestService is not started: " + folder.path(target) + " " + fault),
+             qPrintable(log.dump()));
     QCOMPARE(folder.events(), QStringList());
     // Registering again writes a sound file, but not for a program or into a folder that others control.
+    const QString registration = folder.registryDir() + QStringLiteral("/TovraTestService.service");
     QVERIFY(QFile::remove(registration));
     QCOMPARE(ServiceController::install(folder.program()), reinstalls);
     QCOMPARE(QFile::exists(registration), reinstalls);

@@ -18,11 +18,9 @@ public:
 
     ServiceFolder()
     {
-        // The registry starts only programs that nobody but root can change.
-        m_ok =
-            m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), program()) &&
-            QFile::setPermissions(program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                                 QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        // Mode 0755: the registry starts only programs nobody but root can change.
+        m_ok = m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), program()) &&
+               QFile::setPermissions(program(), QFileDevice::Permissions(0x7555));
     }
     ~ServiceFolder()
     {
