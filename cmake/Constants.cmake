@@ -48,5 +48,18 @@ set(TOVRA_GOOGLE_AUTH_URL "https://127.0.0.1:${TOVRA_PROVIDER_PORTAL_PORT}/o/oau
     CACHE STRING "Google authorization endpoint, as a prefix for the query")
 set(TOVRA_GOOGLE_LANDING_URL "${TOVRA_PORTAL_BASE_URL}/google.php" CACHE STRING "Portal page after Google sign-in")
 
+# TLS. The client checks the provider's certificates against the system's trust store plus this CA
+# certificate (PEM; empty for none). Development builds name the CA the stand-in provider makes at its first
+# start in the state folder scripts/run gives it; deployments name their own or none.
+set(TOVRA_TRUSTED_CA_FILE "${PROJECT_BINARY_DIR}/provider-state/ca.pem" CACHE FILEPATH
+    "CA certificate trusted besides the system's store")
+# Only for a deployment that cannot do otherwise: log TLS errors and go on regardless.
+option(TOVRA_IGNORE_TLS_ERRORS "Log TLS errors and ignore them instead of failing the request" OFF)
+if(TOVRA_IGNORE_TLS_ERRORS)
+    set(TOVRA_IGNORE_TLS_ERRORS_VALUE true)
+else()
+    set(TOVRA_IGNORE_TLS_ERRORS_VALUE false)
+endif()
+
 set(TOVRA_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/client/app/tovraconstants.h.in ${TOVRA_GENERATED_DIR}/tovraconstants.h @ONLY)

@@ -71,8 +71,12 @@ bool ServiceController::start(const QStringList &arguments)
         qDebug().noquote() << "Service" << m_name << "takes no start arguments.";
         return false;
     }
-    qint64 pid = 0;
     QString error;
+    if (!checkRegistration(m_registryDir, registration, &error)) {
+        qDebug().noquote() << "Service" << m_name << "is not started:" << error;
+        return false;
+    }
+    qint64 pid = 0;
     if (!spawnDetached(registration.program, registration.arguments + arguments, &pid, &error)) {
         qDebug().noquote() << "Service" << m_name << "cannot be started:" << error;
         return false;

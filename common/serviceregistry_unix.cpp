@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -56,7 +57,68 @@ QString processProgram(qint64 pid)
     return first.startsWith('/') ? canonicalProgram(QFile::decodeName(first)) : QString();
 }
 
+// One entry of a path; a group- or other-writable folder passes only as root's sticky folder, where nobody
+// else can rename or remove root's entries, and only when stickyAllowed.
+bool checkEntry(const QString &path, bool stickyAllowed, QString *error)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+        *error = QStringLiteral("%1 cannot be examined: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
+        *error = QStringLiteral("%1 is owned by user %2, not by root").arg(path).arg(info.st_uid);
+        return false;
+    }
+    // A link's own mode bits mean nothing; where it leads is checked on its own.
+    if (S_ISLNK(info.st_mode))
+        return true;
+    const bool rootSticky = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) && info.st_uid == 0;
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) && !(stickyAllowed && rootSticky)) {
+        *error = QStringLiteral("%1 is writable by group or others").arg(path);
+        return false;
+    }
+    return true;
+}
+
+// Every entry of an absolute path, from "/" down.
+bool checkEntries(const QString &path, QString *error)
+{
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!checkEntry(QStringLiteral("/"), parts.size() > 1, error))
+        return false;
+    QString current;
+    for (int i = 0; i < parts.size(); ++i) {
+        current += QLatin1Char('/') + parts.at(i);
+        if (!checkEntry(current, i < parts.size() - 2, error))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+bool checkOwnership(const QString &path, QString *error)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (!QDir::isAbsolutePath(clean)) {
+        *error = QStringLiteral("%1 is not an absolute path").arg(path);
+        return false;
+    }
+    const QString canonical = QFileInfo(clean).canonicalFilePath();
+    if (canonical.isEmpty()) {
+        *error = QStringLiteral("%1 does not exist").arg(path);
+        return false;
+    }
+    // The way the path names it, links included, and the place it leads to.
+    return checkEntries(clean, error) && (canonical == clean || checkEntries(canonical, error));
+}
+
+bool checkRegistration(const QString &dir, const Registration &registration, QString *error)
+{
+    return checkOwnership(registrationFile(dir, registration.name), error) &&
+           checkOwnership(registration.program, error);
+}
 
 QString registrationFile(const QString &dir, const QString &name)
 {
@@ -128,6 +190,14 @@ bool writeRegistration(const QString &dir, const Registration &registration, QSt
         text += "Argument=" + argument.toUtf8() + '\n';
     text += "Description=" + registration.description.toUtf8() + '\n';
     text += QByteArray("Flags=") + (registration.canBeSuspended ? "CanBeSuspended" : "") + '\n';
+    const QFile::Permissions folderMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                          QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    if (!QDir().mkpath(dir) || !QFile::setPermissions(dir, folderMode)) {
+        *error = QStringLiteral("cannot make the folder %1").arg(dir);
+        return false;
+    }
+    if (!checkOwnership(dir, error) || !checkOwnership(registration.program, error))
+        return false;
     if (!writeFileAtomically(registrationFile(dir, registration.name), text)) {
         *error = QStringLiteral("cannot write %1").arg(registrationFile(dir, registration.name));
         return false;

@@ -36,7 +36,16 @@ QString statusFile(const QString &dir, const QString &name);
 QString stateFile(const QString &dir, const QString &name);
 
 bool readRegistration(const QString &dir, const QString &name, Registration *registration);
+// Makes dir (mode 0755) and writes the registration; refused when dir or the program fail checkOwnership.
 bool writeRegistration(const QString &dir, const Registration &registration, QString *error);
+
+// Programs registered here run with the rights of whoever starts them, root among them. A path passes when it,
+// every folder above it and where its symbolic links lead are owned by root (or by the user checking) and not
+// writable by group or others; above the folder that holds it, a root-owned sticky folder such as /tmp passes
+// too. Otherwise false, with the path at fault in error.
+bool checkOwnership(const QString &path, QString *error);
+// The registration file and its program pass checkOwnership.
+bool checkRegistration(const QString &dir, const Registration &registration, QString *error);
 
 bool readStatus(const QString &dir, const QString &name, Status *status);
 bool writeStatus(const QString &dir, const QString &name, const Status &status);

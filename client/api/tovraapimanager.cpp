@@ -15,6 +15,7 @@
 
 #include "api/apipaths.h"
 #include "api/logmask.h"
+#include "api/tlspolicy.h"
 #include "api/tovraauthmanager.h"
 #include "api/tovraipmanager.h"
 #include "app/appcontext.h"
@@ -170,6 +171,7 @@ TovraApiManager::TovraApiManager()
       m_portalBaseUrl(BuildConstants::portalBaseUrl()), m_mapApiBaseUrl(BuildConstants::mapApiBaseUrl())
 {
     qRegisterMetaType<TovraServer>("TovraServer");
+    TlsPolicy::install();
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
     qAddPostRoutine(::releaseNetwork);
 }
@@ -253,8 +255,7 @@ QNetworkReply *TovraApiManager::postJson(const QString &url, const QJsonObject &
 
 void TovraApiManager::ProcessSslErrors(QNetworkReply *pReply, const QList<QSslError> &errors)
 {
-    qDebug() << "SSL errors: " << errors;
-    pReply->ignoreSslErrors();
+    TlsPolicy::handleSslErrors(pReply, errors);
 }
 
 void TovraApiManager::reportNetworkError(const ApiReply &reply)

@@ -11,6 +11,7 @@
 
 #include "api/logmask.h"
 #include "api/oauthredirect.h"
+#include "api/tlspolicy.h"
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
 #include "app/appcontext.h"
@@ -148,8 +149,7 @@ void TovraFacebookAuthManager::OnFacebookIdFinished(QNetworkReply *pReply)
 
 void TovraFacebookAuthManager::ProcessSslErrors(QNetworkReply *pReply, QList<QSslError> errors)
 {
-    qDebug() << "SSL errors: " << errors;
-    pReply->ignoreSslErrors();
+    TlsPolicy::handleSslErrors(pReply, errors);
 }
 
 void TovraFacebookAuthManager::get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *))

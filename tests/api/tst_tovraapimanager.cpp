@@ -120,6 +120,7 @@ private slots:
     void mapImage_data();
     void mapImage();
     void mapImageFailures();
+    void untrustedCertificate();
 
 private:
     void start(const QString &call);
@@ -230,8 +231,8 @@ void tst_TovraApiManager::requests()
     QCOMPARE(request.value("method").toString() + " " + request.value("target").toString(), requestLine);
     QCOMPARE(ClientHeaders(request), headers);
     QCOMPARE(Body(request), body);
-    // The stand-in's self-signed certificate is logged and passed over; the password is logged as stars only.
-    QVERIFY(m_fixture.logged("SSL errors: "));
+    // The stand-in's certificate passes the check; the password is logged as stars only.
+    QVERIFY(!m_fixture.logged("SSL errors: "));
     QVERIFY(!m_fixture.logged("Secret1"));
     QCOMPARE(m_fixture.logged(" post data: {\n    \"email\": \"anna@tovra.test\",\n    \"password\": \"*******\""),
              path == "/auth/email");
@@ -604,6 +605,21 @@ void tst_TovraApiManager::mapImageFailures()
     QVERIFY(m_fixture.logged("Error ocurred when loading google map image: "));
     QVERIFY(map.at(1).at(0).toBool());
     QVERIFY(map.at(1).at(1).value<QImage>().isNull());
+}
+
+// A provider the client does not trust: the sign-in fails in the handshake, before the password leaves.
+void tst_TovraApiManager::untrustedCertificate()
+{
+    StandInProvider stranger;
+    QVERIFY2(stranger.start(), qPrintable(stranger.errorString()));
+    m_api->setApiBaseUrl(stranger.apiUrl());
+    const auto restore = qScopeGuard([this] { m_api->setApiBaseUrl(m_provider.apiUrl()); });
+    const Emissions emissions = record();
+    m_api->AuthEmail("anna@tovra.test", "Secret1");
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.logged("/auth/email response code: "), 10000);
+    QCOMPARE(emissions.all(), QStringList{"ApiErrorOccurred(Network error: ...)"});
+    QVERIFY(m_fixture.logged("SSL errors: "));
+    QCOMPARE(stranger.requests(), QJsonArray());
 }
 
 QTEST_MAIN(tst_TovraApiManager)

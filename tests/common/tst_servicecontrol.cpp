@@ -1,7 +1,11 @@
 #include <QtTest>
 
 #include "common/servicehost.h"
+#include "logcapture.h"
 #include "servicefolder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QStandardPaths>
 
@@ -15,6 +19,8 @@ private slots:
     void lifecycleAcrossProcesses();
     void refusedRequests_data();
     void refusedRequests();
+    void unsafeRegistration_data();
+    void unsafeRegistration();
     void stalePidFile_data();
     void stalePidFile();
     void plainCommand();
@@ -115,6 +121,47 @@ void tst_ServiceControl::refusedRequests()
     QCOMPARE(controller.isRunning(), wasRunning);
     QCOMPARE(folder.controller().isInstalled(), !setup.isEmpty());
     QCOMPARE(folder.events(), setup == QLatin1String("running") ? QStringList{"start"} : QStringList());
+}
+
+// What others than root could change is neither started nor registered.
+void tst_ServiceControl::unsafeRegistration_data()
+{
+    QTest::addColumn<QString>("target"); // below the test's folder
+    QTest::addColumn<int>("mode");       // 0: given to user 65534 instead
+    QTest::addColumn<bool>("reinstalls");
+
+    QTest::newRow("group-writable program") << "testservicehost" << 0775 << false;
+    QTest::newRow("registration in a user-owned folder") << "services" << 0 << false;
+    QTest::newRow("registration file writable by others") << "services/TovraTestService.service" << 0646 << true;
+}
+
+void tst_ServiceControl::unsafeRegistration()
+{
+    QFETCH(QString, target);
+    QFETCH(int, mode);
+    QFETCH(bool, reinstalls);
+    if (::geteuid() != 0)
+        QSKIP("giving a file to another user needs root");
+    ServiceFolder folder;
+    // The install makes the registry folder 0755.
+    const QByteArray registry = QFile::encodeName(folder.registryDir());
+    QVERIFY(folder.isValid() && QDir().mkpath(folder.registryDir()) && ::chmod(registry.constData(), 0777) == 0);
+    QVERIFY(ServiceController::install(folder.program()));
+    QCOMPARE(QFileInfo(folder.registryDir()).permissions() & 0x7077, QFileDevice::Permissions(0x7055));
+    const QByteArray path = QFile::encodeName(folder.path(target));
+    QCOMPARE(mode ? ::chmod(path.constData(), mode_t(mode)) : ::chown(path.constData(), 65534, 65534), 0);
+
+    LogCapture log;
+    QVERIFY(!folder.controller().start());
+    const QString fault = mode ? "is writable by group or others" : "is owned by user 65534, not by root";
+    QVERIFY2(log.contains("Service TovraTestService is not started: " + folder.path(target) + " " + fault),
+             qPrintable(log.dump()));
+    QCOMPARE(folder.events(), QStringList());
+    // Registering again writes a sound file, but not for a program or into a folder that others control.
+    const QString registration = folder.registryDir() + QStringLiteral("/TovraTestService.service");
+    QVERIFY(QFile::remove(registration));
+    QCOMPARE(ServiceController::install(folder.program()), reinstalls);
+    QCOMPARE(QFile::exists(registration), reinstalls);
 }
 
 void tst_ServiceControl::stalePidFile_data()

@@ -18,8 +18,9 @@ public:
 
     ServiceFolder()
     {
+        // Mode 0755: the registry starts only programs nobody but root can change.
         m_ok = m_dir.isValid() && QFile::copy(QStringLiteral(TESTSERVICEHOST_PATH), program()) &&
-               QFile::setPermissions(program(), QFile::permissions(program()) | QFile::ExeOwner);
+               QFile::setPermissions(program(), QFileDevice::Permissions(0x7555));
     }
     ~ServiceFolder()
     {

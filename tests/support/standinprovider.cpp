@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include "api/tlspolicy.h"
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
 
@@ -161,6 +162,10 @@ bool ProviderFixture::start()
     AppContext *context = AppContext::instance();
     context->dataPaths()->setDir(m_dir.path());
     if (!m_dir.isValid() || !EnsureParentDir(context->dataPaths()->tokenFile()) || !provider.start())
+        return false;
+    // The client checks certificates: it trusts this stand-in's own CA, as a development build trusts the one
+    // scripts/run starts.
+    if (!TlsPolicy::trustCaFile(provider.statePath() + QStringLiteral("/ca.pem")))
         return false;
     TovraApiManager *api = context->apiManager();
     api->setApiBaseUrl(provider.apiUrl());

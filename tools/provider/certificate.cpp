@@ -24,23 +24,32 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
-bool pairIsUsable(const QString &certPath, const QString &keyPath)
+CertPtr readCertificate(const QString &path)
 {
-    BioPtr certBio(BIO_new_file(QFile::encodeName(certPath).constData(), "r"));
-    BioPtr keyBio(BIO_new_file(QFile::encodeName(keyPath).constData(), "r"));
-    if (!certBio || !keyBio)
-        return false;
-    CertPtr cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
-    KeyPtr key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
-    return cert && key && X509_check_private_key(cert.get(), key.get()) == 1 &&
-           X509_cmp_current_time(X509_get0_notAfter(cert.get())) > 0;
+    BioPtr bio(BIO_new_file(QFile::encodeName(path).constData(), "r"));
+    return CertPtr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
 }
 
-bool addExtension(X509 *cert, int nid, const char *value)
+KeyPtr readKey(const QString &path)
+{
+    BioPtr bio(BIO_new_file(QFile::encodeName(path).constData(), "r"));
+    return KeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+// The certificate matches the key, has not expired and, with an issuer, was signed by it.
+bool pairIsUsable(X509 *cert, EVP_PKEY *key, X509 *issuer)
+{
+    if (!cert || !key || X509_check_private_key(cert, key) != 1 || X509_cmp_current_time(X509_get0_notAfter(cert)) <= 0)
+        return false;
+    return !issuer ||
+           (X509_check_issued(issuer, cert) == X509_V_OK && X509_verify(cert, X509_get0_pubkey(issuer)) == 1);
+}
+
+bool addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
 {
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
     X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
     if (!ext)
         return false;
@@ -67,46 +76,69 @@ bool writePem(const QString &path, bool isKey, EVP_PKEY *key, X509 *cert)
     return file.write(data, len) == len && file.flush();
 }
 
+// A new certificate for key: the CA when issuer is null (self-signed), else a server certificate for
+// 127.0.0.1 and localhost signed by the issuer.
+CertPtr makeCertificate(EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey)
+{
+    CertPtr cert(X509_new());
+    const bool isCa = !issuer;
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set_int64(X509_get_serialNumber(cert.get()),
+                           static_cast<int64_t>(QDateTime::currentMSecsSinceEpoch()) * 2 + (isCa ? 0 : 1));
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -24 * 3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
+    X509_set_pubkey(cert.get(), key);
+    X509_NAME *name = X509_get_subject_name(cert.get());
+    const char *commonName = isCa ? "TOVRA stand-in provider CA" : "127.0.0.1";
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char *>("TOVRA stand-in provider"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName), -1, -1,
+                               0);
+    X509_set_issuer_name(cert.get(), isCa ? name : X509_get_subject_name(issuer));
+    X509 *signer = isCa ? cert.get() : issuer;
+    const bool extended = isCa
+                              ? addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE,pathlen:0") &&
+                                    addExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign") &&
+                                    addExtension(cert.get(), signer, NID_subject_key_identifier, "hash")
+                              : addExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") &&
+                                    addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE") &&
+                                    addExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth") &&
+                                    addExtension(cert.get(), signer, NID_authority_key_identifier, "keyid");
+    if (!extended || X509_sign(cert.get(), isCa ? key : issuerKey, EVP_sha256()) == 0)
+        return nullptr;
+    return cert;
+}
+
 } // namespace
 
 bool ensureCertificate(const QString &dir, QString *certPath, QString *keyPath, QString *error)
 {
+    const QString caPath = QDir(dir).filePath(QStringLiteral("ca.pem"));
+    const QString caKeyPath = QDir(dir).filePath(QStringLiteral("ca-key.pem"));
     *certPath = QDir(dir).filePath(QStringLiteral("cert.pem"));
     *keyPath = QDir(dir).filePath(QStringLiteral("key.pem"));
-    if (pairIsUsable(*certPath, *keyPath))
+    CertPtr ca = readCertificate(caPath);
+    KeyPtr caKey = readKey(caKeyPath);
+    const bool caUsable = pairIsUsable(ca.get(), caKey.get(), nullptr);
+    if (caUsable && pairIsUsable(readCertificate(*certPath).get(), readKey(*keyPath).get(), ca.get()))
         return true;
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("cannot create %1").arg(dir);
         return false;
     }
-
+    // The CA is made once and kept: clients that trust it keep working when the server certificate is renewed.
+    if (!caUsable) {
+        caKey.reset(EVP_EC_gen("P-256"));
+        ca = caKey ? makeCertificate(caKey.get(), nullptr, nullptr) : nullptr;
+        if (!ca || !writePem(caKeyPath, true, caKey.get(), nullptr) || !writePem(caPath, false, nullptr, ca.get())) {
+            *error = QStringLiteral("cannot make the CA certificate in %1").arg(dir);
+            return false;
+        }
+    }
     KeyPtr key(EVP_EC_gen("P-256"));
-    CertPtr cert(X509_new());
-    if (!key || !cert) {
-        *error = QStringLiteral("cannot create a key pair");
-        return false;
-    }
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set_int64(X509_get_serialNumber(cert.get()),
-                           static_cast<int64_t>(QDateTime::currentMSecsSinceEpoch()));
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -24 * 3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
-    X509_set_pubkey(cert.get(), key.get());
-    X509_NAME *name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char *>("TOVRA stand-in provider"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("127.0.0.1"), -1, -1,
-                               0);
-    X509_set_issuer_name(cert.get(), name);
-    if (!addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") ||
-        !addExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE") ||
-        !addExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
-        X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
-        *error = QStringLiteral("cannot sign the certificate");
-        return false;
-    }
-    if (!writePem(*keyPath, true, key.get(), cert.get()) || !writePem(*certPath, false, key.get(), cert.get())) {
-        *error = QStringLiteral("cannot write the certificate files in %1").arg(dir);
+    CertPtr cert = key ? makeCertificate(key.get(), ca.get(), caKey.get()) : nullptr;
+    if (!cert || !writePem(*keyPath, true, key.get(), nullptr) || !writePem(*certPath, false, nullptr, cert.get())) {
+        *error = QStringLiteral("cannot make the server certificate in %1").arg(dir);
         return false;
     }
     return true;

@@ -1,13 +1,14 @@
-// Self-signed certificate of the stand-in provider.
+// Certificates of the stand-in provider: its own CA and the server certificate the CA signs.
 #pragma once
 
 #include <QString>
 
 namespace provider {
 
-// Makes sure dir holds cert.pem and key.pem that OpenSSL can load (a new
-// self-signed pair for 127.0.0.1 and localhost when they are missing or
-// unreadable). Returns false with a reason in error when that fails.
+// Makes sure dir holds a CA (ca.pem, ca-key.pem; made once and kept) and a
+// server certificate for 127.0.0.1 and localhost signed by it (cert.pem,
+// key.pem; made again when missing, unreadable, expired or not signed by
+// that CA). Returns false with a reason in error when that fails.
 bool ensureCertificate(const QString &dir, QString *certPath, QString *keyPath, QString *error);
 
 } // namespace provider
