@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QProcess>
 #include <QString>
@@ -107,6 +108,8 @@ public:
         checksSinceStart = 0;
         return startRequested = acceptStart;
     }
+    // The scripted management end listens in this process.
+    qint64 processId() const override { return running ? QCoreApplication::applicationPid() : 0; }
     bool stop() override
     {
         ++stops;
