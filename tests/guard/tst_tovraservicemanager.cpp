@@ -41,6 +41,15 @@ public:
 
 using Task = void (TovraServiceManager::*)();
 
+// The helper's process is this one, where the scripted service listens.
+class HelperController : public FakeServiceController
+{
+public:
+    HelperController() : FakeServiceController(QStringLiteral("TovraVPNService")) {}
+    qint64 processId() const override { return pid; }
+    qint64 pid = QCoreApplication::applicationPid();
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Task)
@@ -88,7 +97,7 @@ void tst_TovraServiceManager::cleanup()
 std::unique_ptr<TovraServiceManager> tst_TovraServiceManager::manager(std::unique_ptr<FakeServiceController> controller)
 {
     if (!controller)
-        controller = std::make_unique<FakeServiceController>(QStringLiteral("TovraVPNService"));
+        controller = std::make_unique<HelperController>();
     auto manager = std::make_unique<TovraServiceManager>(std::move(controller));
     TovraServiceManager::Timings timings;
     timings.pollIntervalMs = 10;
