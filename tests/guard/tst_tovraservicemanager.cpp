@@ -4,6 +4,7 @@
 #include "guard/tovraservicemanager.h"
 #include "logcapture.h"
 #include "netns.h"
+#include "openvpnfixture.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -28,7 +29,9 @@ public:
                     peer->disconnectFromHost();
                 else if (action == "abort")
                     peer->abort();
-                else if (action != "silent" && received.endsWith('\n'))
+                else if (action == "answer" && received.endsWith('\n'))
+                    peer->write(received.endsWith("DELETE\n") ? "SRV SUCCESS DELETE: x" : "SRV ERROR DNS REMOVE: y");
+                else if (action != "silent" && action != "answer" && received.endsWith('\n'))
                     peer->write(action);
             });
             connect(peer, &QTcpSocket::disconnected, this, [this, peer] {
@@ -66,6 +69,8 @@ private slots:
     void startService();
     void tasks_data();
     void tasks();
+    void tasksQueued();
+    void squatterNotTrusted();
 
 private:
     // A manager whose answer signals are written to m_answers as "delete(true)" and the like.
@@ -78,7 +83,7 @@ private:
 
 void tst_TovraServiceManager::init()
 {
-    if (QTest::currentTestFunction() == QLatin1String("tasks")) {
+    if (QTest::currentTestFunction() != QLatin1String("startService")) {
         QString reason;
         m_ns = NetNamespace::entered(&reason);
         if (!m_ns)
@@ -233,6 +238,41 @@ void tst_TovraServiceManager::tasks()
     QCOMPARE(LogCapture::anyContains(QStringLiteral("Sending command")), !command.isEmpty());
     if (!service.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT(scripted.connectionEnded, 10000);
+}
+
+void tst_TovraServiceManager::tasksQueued()
+{
+    ScriptedService scripted("answer");
+    QVERIFY2(scripted.listen(QHostAddress::LocalHost, 56143), qPrintable(scripted.errorString()));
+    const auto manager = this->manager();
+    // The second task is asked for while the first one waits for its reply: it returns at once, unanswered.
+    QStringList answersWhenQueued{"none"};
+    connect(&scripted, &QTcpServer::newConnection, this, [&] {
+        if (answersWhenQueued == QStringList{"none"}) {
+            manager->RemoveDnsFilters();
+            answersWhenQueued = m_answers;
+        }
+    });
+
+    manager->DeleteGateway();
+
+    QCOMPARE(answersWhenQueued, QStringList());
+    QCOMPARE(m_answers, (QStringList{"delete(true)", "remove(false)"}));
+    QCOMPARE(scripted.received, QByteArray("DELETE\nREMOVE_DNS_FILTERS\n"));
+}
+
+void tst_TovraServiceManager::squatterNotTrusted()
+{
+    PortSquatter squatter;
+    QVERIFY(squatter.listen(56143, "SRV SUCCESS DELETE: Default gateway deleted"));
+    const auto manager = this->manager();
+
+    manager->DeleteGateway();
+
+    QCOMPARE(m_answers, QStringList{"delete(false)"});
+    QVERIFY2(
+        LogCapture::contains(QStringLiteral("Reply not from TovraVPNService ignored: another process holds the port.")),
+        qPrintable(LogCapture::dump()));
 }
 
 QTEST_GUILESS_MAIN(tst_TovraServiceManager)
