@@ -20,40 +20,14 @@ const QLatin1String SocketError("Socket error");
 
 // Directives of the provider's text that run programs, load code, write or name files and sockets, or would
 // stand in for the management and remote lines; a trailing '*' stands for any ending.
-const char *const DroppedDirectives[] = {"script-security",
-                                         "up",
-                                         "down",
-                                         "route-up",
-                                         "route-pre-down",
-                                         "ipchange",
-                                         "learn-address",
-                                         "tls-verify",
-                                         "auth-user-pass-verify",
-                                         "client-connect",
-                                         "client-disconnect",
-                                         "plugin",
-                                         "management*",
-                                         "config",
-                                         "cd",
-                                         "chroot",
-                                         "daemon",
-                                         "log*",
-                                         "status",
-                                         "writepid",
-                                         "setenv*",
-                                         "iproute",
-                                         "dns-updown",
-                                         "tls-crypt-v2-verify",
-                                         "tls-export-cert",
-                                         "engine",
-                                         "providers",
-                                         "pkcs11-providers",
-                                         "win-sys",
-                                         "tmp-dir",
-                                         "replay-persist",
-                                         "dev-node",
-                                         "remote",
-                                         "remote-random*"};
+// clang-format off
+const char *const DroppedDirectives[] = {
+    "script-security", "up", "down", "route-up", "route-pre-down", "ipchange", "learn-address", "tls-verify",
+    "auth-user-pass-verify", "client-connect", "client-disconnect", "plugin", "management*", "config", "cd",
+    "chroot", "daemon", "log*", "status", "writepid", "setenv*", "iproute", "dns-updown", "tls-crypt-v2-verify",
+    "tls-export-cert", "engine", "providers", "pkcs11-providers", "win-sys", "tmp-dir", "replay-persist",
+    "dev-node", "remote", "remote-random*"};
+// clang-format on
 
 // OpenVPN reads a configuration line in pieces of at most 255 bytes; a longer one could hide a directive.
 constexpr int MaxLineBytes = 250;
@@ -68,6 +42,20 @@ QString directiveOf(const QString &line)
     if (word.startsWith(QLatin1String("--")))
         word.remove(0, 2);
     return word.startsWith(QLatin1Char('#')) || word.startsWith(QLatin1Char(';')) ? QString() : word.toLower();
+}
+
+// The line names a file whose content OpenVPN, running as root, would send to the server or a proxy.
+bool sendsFile(const QString &directive, const QString &line)
+{
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList words = line.trimmed().split(blanks);
+    if (directive == QLatin1String("auth-user-pass"))
+        return words.size() > 1;
+    if (directive == QLatin1String("socks-proxy"))
+        return words.size() > 3;
+    if (directive == QLatin1String("http-proxy"))
+        return words.size() > 3 && words.at(3) != QLatin1String("auto") && words.at(3) != QLatin1String("auto-nct");
+    return false;
 }
 
 bool isDropped(const QString &directive)
@@ -85,6 +73,7 @@ QString filteredConfig(const QString &text)
     static const QRegularExpression blockStart(QStringLiteral("^<([A-Za-z0-9_-]+)>$"));
     QStringList kept;
     QString blockEnd; // set inside a block
+    bool dropBlock = false;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         if (line.toLocal8Bit().size() > MaxLineBytes) {
@@ -96,14 +85,22 @@ QString filteredConfig(const QString &text)
             // Ends no later than OpenVPN ends it: at a line that starts with the closing tag.
             if (trimmed.startsWith(blockEnd, Qt::CaseInsensitive))
                 blockEnd.clear();
-            kept << line;
+            if (!dropBlock)
+                kept << line;
             continue;
         }
         const QRegularExpressionMatch block = blockStart.match(trimmed);
-        if (block.hasMatch())
+        if (block.hasMatch()) {
             blockEnd = QStringLiteral("</") + block.captured(1) + QLatin1Char('>');
+            // A connection block brings remotes of its own in place of the one above.
+            dropBlock = block.captured(1).compare(QLatin1String("connection"), Qt::CaseInsensitive) == 0;
+            if (dropBlock) {
+                qDebug() << "Dropped configuration directive: <connection>";
+                continue;
+            }
+        }
         const QString directive = directiveOf(line);
-        if (!block.hasMatch() && isDropped(directive)) {
+        if (!block.hasMatch() && (isDropped(directive) || sendsFile(directive, line))) {
             qDebug().noquote() << QStringLiteral("Dropped configuration directive: ") + directive;
             continue;
         }

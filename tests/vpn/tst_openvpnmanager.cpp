@@ -300,8 +300,10 @@ void tst_OpenVpnManager::configFilter_data()
     QTest::newRow("commands, code, logs and remotes dropped; the block kept")
         << "nl1.vpn.example.net"
         << "0a1b" << QByteArray("client\n<ca>\nup /in/the/block\n</ca>\nauth-user-pass\n")
-        << QStringList{dropped + "script-security", dropped + "up",     dropped + "plugin",
-                       dropped + "log-append",      dropped + "remote", "Dropped an over-long configuration line."};
+        << QStringList{dropped + "script-security", dropped + "up",
+                       dropped + "plugin",          dropped + "log-append",
+                       dropped + "remote",          dropped + "auth-user-pass",
+                       dropped + "<connection>",    "Dropped an over-long configuration line."};
     QTest::newRow("a line feed in the server name refuses the connect")
         << "nl1.vpn.example.net\nup /bin/sh"
         << "0a1b" << QByteArray() << QStringList{"Invalid server address. Refusing to connect."};
@@ -321,7 +323,9 @@ void tst_OpenVpnManager::configFilter()
     m_service->installed = false; // stop right after the file
     m.SetCredentials(QStringLiteral("user@example.com"), password);
     m.tcpConfig = QStringLiteral("client\nscript-security 2\n  --up /bin/sh\n\"plugin\" /tmp/evil.so\n<ca>\n"
-                                 "up /in/the/block\n</ca>\nLOG-append /tmp/log\nremote evil.example.net 1194\nverb 3") +
+                                 "up /in/the/block\n</ca>\nauth-user-pass /etc/shadow\n<connection>\nremote "
+                                 "evil.example.net\n</connection>\nLOG-append /tmp/log\nremote "
+                                 "evil.example.net 1194\nverb 3") +
                   QString(300, QLatin1Char(' ')) + QStringLiteral("up /bin/sh\nauth-user-pass");
     QFile file(m_serverDir.filePath(QStringLiteral("conn.ovpn")));
     file.remove();
