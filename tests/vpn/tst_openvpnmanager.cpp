@@ -493,11 +493,7 @@ void tst_OpenVpnManager::managementRules()
         // Everything the chunk made the manager send arrives before the answer to this prompt.
         m_peer->send(kPasswordPrompt);
         wire += kCredentials;
-        QVERIFY2(m_peer->waitForReceived(wire),
-                 qPrintable(m_log->dump().remove(QStringLiteral(
-                                "The connection was refused by the peer. Make sure the openvpn server is running, and "
-                                "check that the host name and port settings are correct.\n")) +
-                            QString::fromLatin1(m_peer->received)));
+        QVERIFY(m_peer->waitForReceived(wire));
     }
     QCOMPARE(m_peer->received, wire);
     QCOMPARE(m_events, c.events);
