@@ -25,6 +25,8 @@ public:
     virtual bool isInstalled() const;
     // The service's state is anything but stopped.
     virtual bool isRunning() const;
+    // Process id of the running service; 0 when it is not running or cannot be told.
+    virtual qint64 processId() const;
     // Path of the registered program; empty when the service is not installed.
     virtual QString serviceFilePath() const;
     // The start request was accepted.

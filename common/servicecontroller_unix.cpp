@@ -47,6 +47,15 @@ bool ServiceController::isRunning() const
            readStatus(m_registryDir, m_name, &status) && isServiceProcess(status, registration);
 }
 
+qint64 ServiceController::processId() const
+{
+    Registration registration;
+    Status status;
+    const bool running = isValidServiceName(m_name) && readRegistration(m_registryDir, m_name, &registration) &&
+                         readStatus(m_registryDir, m_name, &status) && isServiceProcess(status, registration);
+    return running ? status.pid : 0;
+}
+
 QString ServiceController::serviceFilePath() const
 {
     Registration registration;

@@ -156,6 +156,19 @@ bool ServiceController::isRunning() const
     return status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_START_PENDING;
 }
 
+qint64 ServiceController::processId() const
+{
+    ScHandle manager;
+    ScHandle service;
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    if (!openService(m_name, SERVICE_QUERY_STATUS, &manager, &service, true) ||
+        !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof(status),
+                              &needed))
+        return 0;
+    return status.dwCurrentState == SERVICE_STOPPED ? 0 : qint64(status.dwProcessId);
+}
+
 QString ServiceController::serviceFilePath() const
 {
     ScHandle manager;

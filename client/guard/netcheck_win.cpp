@@ -27,7 +27,7 @@ bool IsInternetConnected()
     const auto getConnectedState =
         reinterpret_cast<InternetGetConnectedStateFn>(wininet.resolve("InternetGetConnectedState"));
     if (!getConnectedState) {
-        qDebug().noquote() << "Can't load InternetGetConnectedState:" << wininet.errorString();
+        qDebug().noquote() << QStringLiteral("Can't load InternetGetConnectedState: ") + wininet.errorString();
         return false;
     }
     DWORD flags = 0;
@@ -47,11 +47,11 @@ bool CheckActiveNetwork(const QString &host)
     QProcess process;
     process.start(ping, {QStringLiteral("-4"), QStringLiteral("-n"), QStringLiteral("1"), host});
     if (!process.waitForStarted(PingTimeoutMs)) {
-        qDebug().noquote() << "ping cannot be started:" << process.errorString();
+        qDebug().noquote() << QStringLiteral("ping cannot be started: ") + process.errorString();
         return false;
     }
     if (!process.waitForFinished(PingTimeoutMs)) {
-        qDebug().noquote() << "ping of" << host << "timed out";
+        qDebug().noquote() << QStringLiteral("ping of %1 timed out").arg(host);
         process.kill();
         process.waitForFinished(1000);
         return false;
@@ -61,6 +61,6 @@ bool CheckActiveNetwork(const QString &host)
     const bool replied =
         process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && output.contains("TTL=");
     if (!replied)
-        qDebug().noquote() << "No echo reply from" << host;
+        qDebug().noquote() << QStringLiteral("No echo reply from ") + host;
     return replied;
 }

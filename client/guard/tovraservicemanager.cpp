@@ -1,6 +1,7 @@
 #include "guard/tovraservicemanager.h"
 
 #include "common/servicecontroller.h"
+#include "common/socketowner.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -36,6 +37,14 @@ const Reply Replies[] = {
     {"SRV ERROR DNS REMOVE", "SRV ERROR DNS REMOVE response received", &TovraServiceManager::srvTaskRmvFiltersFinished,
      false},
 };
+
+// The bytes as the debug stream prints them: quoted, with escapes.
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    QDebug(&text).nospace() << bytes;
+    return text;
+}
 
 } // namespace
 
@@ -112,7 +121,8 @@ void TovraServiceManager::StopService()
     }
     qDebug() << "TovraVPNService is running. Trying to stop it.";
     const bool stopped = m_controller->stop();
-    qDebug() << "Result of stopping TovraVPNService:" << stopped;
+    qDebug().noquote() << QStringLiteral("Result of stopping TovraVPNService: ") +
+                              QLatin1String(stopped ? "true" : "false");
 }
 
 void TovraServiceManager::CheckGateway()
@@ -158,6 +168,20 @@ void TovraServiceManager::DisconnectFromService()
 
 void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
 {
+    m_tasks.enqueue({command, answer});
+    // A task asked for from within another one's wait runs when that one has its answer.
+    if (m_runningTasks)
+        return;
+    m_runningTasks = true;
+    while (!m_tasks.isEmpty())
+        runOneTask(m_tasks.dequeue());
+    m_runningTasks = false;
+}
+
+void TovraServiceManager::runOneTask(const Task &task)
+{
+    const QString &command = task.command;
+    const AnswerSignal answer = task.answer;
     if (!ConnectToService()) {
         qDebug() << "Connection to TovraVPNService failed.";
         m_socket->abort();
@@ -167,7 +191,7 @@ void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
     qDebug() << "Connection to TovraVPNService successful.";
 
     const QByteArray bytes = command.toUtf8() + '\n';
-    qDebug() << "Sending command:" << bytes;
+    qDebug().noquote() << QStringLiteral("Sending command: ") + printable(bytes);
 
     // Without a reply the task still ends, with false: when the service goes away, on a socket error,
     // and at the latest after the task timeout.
@@ -177,7 +201,7 @@ void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
         if (answered)
             return;
         answered = true;
-        qDebug() << "No reply from TovraVPNService:" << why;
+        qDebug().noquote() << QStringLiteral("No reply from TovraVPNService: ") + QLatin1String(why);
         m_socket->abort();
         emit(this->*answer)(false);
         loop.quit();
@@ -196,9 +220,11 @@ void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
         });
     connect(&timeout, &QTimer::timeout, &loop, [&] { giveUp("timed out"); });
 
+    m_currentAnswer = answer;
     m_socket->write(bytes);
     timeout.start(m_timings.taskTimeoutMs);
     loop.exec();
+    m_currentAnswer = nullptr;
 
     disconnect(finished);
     disconnect(closed);
@@ -210,9 +236,20 @@ void TovraServiceManager::ReadMessageFromService()
     const QByteArray bytes = m_socket->readAll();
     const int nul = bytes.indexOf('\0');
     const QString text = QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
-    qDebug().noquote() << "TovraVPNService message received: " << text;
+    qDebug().noquote() << QStringLiteral("TovraVPNService message received: ") + text;
 
+    // A program that took the port before the helper must not report a kill switch that is not there.
+    QString reason;
+    const bool trusted = SocketOwner::peerHeldBy(*m_socket, m_controller->processId(), &reason);
+    const AnswerSignal answer = m_currentAnswer;
     emit srvTaskFinished();
+    if (!trusted) {
+        qDebug().noquote() << QStringLiteral("Reply not from TovraVPNService ignored: ") + reason + QLatin1Char('.');
+        if (answer)
+            emit(this->*answer)(false);
+        DisconnectFromService();
+        return;
+    }
 
     const Reply *match = nullptr;
     for (const Reply &reply : Replies) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QObject>
+#include <QQueue>
 #include <QTimer>
 
 #include <memory>
@@ -10,7 +11,8 @@ class QTcpSocket;
 class ServiceController;
 
 // The client's end of the helper service: starts and stops it, and sends it one command per connection.
-// Every task returns after its answer signal has been emitted.
+// Every task gets exactly one answer signal. Tasks run one at a time, in the order they were asked for: a task
+// asked for while another one waits for its answer is queued and answered after it, so its call returns at once.
 class TovraServiceManager : public QObject
 {
     Q_OBJECT
@@ -64,10 +66,21 @@ private:
 
     bool ConnectToService();
     void DisconnectFromService();
+    struct Task
+    {
+        QString command;
+        AnswerSignal answer;
+    };
+
     void runTask(const QString &command, AnswerSignal answer);
+    void runOneTask(const Task &task);
 
     std::unique_ptr<ServiceController> m_controller;
     std::unique_ptr<QTcpSocket> m_socket;
+
+    QQueue<Task> m_tasks;
+    bool m_runningTasks = false;
+    AnswerSignal m_currentAnswer = nullptr; // of the task waiting for its reply
 
     Timings m_timings;
     QTimer m_pollTimer;

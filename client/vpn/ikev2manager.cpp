@@ -310,7 +310,7 @@ bool IKEv2Manager::setupEntry()
             break;
         }
         entry.localPhoneNumber = m_serverAddress;
-        qDebug().noquote() << "Setting selected server address:" << m_serverAddress;
+        qDebug().noquote() << QStringLiteral("Setting selected server address: ") + m_serverAddress;
 
         const quint32 writeResult = m_ras->setEntryProperties(m_entryName, entry);
         if (writeResult == Ras::Success)

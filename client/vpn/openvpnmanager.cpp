@@ -4,10 +4,124 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QPointer>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <iterator>
 
 #include "app/appcontext.h"
 #include "common/servicecontroller.h"
 #include "vpn/openvpnmgmtinterface.h"
+#include "vpn/privatefile.h"
+
+namespace {
+
+const QLatin1String SocketError("Socket error");
+
+// Directives of the provider's text that run programs, load code, write or name files and sockets, or would
+// stand in for the management and remote lines; a trailing '*' stands for any ending.
+// clang-format off
+const char *const DroppedDirectives[] = {
+    "script-security", "up", "down", "route-up", "route-pre-down", "ipchange", "learn-address", "tls-verify",
+    "auth-user-pass-verify", "client-connect", "client-disconnect", "plugin", "management*", "config", "cd",
+    "chroot", "daemon", "log*", "status", "writepid", "setenv*", "iproute", "dns-updown", "tls-crypt-v2-verify",
+    "tls-export-cert", "engine", "providers", "pkcs11-providers", "win-sys", "tmp-dir", "replay-persist",
+    "dev-node", "remote", "remote-random*"};
+// clang-format on
+
+// OpenVPN reads a configuration line in pieces of at most 255 bytes; a longer one could hide a directive.
+constexpr int MaxLineBytes = 250;
+
+// The directive a line starts with as OpenVPN reads it (quotes and escapes removed, no leading "--"), in
+// lower case; empty for a blank line or a comment.
+QString directiveOf(const QString &line)
+{
+    QString word = line.trimmed();
+    word.truncate(int(std::find_if(word.begin(), word.end(), [](QChar c) { return c.isSpace(); }) - word.begin()));
+    word.remove(QLatin1Char('"')).remove(QLatin1Char('\'')).remove(QLatin1Char('\\'));
+    if (word.startsWith(QLatin1String("--")))
+        word.remove(0, 2);
+    return word.startsWith(QLatin1Char('#')) || word.startsWith(QLatin1Char(';')) ? QString() : word.toLower();
+}
+
+// The line names a file whose content OpenVPN, running as root, would send to the server or a proxy.
+bool sendsFile(const QString &directive, const QString &line)
+{
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList words = line.trimmed().split(blanks);
+    if (directive == QLatin1String("auth-user-pass"))
+        return words.size() > 1;
+    if (directive == QLatin1String("socks-proxy"))
+        return words.size() > 3;
+    if (directive == QLatin1String("http-proxy"))
+        return words.size() > 3 && words.at(3) != QLatin1String("auto") && words.at(3) != QLatin1String("auto-nct");
+    return false;
+}
+
+bool isDropped(const QString &directive)
+{
+    return std::any_of(std::begin(DroppedDirectives), std::end(DroppedDirectives), [&](const char *entry) {
+        const QLatin1String name(entry);
+        return name.endsWith(QLatin1Char('*')) ? directive.startsWith(name.left(name.size() - 1)) : directive == name;
+    });
+}
+
+// The provider's text with every dropped directive taken out, each logged; the lines of inline blocks such
+// as <ca>...</ca> pass as they are.
+QString filteredConfig(const QString &text)
+{
+    static const QRegularExpression blockStart(QStringLiteral("^<([A-Za-z0-9_-]+)>$"));
+    QStringList kept;
+    QString blockEnd; // set inside a block
+    bool dropBlock = false;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.toLocal8Bit().size() > MaxLineBytes) {
+            qDebug() << "Dropped an over-long configuration line.";
+            continue;
+        }
+        const QString trimmed = line.trimmed();
+        if (!blockEnd.isEmpty()) {
+            // Ends no later than OpenVPN ends it: at a line that starts with the closing tag.
+            if (trimmed.startsWith(blockEnd, Qt::CaseInsensitive))
+                blockEnd.clear();
+            if (!dropBlock)
+                kept << line;
+            continue;
+        }
+        const QRegularExpressionMatch block = blockStart.match(trimmed);
+        if (block.hasMatch()) {
+            blockEnd = QStringLiteral("</") + block.captured(1) + QLatin1Char('>');
+            // A connection block brings remotes of its own in place of the one above.
+            dropBlock = block.captured(1).compare(QLatin1String("connection"), Qt::CaseInsensitive) == 0;
+            if (dropBlock) {
+                qDebug() << "Dropped configuration directive: <connection>";
+                continue;
+            }
+        }
+        const QString directive = directiveOf(line);
+        if (!block.hasMatch() && (isDropped(directive) || sendsFile(directive, line))) {
+            qDebug().noquote() << QStringLiteral("Dropped configuration directive: ") + directive;
+            continue;
+        }
+        kept << line;
+    }
+    return kept.join(QLatin1Char('\n'));
+}
+
+// A host name or an IPv4 address: letters, digits, '.' and '-'.
+bool isValidServerAddress(const QString &address)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9.-]{0,252}$"));
+    return pattern.match(address).hasMatch();
+}
+
+bool holdsLineBreak(const QString &value)
+{
+    return value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'));
+}
+
+} // namespace
 
 OpenVpnManager::OpenVpnManager(QObject *parent)
     : OpenVpnManager(std::make_unique<ServiceController>(QStringLiteral("OpenVPNService")), parent)
@@ -25,7 +139,10 @@ OpenVpnManager::OpenVpnManager(std::unique_ptr<ServiceController> controller, QO
     m_failureTimer.setSingleShot(true);
     connect(&m_failureTimer, &QTimer::timeout, this, &OpenVpnManager::Disconnected);
     m_mgmtConnectTimer.setSingleShot(true);
-    connect(&m_mgmtConnectTimer, &QTimer::timeout, m_mgmtInterface.get(), &OpenVpnMgmtInterface::Connect);
+    connect(&m_mgmtConnectTimer, &QTimer::timeout, this, &OpenVpnManager::connectManagement);
+    m_mgmtDeadline.setSingleShot(true);
+    connect(&m_mgmtDeadline, &QTimer::timeout, this,
+            [this] { failManagement(QStringLiteral("OpenVPN did not answer on the management interface in time.")); });
 }
 
 OpenVpnManager::~OpenVpnManager()
@@ -34,6 +151,7 @@ OpenVpnManager::~OpenVpnManager()
     m_pollTimer.stop();
     m_failureTimer.stop();
     m_mgmtConnectTimer.stop();
+    m_mgmtDeadline.stop();
     m_mgmtInterface->disconnect(this);
     m_mgmtInterface.reset();
     m_serviceController.reset();
@@ -59,10 +177,24 @@ void OpenVpnManager::Connect(const QString &serverAddress, const QString &protoc
     // Timers left by an earlier attempt must not act on this one.
     m_failureTimer.stop();
     m_mgmtConnectTimer.stop();
+    m_mgmtDeadline.stop();
+    m_awaitingChannel = false;
 
     m_serverAddress = serverAddress;
     m_protocol = protocol;
     emit Connecting();
+    // Both go to a root process: the address into its configuration, the credentials onto its command channel.
+    if (!isValidServerAddress(serverAddress)) {
+        qDebug() << "Invalid server address. Refusing to connect.";
+        serverAvailable = false;
+        emit Disconnected();
+        return;
+    }
+    if (holdsLineBreak(m_userName) || holdsLineBreak(m_password)) {
+        qDebug() << "The VPN user name or password holds a line break. Refusing to connect.";
+        emit Disconnected();
+        return;
+    }
     GenerateConfigFile();
 }
 
@@ -81,11 +213,11 @@ void OpenVpnManager::DisconnectOnExit()
 
 void OpenVpnManager::GenerateConfigFile()
 {
-    if (QFile::exists(m_configFilePath))
-        QFile::remove(m_configFilePath);
+    // Also a link left in its place: the new file is made afresh.
+    QFile::remove(m_configFilePath);
 
-    QFile file(m_configFilePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    QFile file;
+    if (!PrivateFile::create(m_configFilePath, &file)) {
         qDebug() << "Can't generate config file. Error writing to file.";
         emit Disconnected();
         return;
@@ -96,7 +228,7 @@ void OpenVpnManager::GenerateConfigFile()
                                         "management-query-passwords\n"
                                         "management-hold\n"
                                         "remote ") +
-                         m_serverAddress + QStringLiteral(" 443\n") + config + QLatin1Char('\n');
+                         m_serverAddress + QStringLiteral(" 443\n") + filteredConfig(config) + QLatin1Char('\n');
     const QByteArray bytes = text.toLocal8Bit();
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
@@ -149,7 +281,47 @@ void OpenVpnManager::DoConnect()
     qDebug() << "OpenVPNService started successfully.";
     m_isStarting = true;
     qDebug() << "Connecting management interface.";
+    m_awaitingChannel = true;
     m_mgmtConnectTimer.start(m_timings.managementConnectDelay);
+}
+
+void OpenVpnManager::connectManagement()
+{
+    if (!m_mgmtDeadline.isActive())
+        m_mgmtDeadline.start(m_timings.managementTimeout);
+    m_mgmtInterface->Connect();
+}
+
+// Nothing OpenVPN says is acted on, and nothing is sent back, before its sender is known to be the process
+// the service started: another program may have taken the port first.
+bool OpenVpnManager::verifyManagementPeer(const QString &message)
+{
+    if (message == SocketError) {
+        // OpenVPN does not listen yet, or the peer went away before it was checked.
+        qDebug() << "Management interface not reachable yet, next try in 1 sec.";
+        m_mgmtConnectTimer.start(m_timings.managementRetryInterval);
+        return false;
+    }
+    QString reason;
+    if (!m_mgmtInterface->peerHeldBy(m_serviceController->processId(), &reason)) {
+        failManagement(QStringLiteral("The management interface is not OpenVPN's: ") + reason + QLatin1Char('.'));
+        return false;
+    }
+    m_awaitingChannel = false;
+    m_mgmtDeadline.stop();
+    return true;
+}
+
+void OpenVpnManager::failManagement(const QString &why)
+{
+    qDebug().noquote() << why;
+    m_awaitingChannel = false;
+    m_isStarting = false;
+    m_mgmtConnectTimer.stop();
+    m_mgmtDeadline.stop();
+    m_mgmtInterface->Disconnect();
+    StopOVPNService();
+    reportServiceFailure();
 }
 
 void OpenVpnManager::CheckOvpnServiceState()
@@ -177,11 +349,15 @@ void OpenVpnManager::reportServiceFailure()
 void OpenVpnManager::StopOVPNService()
 {
     const bool stopped = m_serviceController->stop();
-    qDebug() << "Result of stopping openvpn service:" << stopped;
+    qDebug().noquote() << QStringLiteral("Result of stopping openvpn service: ") +
+                              QLatin1String(stopped ? "true" : "false");
 }
 
 void OpenVpnManager::DoDisconnect()
 {
+    m_awaitingChannel = false;
+    m_mgmtConnectTimer.stop();
+    m_mgmtDeadline.stop();
     QPointer<OpenVpnManager> self(this);
     QEventLoop loop;
     connect(this, &OpenVpnManager::Disconnected, &loop, &QEventLoop::quit);
@@ -234,6 +410,8 @@ void OpenVpnManager::refuseReconnect()
 
 void OpenVpnManager::ProcessManagementOutput(QString message)
 {
+    if (m_awaitingChannel && !verifyManagementPeer(message))
+        return;
     const auto has = [&message](const char *text) { return message.contains(QLatin1String(text)); };
 
     if (has("PASSWORD:Need")) {

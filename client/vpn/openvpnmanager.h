@@ -18,10 +18,12 @@ public:
     // Waits in milliseconds.
     struct Timings
     {
-        int servicePollInterval = 1000;    // between two checks of the starting service
-        int failureDisconnectDelay = 2000; // from a service failure to Disconnected()
-        int managementConnectDelay = 1000; // from the started service to the management channel
-        int disconnectTimeout = 10000;     // longest wait for OpenVPN to exit after the service stop
+        int servicePollInterval = 1000;     // between two checks of the starting service
+        int failureDisconnectDelay = 2000;  // from a service failure to Disconnected()
+        int managementConnectDelay = 1000;  // from the started service to the management channel
+        int disconnectTimeout = 10000;      // longest wait for OpenVPN to exit after the service stop
+        int managementRetryInterval = 1000; // between two tries of the management channel
+        int managementTimeout = 10000;      // from the first try until OpenVPN must have answered on it
     };
 
     // Controls the system's "OpenVPNService".
@@ -65,6 +67,9 @@ private slots:
 
 private:
     void GenerateConfigFile();
+    void connectManagement();
+    bool verifyManagementPeer(const QString &message);
+    void failManagement(const QString &why);
     void reportServiceFailure();
     void releaseHold();
     void refuseReconnect();
@@ -91,4 +96,7 @@ private:
 
     QTimer m_failureTimer;     // the delayed Disconnected() after a service failure
     QTimer m_mgmtConnectTimer; // the delayed connect of the management channel
+    // Until OpenVPN's own process has answered on the channel, which is tried again until the deadline.
+    bool m_awaitingChannel = false;
+    QTimer m_mgmtDeadline;
 };

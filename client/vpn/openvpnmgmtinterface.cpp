@@ -1,7 +1,11 @@
 #include "vpn/openvpnmgmtinterface.h"
 
+#include "common/socketowner.h"
+
 #include <QDebug>
 #include <QTcpSocket>
+
+#include <algorithm>
 
 namespace {
 const char kHost[] = "127.0.0.1";
@@ -13,6 +17,31 @@ const char kSocketError[] = "Socket error";
 QByteArray commandBytes(const QString &command)
 {
     return command.toUtf8() + '\n';
+}
+
+// OpenVPN reads a command's words as its configuration parser does: blanks separate them, '"' encloses one,
+// '\\' escapes within; a value with none of the special characters goes as it is.
+QString quotedValue(const QString &value)
+{
+    static const QString special = QStringLiteral(" \t\"\\'#;");
+    if (std::none_of(value.begin(), value.end(), [](QChar c) { return special.contains(c); }))
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+bool holdsLineBreak(const QString &value)
+{
+    return value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'));
+}
+
+// The bytes as the debug stream prints them: quoted, with escapes.
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    QDebug(&text).nospace() << bytes;
+    return text;
 }
 } // namespace
 
@@ -44,18 +73,27 @@ void OpenVpnMgmtInterface::Disconnect()
 
 void OpenVpnMgmtInterface::SendUsername(QString userName)
 {
-    const QByteArray bytes = commandBytes(QLatin1String(kUsernamePrefix) + userName);
-    qDebug() << "Sending command :" << bytes;
+    // A line break would end the command and start another one of the sender's choosing.
+    if (holdsLineBreak(userName)) {
+        qDebug() << "The user name holds a line break. Not sending it.";
+        return;
+    }
+    const QByteArray bytes = commandBytes(QLatin1String(kUsernamePrefix) + quotedValue(userName));
+    qDebug().noquote() << QStringLiteral("Sending command : ") + printable(bytes);
     m_socket->write(bytes);
 }
 
 void OpenVpnMgmtInterface::SendPassword(QString password)
 {
-    const QByteArray bytes = commandBytes(QLatin1String(kPasswordPrefix) + password);
+    if (holdsLineBreak(password)) {
+        qDebug() << "The password holds a line break. Not sending it.";
+        return;
+    }
+    const QByteArray bytes = commandBytes(QLatin1String(kPasswordPrefix) + quotedValue(password));
     // The password is the user's API token and the log travels with support tickets.
     const int characters = password.toUcs4().size();
     const QByteArray masked = QByteArray(kPasswordPrefix) + QByteArray(characters, '*') + '\n';
-    qDebug() << "Sending command :" << masked;
+    qDebug().noquote() << QStringLiteral("Sending command : ") + printable(masked);
     m_socket->write(bytes);
 }
 
@@ -63,8 +101,13 @@ void OpenVpnMgmtInterface::SendSIGTERM()
 {
     qDebug() << "Sending SIGTERM signal.";
     const QByteArray bytes = commandBytes(QStringLiteral("signal SIGTERM"));
-    qDebug() << "Sending command :" << bytes;
+    qDebug().noquote() << QStringLiteral("Sending command : ") + printable(bytes);
     m_socket->write(bytes);
+}
+
+bool OpenVpnMgmtInterface::peerHeldBy(qint64 pid, QString *reason) const
+{
+    return SocketOwner::peerHeldBy(*m_socket, pid, reason);
 }
 
 void OpenVpnMgmtInterface::SendReleaseHold()
@@ -101,8 +144,7 @@ void OpenVpnMgmtInterface::DisplayError(QAbstractSocket::SocketError socketError
         qDebug() << "Remote host closed socket.";
         break;
     case QAbstractSocket::HostNotFoundError:
-        qDebug() << "The host was not found. Please check the "
-                 << "host name and port settings.";
+        qDebug() << "The host was not found. Please check the host name and port settings.";
         break;
     case QAbstractSocket::ConnectionRefusedError:
         qDebug() << "The connection was refused by the peer. Make sure the openvpn server is running, and check that "

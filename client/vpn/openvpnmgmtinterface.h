@@ -16,6 +16,9 @@ public:
     explicit OpenVpnMgmtInterface(QObject *parent = nullptr);
     ~OpenVpnMgmtInterface() override;
 
+    // Whether process pid holds the far end of the connected channel; see SocketOwner.
+    bool peerHeldBy(qint64 pid, QString *reason) const;
+
 signals:
     // One emission per socket read, or "Socket error" after any socket error.
     void MessageReceived(QString message);

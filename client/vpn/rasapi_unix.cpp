@@ -12,7 +12,9 @@ constexpr quint32 ErrorNoConnection = 668; // ERROR_NO_CONNECTION
 
 void logMissingBackend(const char *call)
 {
-    qDebug() << call << "is not available: no NetworkManager backend for IKEv2, L2TP/IPSec and PPTP tunnels.";
+    qDebug().noquote()
+        << QLatin1String(call) +
+               QLatin1String(" is not available: no NetworkManager backend for IKEv2, L2TP/IPSec and PPTP tunnels.");
 }
 
 class UnixRasApi : public RasApi

@@ -4,6 +4,7 @@
 #include "guard/tovraservicemanager.h"
 #include "logcapture.h"
 #include "netns.h"
+#include "openvpnfixture.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -28,7 +29,9 @@ public:
                     peer->disconnectFromHost();
                 else if (action == "abort")
                     peer->abort();
-                else if (action != "silent" && received.endsWith('\n'))
+                else if (action == "answer" && received.endsWith('\n'))
+                    peer->write(received.endsWith("DELETE\n") ? "SRV SUCCESS DELETE: x" : "SRV ERROR DNS REMOVE: y");
+                else if (action != "silent" && action != "answer" && received.endsWith('\n'))
                     peer->write(action);
             });
             connect(peer, &QTcpSocket::disconnected, this, [this, peer] {
@@ -40,6 +43,15 @@ public:
 };
 
 using Task = void (TovraServiceManager::*)();
+
+// The helper's process is this one, where the scripted service listens.
+class HelperController : public FakeServiceController
+{
+public:
+    HelperController() : FakeServiceController(QStringLiteral("TovraVPNService")) {}
+    qint64 processId() const override { return pid; }
+    qint64 pid = QCoreApplication::applicationPid();
+};
 
 } // namespace
 
@@ -57,6 +69,8 @@ private slots:
     void startService();
     void tasks_data();
     void tasks();
+    void tasksQueued();
+    void squatterNotTrusted();
 
 private:
     // A manager whose answer signals are written to m_answers as "delete(true)" and the like.
@@ -69,7 +83,7 @@ private:
 
 void tst_TovraServiceManager::init()
 {
-    if (QTest::currentTestFunction() == QLatin1String("tasks")) {
+    if (QTest::currentTestFunction() != QLatin1String("startService")) {
         QString reason;
         m_ns = NetNamespace::entered(&reason);
         if (!m_ns)
@@ -88,7 +102,7 @@ void tst_TovraServiceManager::cleanup()
 std::unique_ptr<TovraServiceManager> tst_TovraServiceManager::manager(std::unique_ptr<FakeServiceController> controller)
 {
     if (!controller)
-        controller = std::make_unique<FakeServiceController>(QStringLiteral("TovraVPNService"));
+        controller = std::make_unique<HelperController>();
     auto manager = std::make_unique<TovraServiceManager>(std::move(controller));
     TovraServiceManager::Timings timings;
     timings.pollIntervalMs = 10;
@@ -224,6 +238,41 @@ void tst_TovraServiceManager::tasks()
     QCOMPARE(LogCapture::anyContains(QStringLiteral("Sending command")), !command.isEmpty());
     if (!service.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT(scripted.connectionEnded, 10000);
+}
+
+void tst_TovraServiceManager::tasksQueued()
+{
+    ScriptedService scripted("answer");
+    QVERIFY2(scripted.listen(QHostAddress::LocalHost, 56143), qPrintable(scripted.errorString()));
+    const auto manager = this->manager();
+    // The second task is asked for while the first one waits for its reply: it returns at once, unanswered.
+    QStringList answersWhenQueued{"none"};
+    connect(&scripted, &QTcpServer::newConnection, this, [&] {
+        if (answersWhenQueued == QStringList{"none"}) {
+            manager->RemoveDnsFilters();
+            answersWhenQueued = m_answers;
+        }
+    });
+
+    manager->DeleteGateway();
+
+    QCOMPARE(answersWhenQueued, QStringList());
+    QCOMPARE(m_answers, (QStringList{"delete(true)", "remove(false)"}));
+    QCOMPARE(scripted.received, QByteArray("DELETE\nREMOVE_DNS_FILTERS\n"));
+}
+
+void tst_TovraServiceManager::squatterNotTrusted()
+{
+    PortSquatter squatter;
+    QVERIFY(squatter.listen(56143, "SRV SUCCESS DELETE: Default gateway deleted"));
+    const auto manager = this->manager();
+
+    manager->DeleteGateway();
+
+    QCOMPARE(m_answers, QStringList{"delete(false)"});
+    QVERIFY2(
+        LogCapture::contains(QStringLiteral("Reply not from TovraVPNService ignored: another process holds the port.")),
+        qPrintable(LogCapture::dump()));
 }
 
 QTEST_GUILESS_MAIN(tst_TovraServiceManager)

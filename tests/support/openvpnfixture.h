@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QProcess>
 #include <QString>
@@ -10,6 +11,7 @@
 #include <functional>
 
 #include "common/servicecontroller.h"
+#include "process.h"
 
 // For tests that run OpenVPN, or play its management end on its fixed port, inside a network namespace of
 // their own, so that nothing on the host (a developer's own OpenVPN) can get in their way.
@@ -88,6 +90,23 @@ private:
     QTcpServer m_server;
 };
 
+// Another program on a loopback port of the test's namespace: answers every connection with reply at once and
+// prints what it receives after its "listening" line, so a test can tell nothing was given to it.
+class PortSquatter : public ChildProcess
+{
+public:
+    bool listen(quint16 port, const QByteArray &reply)
+    {
+        const QString script = QStringLiteral(
+            "$|=1; $s = IO::Socket::INET->new(LocalAddr => '127.0.0.1', LocalPort => $ARGV[0], Listen => 5, "
+            "ReuseAddr => 1) or die $!; print qq(listening\\n); "
+            "while ($c = $s->accept) { print $c $ARGV[1]; print $d while sysread($c, $d, 4096) }");
+        return start({QStringLiteral("perl"), QStringLiteral("-MIO::Socket::INET"), QStringLiteral("-e"), script,
+                      QString::number(port), QString::fromLatin1(reply)}) &&
+               waitForOutput("listening\n");
+    }
+};
+
 // Stands in for the OpenVPN service: counts what it is asked and plays the
 // service's answers.
 class FakeOpenVpnService : public ServiceController
@@ -107,6 +126,8 @@ public:
         checksSinceStart = 0;
         return startRequested = acceptStart;
     }
+    // The scripted management end listens in this process.
+    qint64 processId() const override { return running ? QCoreApplication::applicationPid() : 0; }
     bool stop() override
     {
         ++stops;

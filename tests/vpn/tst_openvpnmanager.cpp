@@ -71,6 +71,10 @@ private slots:
     void channelConnectAgainReplacesTheSocket();
     void configFile_data();
     void configFile();
+    void configFilter_data();
+    void configFilter();
+    void managementPeer_data();
+    void managementPeer();
     void serviceStart_data();
     void serviceStart();
     void managementRules_data();
@@ -283,6 +287,112 @@ void tst_OpenVpnManager::configFile()
     QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), expected);      // never the credentials
     QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait); // the service fails
     QCOMPARE(m_log->contains(QStringLiteral("Can't generate config file. Error writing to file.")), expected.isEmpty());
+}
+
+void tst_OpenVpnManager::configFilter_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("expected"); // after the four fixed lines; empty: refused, no file
+    QTest::addColumn<QStringList>("lines");   // each logged once
+
+    const QString dropped = QStringLiteral("Dropped configuration directive: ");
+    QTest::newRow("commands, code, logs and remotes dropped; the block kept")
+        << "nl1.vpn.example.net"
+        << "0a1b" << QByteArray("client\n<ca>\nup /in/the/block\n</ca>\nauth-user-pass\n")
+        << QStringList{dropped + "script-security", dropped + "up",
+                       dropped + "plugin",          dropped + "log-append",
+                       dropped + "remote",          dropped + "auth-user-pass",
+                       dropped + "<connection>",    "Dropped an over-long configuration line."};
+    QTest::newRow("a line feed in the server name refuses the connect")
+        << "nl1.vpn.example.net\nup /bin/sh"
+        << "0a1b" << QByteArray() << QStringList{"Invalid server address. Refusing to connect."};
+    QTest::newRow("a line feed in the password refuses the connect")
+        << "nl1.vpn.example.net"
+        << "0a1b\nsignal SIGTERM" << QByteArray()
+        << QStringList{"The VPN user name or password holds a line break. Refusing to connect."};
+}
+
+void tst_OpenVpnManager::configFilter()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, expected);
+    QFETCH(QStringList, lines);
+    OpenVpnManager &m = makeManager();
+    m_service->installed = false; // stop right after the file
+    m.SetCredentials(QStringLiteral("user@example.com"), password);
+    m.tcpConfig = QStringLiteral("client\nscript-security 2\n  --up /bin/sh\n\"plugin\" /tmp/evil.so\n<ca>\n"
+                                 "up /in/the/block\n</ca>\nauth-user-pass /etc/shadow\n<connection>\nremote "
+                                 "evil.example.net\n</connection>\nLOG-append /tmp/log\nremote "
+                                 "evil.example.net 1194\nverb 3") +
+                  QString(300, QLatin1Char(' ')) + QStringLiteral("up /bin/sh\nauth-user-pass");
+    QFile file(m_serverDir.filePath(QStringLiteral("conn.ovpn")));
+    file.remove();
+
+    m.Connect(server, QStringLiteral("TCP"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait);
+    const QByteArray head = "management 127.0.0.1 52025\nmanagement-query-passwords\nmanagement-hold\n"
+                            "remote nl1.vpn.example.net 443\n";
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(),
+             expected.isEmpty() ? expected : head + expected);
+    if (!expected.isEmpty())
+        QCOMPARE(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const QString &line : lines)
+        QVERIFY2(m_log->count(line) == 1, qPrintable(line + QStringLiteral(" in:\n") + m_log->dump()));
+    QCOMPARE(m_service->starts, 0);
+}
+
+void tst_OpenVpnManager::managementPeer_data()
+{
+    QTest::addColumn<QString>("peer"); // late: OpenVPN listens late; squatter: another program took the port
+    QTest::addColumn<QString>("line");
+    QTest::newRow("a late listener is reached by the retry")
+        << "late"
+        << "Management interface not reachable yet, next try in 1 sec.";
+    QTest::newRow("another program gets no credentials")
+        << "squatter"
+        << "The management interface is not OpenVPN's: another process holds the port.";
+    QTest::newRow("nobody listens: the service is stopped")
+        << "none"
+        << "OpenVPN did not answer on the management interface in time.";
+}
+
+void tst_OpenVpnManager::managementPeer()
+{
+    QFETCH(QString, peer);
+    QFETCH(QString, line);
+    OpenVpnManager &m = makeManager();
+    m.setTimings({1, 0, 0, kWait, 200, peer == QLatin1String("none") ? 2000 : 10000});
+    m.SetCredentials(QStringLiteral("user@example.com"), QStringLiteral("pa\"ss \\word"));
+    PortSquatter squatter;
+    if (peer == QLatin1String("squatter"))
+        QVERIFY(squatter.listen(52025, kHold + kPasswordPrompt));
+    if (peer == QLatin1String("late"))
+        QTimer::singleShot(1500, [this] { m_peer->listen(); });
+
+    connectTcp();
+
+    if (peer == QLatin1String("late")) {
+        QVERIFY(m_peer->waitForClient());
+        m_peer->send(kHold);
+        QVERIFY(m_peer->waitForReceived(kReleaseHold));
+        m_peer->send(kPasswordPrompt);
+        // Quote and backslash escaped as OpenVPN's command parser reads them.
+        const QByteArray wire =
+            kReleaseHold + "username \"Auth\" user@example.com\npassword \"Auth\" \"pa\\\"ss \\\\word\"\n";
+        QVERIFY(m_peer->waitForReceived(wire));
+        QCOMPARE(m_peer->received, wire);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait);
+        QCOMPARE(m_service->stops, 1);
+        QVERIFY(!m.serviceAvailable);
+    }
+    QVERIFY2(m_log->contains(line), qPrintable(m_log->dump()));
+    if (peer == QLatin1String("squatter"))
+        QCOMPARE(squatter.output(), QByteArray("listening\n"));
 }
 
 void tst_OpenVpnManager::serviceStart_data()
