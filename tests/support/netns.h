@@ -32,6 +32,8 @@ public:
     explicit NetNamespace(bool loopbackUp = true)
     {
         static int counter = 0;
+        if (counter == 0)
+            removeOrphans();
         m_name = QStringLiteral("tovra-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
         m_created = runProcess({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("add"), m_name}).ok() &&
                     (!loopbackUp || ip({QStringLiteral("link set lo up")}));
@@ -106,6 +108,22 @@ public:
     }
 
 private:
+    // Namespaces of test processes that died before their destructors ran (a crash, a ctest time-out).
+    static void removeOrphans()
+    {
+        const QStringList lines =
+            QString::fromLocal8Bit(
+                runProcess({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("list")}).output)
+                .split(QLatin1Char('\n'));
+        for (const QString &line : lines) {
+            const QString name = line.section(QLatin1Char(' '), 0, 0);
+            const QStringList parts = name.split(QLatin1Char('-'));
+            if (parts.size() == 4 && name.startsWith(QLatin1String("tovra-test-")) &&
+                !QFile::exists(QStringLiteral("/proc/") + parts.at(2)))
+                runProcess({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), name});
+        }
+    }
+
     QString m_name;
     bool m_created = false;
     int m_original = -1;
