@@ -48,8 +48,17 @@ void TcpDaemon::readClient()
     if (disabled)
         return;
     auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket || !socket->canReadLine())
+    if (!socket)
         return;
+    if (!socket->canReadLine()) {
+        // A peer that sends on without a line end would be buffered without limit.
+        if (socket->bytesAvailable() > MaxCommandBytes) {
+            emit serviceLog(QStringLiteral("Command line too long, connection closed"));
+            socket->abort();
+            socket->deleteLater();
+        }
+        return;
+    }
 
     const QString text = ToolText(socket->readAll()).trimmed();
     const QString word = text.split(QLatin1Char(' ')).first();

@@ -24,6 +24,8 @@ class TcpDaemon : public QTcpServer
 
 public:
     static constexpr quint16 ServicePort = 56143;
+    // The longest command line taken; a connection that sends more without a line end is closed.
+    static constexpr qint64 MaxCommandBytes = 4096;
 
     // Works on the system's own route table and packet filter.
     explicit TcpDaemon(QObject *parent = nullptr);

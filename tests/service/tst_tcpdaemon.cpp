@@ -224,6 +224,13 @@ void tst_TcpDaemon::failureReplies()
     QCOMPARE(command("REMOVE_DNS_FILTERS\n"), QByteArray("SRV ERROR DNS REMOVE: EngineClosed with result: 13"));
     QCOMPARE(log.count(), 5);
     QCOMPARE(log.first().first().toString(), QStringLiteral("New Connection"));
+
+    // A line without an end is cut off once it passes the limit.
+    QTcpSocket endless;
+    endless.connectToHost(QHostAddress::LocalHost, daemon.serverPort());
+    endless.write(QByteArray(TcpDaemon::MaxCommandBytes + 100, 'A'));
+    QTRY_COMPARE_WITH_TIMEOUT(endless.state(), QAbstractSocket::UnconnectedState, 20000);
+    QCOMPARE(log.last().first().toString(), QStringLiteral("Command line too long, connection closed"));
 }
 
 QTEST_GUILESS_MAIN(tst_TcpDaemon)
