@@ -13,6 +13,6 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 "$root/scripts/fuzz" --replay || exit 1
 if [ "${CI:-}" = true ]; then
-    "$root/scripts/fuzz" "${TOVRA_CI_FUZZ_SECONDS:-15}" || exit 1
+    "$root/scripts/fuzz" "${TOVRA_CI_FUZZ_SECONDS:-12}" || exit 1
 fi
 exit 0
