@@ -722,9 +722,15 @@ void TovraApiManager::OnUpdateDataFinished(QNetworkReply *networkReply)
     // The build number may come as a JSON number as well as a string.
     const QJsonValue buildValue = object.value(QStringLiteral("build"));
     QString build = buildValue.toString(QStringLiteral("0"));
-    if (buildValue.isDouble() && buildValue.toDouble() >= 0 &&
-        buildValue.toDouble() == std::floor(buildValue.toDouble()))
-        build = QString::number(static_cast<qint64>(buildValue.toDouble()));
+    if (buildValue.isDouble()) {
+        // Whole numbers up to 2^53 only: a larger one has no exact integer and must not reach the conversion.
+        const double number = buildValue.toDouble();
+        if (number >= 0 && number < 9007199254740992.0 && number == std::floor(number))
+            build = QString::number(static_cast<qint64>(number));
+        else
+            qDebug().noquote() << "Update data: build" << QString::number(number)
+                               << "is no whole number in range; 0 taken";
+    }
     const QString downloadUrl = object.value(QStringLiteral("url")).toString(defaultPage);
     emit UpdateDataReceived(QStringLiteral("%1.%2").arg(version, build), downloadUrl);
 }

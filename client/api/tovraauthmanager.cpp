@@ -32,8 +32,16 @@ bool TovraAuthManager::LoadToken()
         clearUserData();
         return false;
     }
-    const QString line = QString::fromLatin1(file.readLine()).trimmed();
+    // The token is one short line; a file that runs on without a line end is not read whole.
+    constexpr qint64 maxLineBytes = 4096;
+    const QByteArray firstLine = file.readLine(maxLineBytes + 2);
     file.close();
+    if (firstLine.size() > maxLineBytes) {
+        qDebug() << "Token file line longer than" << maxLineBytes << "bytes; no token loaded";
+        clearUserData();
+        return false;
+    }
+    const QString line = QString::fromLatin1(firstLine).trimmed();
     const QString token = UnscrambleText(line);
     // A file that does not unscramble to anything holds no token.
     if (token.isEmpty()) {

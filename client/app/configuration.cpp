@@ -12,6 +12,22 @@
 
 namespace {
 
+// The first line of a one-line file, or a null string when it cannot be opened or its line runs past
+// maxChars (a file without line ends is not read whole).
+QString readShortLine(const QString &path)
+{
+    constexpr qint64 maxChars = 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    const QString line = QTextStream(&file).readLine(maxChars + 1);
+    if (line.size() > maxChars) {
+        qDebug().noquote() << "Line of" << path << "longer than" << maxChars << "characters; ignored";
+        return QString();
+    }
+    return line.isNull() ? QStringLiteral("") : line;
+}
+
 QString flag(bool value)
 {
     return value ? QStringLiteral("1") : QStringLiteral("0");
@@ -264,20 +280,14 @@ bool IsWelcomeGuideAlreadyShown()
 
 bool IsWelcomeGuideAlreadyShown(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    return QTextStream(&file).readLine().trimmed() == QLatin1String("false");
+    return readShortLine(path).trimmed() == QLatin1String("false");
 }
 
 int ReadNetworkWaitInterval(const QString &path)
 {
     constexpr int defaultSeconds = 15;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return defaultSeconds;
     bool ok = false;
-    const int seconds = QTextStream(&file).readLine().trimmed().toInt(&ok, 10);
+    const int seconds = readShortLine(path).trimmed().toInt(&ok, 10);
     if (!ok || seconds < 1 || seconds > 600)
         return defaultSeconds;
     qDebug().noquote() << QStringLiteral("Custom interval found, waiting time set to %1 seconds.").arg(seconds);
@@ -286,8 +296,6 @@ int ReadNetworkWaitInterval(const QString &path)
 
 QString ReadLocaleCode(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QStringLiteral("en");
-    return QTextStream(&file).readLine();
+    const QString line = readShortLine(path);
+    return line.isNull() ? QStringLiteral("en") : line;
 }

@@ -344,6 +344,8 @@ void tst_TovraApiManager::answers_data()
         update("4.2.0.80", "https://dl.test/x"));
     row("update: numeric build", "GetUpdateData", Reply(app, 200, "{\"version\": \"4.2.1\", \"build\": 81}"),
         update("4.2.1.81"));
+    row("update: enormous build", "GetUpdateData", Reply(app, 200, "{\"version\": \"4.2.1\", \"build\": 8e125}"),
+        update("4.2.1.0"), "Update data: build 8e+125 is no whole number in range; 0 taken");
     row("update: error", "GetUpdateData", Reply(app, 404, "{\"version\": \"9.9.9\"}"), update("0.0.0.0"),
         "/config/app update api response: {\"version\": \"9.9.9\"}");
 

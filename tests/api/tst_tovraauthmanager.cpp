@@ -69,6 +69,7 @@ void tst_TovraAuthManager::loadToken_data()
     QTest::newRow("missing file") << false << QByteArray() << QString();
     QTest::newRow("empty file") << true << QByteArray() << QString();
     QTest::newRow("not scrambled") << true << QByteArray("short") << QString();
+    QTest::newRow("line beyond 4096 bytes") << true << scrambled(QByteArray(3100, 't').constData()) << QString();
 }
 
 void tst_TovraAuthManager::loadToken()

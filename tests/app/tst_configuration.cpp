@@ -260,6 +260,14 @@ void tst_Configuration::textFiles()
     QCOMPARE(ReadLocaleCode(m_path), QStringLiteral("en"));
     putFile(m_path, " nl \nde");
     QCOMPARE(ReadLocaleCode(m_path), QStringLiteral(" nl "));
+
+    // A line without an end is not taken past 1024 characters.
+    writeFile(m_path, "30" + QByteArray(1100, ' '));
+    QCOMPARE(ReadNetworkWaitInterval(m_path), 15);
+    writeFile(m_path, "de" + QByteArray(1100, ' '));
+    log.clear();
+    QCOMPARE(ReadLocaleCode(m_path), QStringLiteral("en"));
+    QVERIFY2(log.dump().contains(QStringLiteral("characters; ignored")), qPrintable(log.dump()));
 }
 
 QTEST_GUILESS_MAIN(tst_Configuration)
