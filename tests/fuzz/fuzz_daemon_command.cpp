@@ -16,7 +16,11 @@ class TableRoutes : public RouteTool
 public:
     QStringList table{QStringLiteral("0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.20 25"),
                       QStringLiteral("192.168.1.0 255.255.255.0 On-link 192.168.1.20 281")};
-    QStringList routeTable() override { return table; }
+    bool readRouteTable(QStringList *lines) override
+    {
+        *lines = table;
+        return true;
+    }
     bool deleteDefaultRoute(const QString &gateway) override
     {
         return table.removeAll(QStringLiteral("0.0.0.0 0.0.0.0 ") + gateway + QStringLiteral(" 192.168.1.20 25")) > 0;
@@ -24,6 +28,18 @@ public:
     bool addDefaultRoute(const QString &gateway) override
     {
         table.prepend(QStringLiteral("0.0.0.0 0.0.0.0 ") + gateway + QStringLiteral(" 192.168.1.20 25"));
+        return true;
+    }
+    QStringList ipv6{QStringLiteral("default via fe80::1 dev eth0")};
+    bool readIpv6DefaultRoutes(QStringList *routes) override
+    {
+        *routes = ipv6;
+        return true;
+    }
+    bool deleteIpv6DefaultRoute(const QString &route) override { return ipv6.removeAll(route) > 0; }
+    bool addIpv6DefaultRoute(const QString &route) override
+    {
+        ipv6.append(route);
         return true;
     }
 };
