@@ -205,7 +205,7 @@ getrennt sein)</translation>
     </message>
     <message>
         <source>Enjoy TOVRA VPN product? Upgrade your trial!</source>
-        <translation>Gefällt Ihnen TOVRA VPN? Upgraden Sie Ihre Testversion!</translation>
+        <translation>Gefällt Ihnen TOVRA VPN? Testversion upgraden!</translation>
     </message>
     <message>
         <source>Enjoy unlimited data? Upgrade now!</source>
