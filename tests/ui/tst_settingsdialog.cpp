@@ -227,6 +227,10 @@ void tst_SettingsDialog::language()
                      .join('|'),
                  QString(texts));
         QCOMPARE(languages->currentIndex(), index);
+        // The FAQ page of the language.
+        dialog.OnFaqLinkActivated("ignored");
+        QCOMPARE(m_fixture.opened.value(m_fixture.opened.size() - 1).path(),
+                 code == QLatin1String("de") ? "/de/faq" : "/faq");
     }
     QCOMPARE(changed.count(), 2);
 }
@@ -345,7 +349,7 @@ void tst_SettingsDialog::ticket_data()
                              << "";
     QTest::newRow("shell missing") << ""
                                    << ""
-                                   << "/nonexistent/sh" << 60000 << 0 << ""
+                                   << "/nonexistent/sh" << 20000 << 0 << ""
                                    << "" << created << "Diagnostics step 3 cannot be started: ";
     QTest::newRow("step over its limit") << "nslookup"
                                          << ""
