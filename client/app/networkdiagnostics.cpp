@@ -10,17 +10,17 @@
 
 namespace NetworkDiagnostics {
 
-QString HostOf(const QString &apiBaseUrl)
+QString hostOf(const QString &apiBaseUrl)
 {
     const QString host = QUrl(apiBaseUrl).host();
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9.:-]*$"));
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9:][A-Za-z0-9.:-]*$"));
     if (plain.match(host).hasMatch())
         return host;
     qDebug().noquote() << "No usable API host for the network diagnostics:" << apiBaseUrl;
     return QString();
 }
 
-bool WriteSupportData(const QString &outputPath, const QString &supportPath)
+bool writeSupportData(const QString &outputPath, const QString &supportPath)
 {
     QFile support(supportPath);
     if (!support.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -40,7 +40,7 @@ bool WriteSupportData(const QString &outputPath, const QString &supportPath)
     return true;
 }
 
-QString TicketGotoQuery(const QString &ticketUrl)
+QString ticketGotoQuery(const QString &ticketUrl)
 {
     const int at = ticketUrl.indexOf(QLatin1String("viewticket"));
     QString page = at >= 0 ? ticketUrl.mid(at) : ticketUrl;

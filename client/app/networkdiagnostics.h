@@ -11,20 +11,21 @@ class QProcess;
 namespace NetworkDiagnostics {
 
 // The program that runs the script: cmd.exe of the system folder, or /bin/sh; empty when it cannot be found.
-QString DefaultShell();
+QString defaultShell();
 // The script of step 1 to 3: a name lookup of host (which creates the output file), four pings of it, and the
 // interface, route and resolver configuration (both appending).
-QByteArray Script(int step, const QString &host, const QString &outputPath);
+QByteArray scriptText(int step, const QString &host, const QString &outputPath);
 // Sets the program and the arguments that run scriptPath with shell.
-void PrepareProcess(QProcess &process, const QString &shell, const QString &scriptPath);
+void prepareProcess(QProcess &process, const QString &shell, const QString &scriptPath);
 
-// The host part of the API address when it is a plain host name or address, else empty: it goes into a command line.
-QString HostOf(const QString &apiBaseUrl);
+// The host part of the API address when it is a plain host name or address (not starting with "-"), else empty: it
+// goes into a command line.
+QString hostOf(const QString &apiBaseUrl);
 // Copies the tool output into the support data file, per line its number from 0, ": " and the scrambled line; then
 // deletes the output. A missing output gives an empty support data file. False when the support data file cannot
 // be written (the output is then kept).
-bool WriteSupportData(const QString &outputPath, const QString &supportPath);
+bool writeSupportData(const QString &outputPath, const QString &supportPath);
 // The "?goto=" query that opens a ticket's page in the portal.
-QString TicketGotoQuery(const QString &ticketUrl);
+QString ticketGotoQuery(const QString &ticketUrl);
 
 } // namespace NetworkDiagnostics

@@ -6,7 +6,7 @@
 namespace {
 
 // One shell word: single quotes, each ' written as '\''.
-QString Quoted(QString text)
+QString shellWord(QString text)
 {
     text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
     return QLatin1Char('\'') + text + QLatin1Char('\'');
@@ -16,14 +16,14 @@ QString Quoted(QString text)
 
 namespace NetworkDiagnostics {
 
-QString DefaultShell()
+QString defaultShell()
 {
     return QStringLiteral("/bin/sh");
 }
 
-QByteArray Script(int step, const QString &host, const QString &outputPath)
+QByteArray scriptText(int step, const QString &host, const QString &outputPath)
 {
-    const QString out = Quoted(outputPath);
+    const QString out = shellWord(outputPath);
     // The tools answer in one language, as "chcp" fixes the code page of the Windows script.
     QString script = QStringLiteral("LC_ALL=C; export LC_ALL\n");
     if (step < 3 && host.isEmpty()) {
@@ -31,11 +31,11 @@ QByteArray Script(int step, const QString &host, const QString &outputPath)
                   QLatin1Char(' ') + out + QLatin1Char('\n');
     } else if (step == 1) {
         // exec: the tool itself is the process that the step's time limit ends.
-        script +=
-            QStringLiteral("exec nslookup ") + Quoted(host) + QStringLiteral(" > ") + out + QStringLiteral(" 2>&1\n");
+        script += QStringLiteral("exec nslookup ") + shellWord(host) + QStringLiteral(" > ") + out +
+                  QStringLiteral(" 2>&1\n");
     } else if (step == 2) {
-        script +=
-            QStringLiteral("exec ping -c 4 ") + Quoted(host) + QStringLiteral(" >> ") + out + QStringLiteral(" 2>&1\n");
+        script += QStringLiteral("exec ping -c 4 ") + shellWord(host) + QStringLiteral(" >> ") + out +
+                  QStringLiteral(" 2>&1\n");
     } else {
         script += QStringLiteral("{ ip addr; ip route; if command -v resolvectl >/dev/null 2>&1 && resolvectl status; "
                                  "then :; else cat /etc/resolv.conf; fi; } >> ") +
@@ -44,7 +44,7 @@ QByteArray Script(int step, const QString &host, const QString &outputPath)
     return script.toUtf8();
 }
 
-void PrepareProcess(QProcess &process, const QString &shell, const QString &scriptPath)
+void prepareProcess(QProcess &process, const QString &shell, const QString &scriptPath)
 {
     process.setProgram(shell);
     process.setArguments({scriptPath});

@@ -6,12 +6,12 @@
 
 namespace NetworkDiagnostics {
 
-QString DefaultShell()
+QString defaultShell()
 {
     return WindowsSystem::systemFilePath(QStringLiteral("cmd.exe"));
 }
 
-QByteArray Script(int step, const QString &host, const QString &outputPath)
+QByteArray scriptText(int step, const QString &host, const QString &outputPath)
 {
     const QString out = QLatin1Char('"') + QDir::toNativeSeparators(outputPath) + QLatin1Char('"');
     QString tool;
@@ -27,7 +27,7 @@ QByteArray Script(int step, const QString &host, const QString &outputPath)
     return (QStringLiteral("chcp 1252\n") + tool + out + QLatin1Char('\n')).toLocal8Bit();
 }
 
-void PrepareProcess(QProcess &process, const QString &shell, const QString &scriptPath)
+void prepareProcess(QProcess &process, const QString &shell, const QString &scriptPath)
 {
     process.setProgram(shell);
     process.setArguments({});

@@ -9,7 +9,7 @@ namespace {
 
 // The program path as one quoted argument of an Exec key: inside the quotes a backslash escapes ", `, $ and
 // itself; the key's value then escapes every backslash once more, and a literal % is written %%.
-QString ExecArgument(const QString &path)
+QString execArgument(const QString &path)
 {
     QString quoted;
     for (const QChar c : path) {
@@ -22,7 +22,7 @@ QString ExecArgument(const QString &path)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-bool HasControlCharacter(const QString &text)
+bool hasControlCharacter(const QString &text)
 {
     for (const QChar c : text) {
         if (c.category() == QChar::Other_Control)
@@ -33,7 +33,7 @@ bool HasControlCharacter(const QString &text)
 
 } // namespace
 
-bool ApplyStartAtLogin(bool enabled, const QString &programPath)
+bool applyStartAtLogin(bool enabled, const QString &programPath)
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::ConfigLocation) + QStringLiteral("/autostart");
     QFile entry(dir + QStringLiteral("/TOVRA.desktop"));
@@ -44,12 +44,12 @@ bool ApplyStartAtLogin(bool enabled, const QString &programPath)
     if (!enabled)
         return true;
     // A line break would end the Exec line early and let the rest of the path act as keys of its own.
-    if (programPath.isEmpty() || HasControlCharacter(programPath)) {
+    if (programPath.isEmpty() || hasControlCharacter(programPath)) {
         qDebug().noquote() << "Start at login not set: unusable program path" << programPath;
         return false;
     }
     const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=TOVRA VPN\nExec=") +
-                         ExecArgument(programPath) + QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
+                         execArgument(programPath) + QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
     const QByteArray bytes = text.toUtf8();
     if (!QDir().mkpath(dir) || !entry.open(QIODevice::WriteOnly) || entry.write(bytes) != bytes.size() ||
         !entry.flush()) {

@@ -3,7 +3,7 @@
 #include <QDebug>
 #include <QSettings>
 
-bool ApplyStartAtLogin(bool enabled, const QString &programPath)
+bool applyStartAtLogin(bool enabled, const QString &programPath)
 {
     QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                   QSettings::NativeFormat);

@@ -20,12 +20,12 @@
 
 TovraSettingsDialog::TovraSettingsDialog(QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
-      ui(std::make_unique<Ui::TovraSettingsDialog>()), m_diagnosticsShell(NetworkDiagnostics::DefaultShell())
+      ui(std::make_unique<Ui::TovraSettingsDialog>()), m_diagnosticsShell(NetworkDiagnostics::defaultShell())
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::ApplicationModal);
-    FillLanguages();
+    fillLanguages();
     m_messageDialog = new TovraGenericDialog(this);
 
     connect(ui->saveButton, &QPushButton::clicked, this, &TovraSettingsDialog::OnSaveButtonPressed);
@@ -42,7 +42,7 @@ TovraSettingsDialog::TovraSettingsDialog(QWidget *parent)
     connect(ui->cancelTicketButton, &QPushButton::clicked, this, &TovraSettingsDialog::OnCancelTicketButtonPressed);
     connect(&m_supportTimer, &QTimer::timeout, this, &TovraSettingsDialog::OnSupportTimerTimeout);
 
-    FillControls();
+    fillControls();
     ui->tabWidget->setCurrentIndex(0);
 }
 
@@ -68,7 +68,7 @@ void TovraSettingsDialog::HideProtocolOption(ProtocolType protocol)
 {
     if (protocol == Automatic)
         return;
-    const auto [button, description] = ProtocolOption(protocol);
+    const auto [button, description] = protocolOption(protocol);
     button->hide();
     description->hide();
 }
@@ -103,7 +103,7 @@ void TovraSettingsDialog::SetMainWindowGeometry(const QRect &mainWindow, int scr
 
 // ---- filling and showing --------------------------------------------------------------------------------------
 
-QPair<QRadioButton *, QLabel *> TovraSettingsDialog::ProtocolOption(int protocol) const
+QPair<QRadioButton *, QLabel *> TovraSettingsDialog::protocolOption(int protocol) const
 {
     switch (protocol) {
     case OpenVPN:
@@ -119,16 +119,16 @@ QPair<QRadioButton *, QLabel *> TovraSettingsDialog::ProtocolOption(int protocol
     }
 }
 
-ProtocolType TovraSettingsDialog::CheckedProtocol() const
+ProtocolType TovraSettingsDialog::checkedProtocol() const
 {
     for (const ProtocolType protocol : {OpenVPN, IKEv2, L2TP, PPTP}) {
-        if (ProtocolOption(protocol).first->isChecked())
+        if (protocolOption(protocol).first->isChecked())
             return protocol;
     }
     return Automatic;
 }
 
-void TovraSettingsDialog::SetFavoriteAndNearest(bool favorite, bool nearest)
+void TovraSettingsDialog::setFavoriteAndNearest(bool favorite, bool nearest)
 {
     // Both may be off, which an exclusive pair does not allow.
     ui->favoriteRadioButton->setAutoExclusive(false);
@@ -139,7 +139,7 @@ void TovraSettingsDialog::SetFavoriteAndNearest(bool favorite, bool nearest)
     ui->nearestRadioButton->setAutoExclusive(true);
 }
 
-void TovraSettingsDialog::FillControls()
+void TovraSettingsDialog::fillControls()
 {
     const Configuration *config = AppContext::instance()->config();
     ui->minimizeToTrayCheckBox->setChecked(config->minimizeToTray);
@@ -149,31 +149,31 @@ void TovraSettingsDialog::FillControls()
     ui->autoConnectCheckBox->setChecked(config->autoConnect);
     ui->favoriteRadioButton->setEnabled(config->autoConnect);
     ui->nearestRadioButton->setEnabled(config->autoConnect);
-    SetFavoriteAndNearest(config->connectToFavorite, config->connectToNearest);
+    setFavoriteAndNearest(config->connectToFavorite, config->connectToNearest);
     ui->smartListCheckBox->setChecked(config->smartServerList);
     ui->killSwitchCheckBox->setChecked(config->killSwitch);
     ui->dnsLeakCheckBox->setChecked(config->dnsLeakFix);
-    ProtocolOption(config->protocol).first->click();
-    ApplyStartAtLogin(ui->autoLaunchCheckBox->isChecked(), QCoreApplication::applicationFilePath());
+    protocolOption(config->protocol).first->click();
+    applyStartAtLogin(ui->autoLaunchCheckBox->isChecked(), QCoreApplication::applicationFilePath());
 }
 
 void TovraSettingsDialog::showEvent(QShowEvent *event)
 {
     if (m_mainWindow.isValid())
         move(BesideMainWindow(m_mainWindow, size(), m_screenRight));
-    FillControls();
+    fillControls();
     m_ticketInProgress = false;
     m_closeWithoutSaving = false;
-    ui->languageComboBox->setCurrentIndex(StoredLanguageIndex());
+    ui->languageComboBox->setCurrentIndex(storedLanguageIndex());
     ui->ticketButtonStack->setCurrentIndex(0);
     ui->ticketButtonStack->show();
     m_ticketStatus = TicketStatus::Idle;
-    ShowTicketStatus();
-    ShowBanners();
+    showTicketStatus();
+    showBanners();
     QWidget::showEvent(event);
 }
 
-void TovraSettingsDialog::ShowBanners()
+void TovraSettingsDialog::showBanners()
 {
     const TovraUserData &user = AppContext::instance()->authManager()->userData();
     ui->inviteBanner->move(ui->inviteBanner->x(), 271);
@@ -195,7 +195,7 @@ void TovraSettingsDialog::ShowBanners()
 
 // ---- options ---------------------------------------------------------------------------------------------------
 
-void TovraSettingsDialog::FillLanguages()
+void TovraSettingsDialog::fillLanguages()
 {
     m_languages = {{tr("English"), QStringLiteral("en")},
                    {tr("Dutch"), QStringLiteral("nl")},
@@ -207,7 +207,7 @@ void TovraSettingsDialog::FillLanguages()
     ui->languageComboBox->setCurrentIndex(qMax(0, index));
 }
 
-int TovraSettingsDialog::StoredLanguageIndex() const
+int TovraSettingsDialog::storedLanguageIndex() const
 {
     const QString code = ReadLocaleCode(AppContext::instance()->dataPaths()->localeFile());
     for (int i = 0; i < m_languages.size(); ++i) {
@@ -223,18 +223,18 @@ bool TovraSettingsDialog::IsOptionsChanged()
     return ui->minimizeToTrayCheckBox->isChecked() != config->minimizeToTray ||
            ui->reminderCheckBox->isChecked() != config->remindAboutConnection ||
            ui->autoLaunchCheckBox->isChecked() != config->autoLaunch ||
-           ui->languageComboBox->currentIndex() != StoredLanguageIndex() ||
+           ui->languageComboBox->currentIndex() != storedLanguageIndex() ||
            ui->autoConnectCheckBox->isChecked() != config->autoConnect ||
            ui->favoriteRadioButton->isChecked() != config->connectToFavorite ||
            ui->nearestRadioButton->isChecked() != config->connectToNearest ||
            ui->smartListCheckBox->isChecked() != config->smartServerList ||
            ui->killSwitchCheckBox->isChecked() != config->killSwitch ||
-           ui->dnsLeakCheckBox->isChecked() != config->dnsLeakFix || CheckedProtocol() != config->protocol;
+           ui->dnsLeakCheckBox->isChecked() != config->dnsLeakFix || checkedProtocol() != config->protocol;
 }
 
 void TovraSettingsDialog::OnSaveButtonPressed()
 {
-    if (ui->languageComboBox->currentIndex() != StoredLanguageIndex())
+    if (ui->languageComboBox->currentIndex() != storedLanguageIndex())
         OnApplyLanguagePressed();
     Configuration *config = AppContext::instance()->config();
     config->minimizeToTray = ui->minimizeToTrayCheckBox->isChecked();
@@ -246,10 +246,10 @@ void TovraSettingsDialog::OnSaveButtonPressed()
     config->smartServerList = ui->smartListCheckBox->isChecked();
     config->killSwitch = ui->killSwitchCheckBox->isChecked();
     config->dnsLeakFix = ui->dnsLeakCheckBox->isChecked();
-    config->protocol = CheckedProtocol();
+    config->protocol = checkedProtocol();
     config->autoProtocolIndex = 0;
     config->SaveSettings();
-    ApplyStartAtLogin(config->autoLaunch, QCoreApplication::applicationFilePath());
+    applyStartAtLogin(config->autoLaunch, QCoreApplication::applicationFilePath());
     emit ConfigurationUpdated();
     m_closeWithoutSaving = true;
     close();
@@ -259,7 +259,7 @@ void TovraSettingsDialog::OnAutoConnectStateChanged(bool state)
 {
     ui->favoriteRadioButton->setEnabled(state);
     ui->nearestRadioButton->setEnabled(state);
-    SetFavoriteAndNearest(state, false);
+    setFavoriteAndNearest(state, false);
 }
 
 void TovraSettingsDialog::OnMinimizeToTrayStateChanged(bool state)
@@ -270,7 +270,7 @@ void TovraSettingsDialog::OnMinimizeToTrayStateChanged(bool state)
 
 // ---- closing, logout, language, FAQ -----------------------------------------------------------------------------
 
-void TovraSettingsDialog::AskMessage(const QString &title, const QString &text, const QString &primary,
+void TovraSettingsDialog::askMessage(const QString &title, const QString &text, const QString &primary,
                                      const QString &secondary, int buttons)
 {
     disconnect(m_messageDialog, &TovraGenericDialog::PrimaryPressed, nullptr, nullptr);
@@ -287,14 +287,14 @@ void TovraSettingsDialog::closeEvent(QCloseEvent *event)
 {
     if (m_ticketInProgress) {
         event->ignore();
-        AskMessage(tr("Collection of debug data is in progress."), tr("Please wait until it's finished."), tr("OK"),
+        askMessage(tr("Collection of debug data is in progress."), tr("Please wait until it's finished."), tr("OK"),
                    QString(), TovraGenericDialog::PrimaryOnly);
     } else if (m_closeWithoutSaving || !IsOptionsChanged()) {
         QWidget::closeEvent(event);
         return;
     } else {
         event->ignore();
-        AskMessage(tr("You have adjusted your settings."), tr("Do you want to save these?"), tr("SAVE"), tr("CANCEL"),
+        askMessage(tr("You have adjusted your settings."), tr("Do you want to save these?"), tr("SAVE"), tr("CANCEL"),
                    TovraGenericDialog::BothButtons);
         connect(m_messageDialog, &TovraGenericDialog::PrimaryPressed, this, &TovraSettingsDialog::OnSaveButtonPressed);
         connect(m_messageDialog, &TovraGenericDialog::SecondaryPressed, this,
@@ -312,7 +312,7 @@ void TovraSettingsDialog::OnCloseWithoutSavingPressed()
 
 void TovraSettingsDialog::OnLogoutButtonPressed()
 {
-    AskMessage(tr("Are you sure you want to logout?"), tr("You will be prompted to enter your login details again."),
+    askMessage(tr("Are you sure you want to logout?"), tr("You will be prompted to enter your login details again."),
                tr("LOGOUT"), tr("CANCEL"), TovraGenericDialog::BothButtons);
     connect(m_messageDialog, &TovraGenericDialog::PrimaryPressed, this, &TovraSettingsDialog::OnConfirmLogoutPressed);
     m_messageDialog->move(geometry().center() - m_messageDialog->rect().center());
@@ -338,19 +338,19 @@ void TovraSettingsDialog::OnApplyLanguagePressed()
         qDebug().noquote() << "Can't write locale file:" << locale.errorString();
     locale.close();
     LoadTranslation();
-    RetranslateTexts();
-    FillLanguages();
+    retranslateTexts();
+    fillLanguages();
     emit LanguageChanged();
 }
 
-void TovraSettingsDialog::RetranslateTexts()
+void TovraSettingsDialog::retranslateTexts()
 {
     ui->retranslateUi(this);
     SetSmartListEditable(m_smartListEditable);
     SetLoginText(m_loginText);
     SetAccountText(m_accountText);
-    ShowBanners();
-    ShowTicketStatus();
+    showBanners();
+    showTicketStatus();
 }
 
 void TovraSettingsDialog::OnFaqLinkActivated(const QString &url)

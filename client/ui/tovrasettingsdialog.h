@@ -73,21 +73,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    void FillControls();
-    void ShowBanners();
-    void RetranslateTexts();
-    void FillLanguages();
-    int StoredLanguageIndex() const;
-    QPair<QRadioButton *, QLabel *> ProtocolOption(int protocol) const;
-    ProtocolType CheckedProtocol() const;
-    void SetFavoriteAndNearest(bool favorite, bool nearest);
-    void AskMessage(const QString &title, const QString &text, const QString &primary, const QString &secondary,
+    void fillControls();
+    void showBanners();
+    void retranslateTexts();
+    void fillLanguages();
+    int storedLanguageIndex() const;
+    QPair<QRadioButton *, QLabel *> protocolOption(int protocol) const;
+    ProtocolType checkedProtocol() const;
+    void setFavoriteAndNearest(bool favorite, bool nearest);
+    void askMessage(const QString &title, const QString &text, const QString &primary, const QString &secondary,
                     int buttons);
     enum class TicketStatus { Idle, Collecting, Cancelling, Created, Failed };
     // The ticket area's text for m_ticketStatus.
-    void ShowTicketStatus();
-    // One diagnostics step: sets the progress, rewrites the script, runs it within the step limit.
-    void RunDiagnosticsStep(int step, int startValue, int timerInterval);
+    void showTicketStatus();
 
     std::unique_ptr<Ui::TovraSettingsDialog> ui;
     QList<QPair<QString, QString>> m_languages;

@@ -11,7 +11,7 @@
 #include "app/networkdiagnostics.h"
 #include "ui_tovrasettingsdialog.h"
 
-void TovraSettingsDialog::ShowTicketStatus()
+void TovraSettingsDialog::showTicketStatus()
 {
     switch (m_ticketStatus) {
     case TicketStatus::Idle:
@@ -34,22 +34,25 @@ void TovraSettingsDialog::ShowTicketStatus()
 
 void TovraSettingsDialog::OnSendTicketButtonPressed()
 {
+    // One collection at a time: a second one would run inside the first one's event loop on the same files.
+    if (m_ticketInProgress)
+        return;
     qDebug() << "Ticket button pressed in Settings. Collecting system network information.";
     m_ticketInProgress = true;
     m_ticketCancelled = false;
     ui->ticketButtonStack->setCurrentIndex(1);
     m_ticketProgress = 0;
     m_ticketStatus = TicketStatus::Collecting;
-    ShowTicketStatus();
+    showTicketStatus();
 
     GetWinNetworkInformation();
 
     const DataPaths *paths = AppContext::instance()->dataPaths();
-    NetworkDiagnostics::WriteSupportData(paths->diagnosticsOutput(), paths->supportDataFile());
+    NetworkDiagnostics::writeSupportData(paths->diagnosticsOutput(), paths->supportDataFile());
     qDebug() << "Network data collected and encrypted. Sending ticket.";
     if (m_ticketCancelled) {
         m_ticketStatus = TicketStatus::Idle;
-        ShowTicketStatus();
+        showTicketStatus();
         ui->ticketButtonStack->setCurrentIndex(0);
         ui->ticketButtonStack->show();
         m_ticketInProgress = false;
@@ -68,7 +71,7 @@ void TovraSettingsDialog::GetWinNetworkInformation()
     static constexpr int Steps[3][2] = {{0, 50}, {25, 300}, {75, 50}};
     const DataPaths *paths = AppContext::instance()->dataPaths();
     const QString script = paths->diagnosticsScript();
-    const QString host = NetworkDiagnostics::HostOf(AppContext::instance()->apiManager()->apiBaseUrl());
+    const QString host = NetworkDiagnostics::hostOf(AppContext::instance()->apiManager()->apiBaseUrl());
     EnsureParentDir(script);
 
     QProcess process;
@@ -105,15 +108,15 @@ void TovraSettingsDialog::GetWinNetworkInformation()
         if (step > 1 && m_ticketCancelled)
             return;
         m_ticketProgress = Steps[step - 1][0];
-        ShowTicketStatus();
+        showTicketStatus();
         QFile file(script);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            file.write(NetworkDiagnostics::Script(step, host, paths->diagnosticsOutput()));
+            file.write(NetworkDiagnostics::scriptText(step, host, paths->diagnosticsOutput()));
         else
             qDebug().noquote() << "Can't write diagnostics script:" << file.errorString();
         file.close();
         ended = false;
-        NetworkDiagnostics::PrepareProcess(process, m_diagnosticsShell, script);
+        NetworkDiagnostics::prepareProcess(process, m_diagnosticsShell, script);
         process.start(QIODevice::ReadWrite);
         m_supportTimer.start(Steps[step - 1][1]);
         limit.start(m_stepLimitMs);
@@ -125,7 +128,7 @@ void TovraSettingsDialog::GetWinNetworkInformation()
     if (m_ticketCancelled)
         return;
     m_ticketProgress = 90;
-    ShowTicketStatus();
+    showTicketStatus();
     QFile::remove(script);
 }
 
@@ -134,7 +137,7 @@ void TovraSettingsDialog::OnSupportTimerTimeout()
     ++m_ticketProgress;
     if (m_ticketProgress == 24 || m_ticketProgress == 74 || m_ticketProgress == 89)
         m_supportTimer.stop();
-    ShowTicketStatus();
+    showTicketStatus();
 }
 
 void TovraSettingsDialog::OnCancelTicketButtonPressed()
@@ -143,7 +146,7 @@ void TovraSettingsDialog::OnCancelTicketButtonPressed()
     m_ticketCancelled = true;
     m_supportTimer.stop();
     m_ticketStatus = TicketStatus::Cancelling;
-    ShowTicketStatus();
+    showTicketStatus();
 }
 
 void TovraSettingsDialog::OnSendTicketFinished(bool isOk, const QString &ticketUrl)
@@ -151,16 +154,16 @@ void TovraSettingsDialog::OnSendTicketFinished(bool isOk, const QString &ticketU
     TovraApiManager *api = AppContext::instance()->apiManager();
     disconnect(api, &TovraApiManager::SupportTicketFinished, this, &TovraSettingsDialog::OnSendTicketFinished);
     m_ticketProgress = 100;
-    ShowTicketStatus();
+    showTicketStatus();
     if (!isOk) {
         m_ticketStatus = TicketStatus::Failed;
-        ShowTicketStatus();
+        showTicketStatus();
         m_ticketInProgress = false;
         return;
     }
     m_ticketStatus = TicketStatus::Created;
-    ShowTicketStatus();
+    showTicketStatus();
     QFile::remove(AppContext::instance()->dataPaths()->supportDataFile());
-    api->GetUserAutoAuthUrl(NetworkDiagnostics::TicketGotoQuery(ticketUrl));
+    api->GetUserAutoAuthUrl(NetworkDiagnostics::ticketGotoQuery(ticketUrl));
     m_ticketInProgress = false;
 }

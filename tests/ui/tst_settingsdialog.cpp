@@ -206,7 +206,7 @@ void tst_SettingsDialog::startAtLogin()
          {std::pair{"/opt/T V\"$x\\%/TovraVPN", "\"/opt/T V\\\\\"\\\\$x\\\\\\\\%%/TovraVPN\""},
           {"/opt/x\nName=y", ""}}) {
         QVERIFY(writeFile(autostartFile(), "[Desktop Entry]\nExec=old\n"));
-        QCOMPARE(ApplyStartAtLogin(true, program), *exec != 0);
+        QCOMPARE(applyStartAtLogin(true, program), *exec != 0);
         QCOMPARE(QString::fromUtf8(readFile(autostartFile())).section("Exec=", 1).section('\n', 0, 0), exec);
     }
 }
