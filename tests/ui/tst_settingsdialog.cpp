@@ -153,9 +153,11 @@ void tst_SettingsDialog::saving()
     reread.ReadSettingsFile(paths->settingsFile());
     QCOMPARE(QFile::exists(paths->settingsFile()) ? Options(reread) : QString(), stored);
     // The autostart entry, left from before, matches the choice after the show or the save.
-    QCOMPARE(readFile(autostartFile())
-                 .contains("\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"),
-             reread.autoLaunch);
+    QCOMPARE(readFile(autostartFile()), reread.autoLaunch
+                                            ? "[Desktop Entry]\nType=Application\nName=TOVRA VPN\nExec=\"" +
+                                                  QFile::encodeName(QCoreApplication::applicationFilePath()) +
+                                                  "\"\nX-GNOME-Autostart-enabled=true\n"
+                                            : QByteArray());
     // Saving German applies it first: the locale file, the German translation built by the project, the texts the
     // dialog keeps, and the FAQ page.
     const bool german = changes == "German" && !stored.isEmpty();
