@@ -68,8 +68,7 @@ void tst_SettingsDialog::initTestCase()
     DataPaths *paths = AppContext::instance()->dataPaths();
     QVERIFY(QDir().mkpath(paths->dir() + "/language"));
     QVERIFY(QFile::copy(TOVRA_BIN_DIR "/language/language_de.qm", paths->translationFile("de") + ".qm"));
-    // Stand-ins for the diagnostics tools: each records its call, waits while its hold file exists, then prints
-    // its call as its output.
+    // Stand-ins for the tools: each records its call, waits while its hold file exists, then prints its call.
     for (const char *tool : {"nslookup", "ping", "ip", "resolvectl"})
         QVERIFY(writeFile(tools() + '/' + tool,
                           "#!/bin/sh\nt=\"${0##*/} $*\"\necho \"$t\" >> \"$FAKE_TOOLS/calls\"\n"
@@ -158,8 +157,7 @@ void tst_SettingsDialog::saving()
                                                   QFile::encodeName(QCoreApplication::applicationFilePath()) +
                                                   "\"\nX-GNOME-Autostart-enabled=true\n"
                                             : QByteArray());
-    // Saving German applies it first: the locale file, the German translation built by the project, the texts the
-    // dialog keeps, and the FAQ page.
+    // Saving German applies it first: locale file, the project's German translation, kept texts, FAQ page.
     const bool german = changes == "German" && !stored.isEmpty();
     QCOMPARE(readFile(paths->localeFile()), german ? "de" : "");
     QCOMPARE(languageChanged.count(), int(german));
@@ -223,8 +221,7 @@ void tst_SettingsDialog::ticket_data()
     QTest::addColumn<QString>("log");
     const QString all = "nslookup 127.0.0.1|ping -c 4 127.0.0.1|ip addr|ip route|resolvectl status";
     QTest::newRow("sent") << "ping@74" << QString() << 30000 << all << all << QString();
-    QTest::newRow("cancelled in step 1") << "nslookup@cancel" << QString() << 30000 << all.left(18) << all.left(18)
-                                         << QString();
+    QTest::newRow("cancelled") << "nslookup@cancel" << QString() << 30000 << all.left(18) << all.left(18) << QString();
     QTest::newRow("shell missing") << QString() << "/nonexistent/sh" << 20000 << QString() << QString()
                                    << "Diagnostics step 3 cannot be started: ";
     QTest::newRow("step over its limit") << "nslookup" << QString() << 1000 << all << all.section('|', 1)
