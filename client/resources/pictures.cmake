@@ -1,25 +1,48 @@
-# Pictures of the server picker and the welcome guide, rendered from SVG at 1x and @2x under the resource
-# paths the code uses. Included by CMakeLists.txt; appends to _pngs and _image_entries.
+# Pictures of the client, rendered from SVG at 1x and @2x under their resource paths. Included by
+# CMakeLists.txt; appends to _pngs and _image_entries.
 
-# Renders src to <alias>.png at width x height and <alias>@2x.png at twice that size.
+# Renders src to <alias>.png at width x height and <alias>@2x.png at twice that size, with the optional
+# style sheet applied to the source.
 function(tovra_render_picture src alias width height)
     set(_out1 ${CMAKE_CURRENT_BINARY_DIR}/${alias}.png)
     set(_out2 ${CMAKE_CURRENT_BINARY_DIR}/${alias}@2x.png)
     get_filename_component(_dir ${_out1} DIRECTORY)
     math(EXPR _w2 "${width} * 2")
     math(EXPR _h2 "${height} * 2")
+    set(_style)
+    set(_deps ${src})
+    if(ARGC GREATER 4)
+        set(_style --stylesheet ${ARGV4})
+        list(APPEND _deps ${ARGV4})
+    endif()
     add_custom_command(OUTPUT ${_out1} ${_out2}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${_dir}
-        COMMAND ${RSVG_CONVERT} -w ${width} -h ${height} -o ${_out1} ${src}
-        COMMAND ${RSVG_CONVERT} -w ${_w2} -h ${_h2} -o ${_out2} ${src}
-        DEPENDS ${src} VERBATIM)
+        COMMAND ${RSVG_CONVERT} ${_style} -w ${width} -h ${height} -o ${_out1} ${src}
+        COMMAND ${RSVG_CONVERT} ${_style} -w ${_w2} -h ${_h2} -o ${_out2} ${src}
+        DEPENDS ${_deps} VERBATIM)
     set(_pngs ${_pngs} ${_out1} ${_out2} PARENT_SCOPE)
     set(_image_entries "${_image_entries}        <file alias=\"${alias}.png\">${_out1}</file>\n        <file alias=\"${alias}@2x.png\">${_out2}</file>\n" PARENT_SCOPE)
 endfunction()
 
-# Favourite stars: the picker's decoration is the star image with the flag painted at (29, 4).
-foreach(_star FavoriteOn FavoriteOff)
-    tovra_render_picture(${CMAKE_CURRENT_SOURCE_DIR}/servers/${_star}.svg servers/resources/servers/${_star} 56 29)
+# Every drawn image, one per line of art.list: alias, source, width, height, optional style sheet.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/art.list)
+file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/art.list _art_lines REGEX "^[^#]")
+foreach(_line IN LISTS _art_lines)
+    string(REGEX REPLACE "[ \t]+" ";" _fields "${_line}")
+    list(LENGTH _fields _count)
+    if(_count LESS 4 OR _count GREATER 5)
+        message(FATAL_ERROR "art.list: malformed line: ${_line}")
+    endif()
+    list(GET _fields 0 _alias)
+    list(GET _fields 1 _src)
+    list(GET _fields 2 _w)
+    list(GET _fields 3 _h)
+    set(_extra)
+    if(_count EQUAL 5)
+        list(GET _fields 4 _css)
+        set(_extra ${CMAKE_CURRENT_SOURCE_DIR}/${_css})
+    endif()
+    tovra_render_picture(${CMAKE_CURRENT_SOURCE_DIR}/${_src} ${_alias} ${_w} ${_h} ${_extra})
 endforeach()
 
 # Country flags, named by the upper-case ISO code as the provider sends it, 24 x 18 beside the star.
@@ -34,11 +57,3 @@ if(_flags)
 else()
     message(WARNING "No country flags in ${TOVRA_FLAGS_DIR} (package iso-flags-svg): the picker shows stars only")
 endif()
-
-# Welcome guide: pages 1 to 4 in each language, the size of the guide's picture.
-foreach(_lang en nl de)
-    foreach(_page 1 2 3 4)
-        set(_name WelcomeImage_0${_page}_${_lang})
-        tovra_render_picture(${CMAKE_CURRENT_SOURCE_DIR}/welcome/${_name}.svg welcome/resources/welcome/${_name} 598 400)
-    endforeach()
-endforeach()

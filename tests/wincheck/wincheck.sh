@@ -89,7 +89,8 @@ done
 rcflags=()
 while IFS= read -r d; do rcflags+=("-D$d"); done < <(section resource-definitions)
 for rc in "${resources[@]}"; do
-    out=$("$windres" -I"$src" "${rcflags[@]}" -O coff -i "$src/$rc" -o "$work/resource.o" 2>&1)
+    # The program icon is made by the build, in the build folder of the resources.
+    out=$("$windres" -I"$src" -I"$build/client/resources" "${rcflags[@]}" -O coff -i "$src/$rc" -o "$work/resource.o" 2>&1)
     if [ $? -ne 0 ] || [ -n "$out" ]; then
         printf 'FAIL (windres): %s\n%s\n' "$rc" "$out"
         failed=1
