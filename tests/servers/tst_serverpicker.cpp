@@ -10,7 +10,7 @@
 #include "servers/tovraservermodel.h"
 #include "servers/tovraserverscombobox.h"
 
-static const QColor FlagRed(174, 28, 40), Star(249, 163, 71), CurrentFill(226, 231, 235), Line(239, 239, 239),
+static const QColor FlagRed(174, 28, 40), Star(247, 145, 0), CurrentFill(226, 231, 235), Line(239, 239, 239),
     LiveText(0x5b, 0x71, 0x78);
 
 static TovraServer Server(const char *name, const char *code, bool alive = true, int load = 0)
