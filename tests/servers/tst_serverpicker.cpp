@@ -10,8 +10,8 @@
 #include "servers/tovraservermodel.h"
 #include "servers/tovraserverscombobox.h"
 
-static const QColor FlagRed(174, 28, 40), Star(247, 145, 0), CurrentFill(226, 231, 235), Line(239, 239, 239),
-    LiveText(0x5b, 0x71, 0x78);
+static const QColor FlagRed(174, 28, 40), Star(247, 145, 0), HoverFrame(249, 163, 71), CurrentFill(226, 231, 235),
+    Line(239, 239, 239), LiveText(0x5b, 0x71, 0x78);
 
 static TovraServer Server(const char *name, const char *code, bool alive = true, int load = 0)
 {
@@ -150,7 +150,7 @@ void tst_ServerPicker::painting()
     QCOMPARE(QList<QColor>({image.pixelColor(current.center().x(), current.top() + 1),
                             image.pixelColor(current.center().x(), current.bottom()),
                             image.pixelColor(hovered.center().x(), hovered.top() + 1)}),
-             QList<QColor>({CurrentFill, Line, Star}));
+             QList<QColor>({CurrentFill, Line, HoverFrame}));
     QVERIFY(image.pixelColor(hovered.center().x(), hovered.top() + 4) != CurrentFill);
     // Text of a live row is blue-grey, of a disabled row grey.
     const QImage live = image.copy(hovered.adjusted(70, 3, -90, -3)),
