@@ -136,7 +136,13 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
     buildStateMachine();
 }
 
-TovraMainWindow::~TovraMainWindow() = default;
+TovraMainWindow::~TovraMainWindow()
+{
+    // The engines go down with the window's children and report it; nothing is left here to hear that.
+    for (QObject *child : {static_cast<QObject *>(m_openVpnManager), static_cast<QObject *>(m_ikev2Manager),
+                           static_cast<QObject *>(m_serviceManager)})
+        child->disconnect(this);
+}
 
 void TovraMainWindow::setTimings(const Timings &timings)
 {
@@ -550,8 +556,10 @@ void TovraMainWindow::OnExit()
         m_serviceManager->RestoreGateway();
     if (m_helperServiceStarted)
         m_serviceManager->StopService();
-    m_openVpnManager->disconnect();
-    m_ikev2Manager->disconnect();
+    // The engines keep their own inner connections, which the exit disconnect needs.
+    m_stateMachine.stop();
+    m_openVpnManager->disconnect(this);
+    m_ikev2Manager->disconnect(this);
     if (m_connectionState == StateConnected || m_connectionState == StateConnecting) {
         if (m_protocolIsOpenVpn)
             m_openVpnManager->DisconnectOnExit();
