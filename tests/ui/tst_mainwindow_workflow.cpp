@@ -92,7 +92,6 @@ public:
 TovraServer server(const QString &shortName, int load)
 {
     TovraServer s;
-    s.countryCode = QStringLiteral("nl");
     s.displayName = shortName.toUpper();
     s.key = shortName + QStringLiteral("-key");
     s.shortName = shortName;
@@ -159,14 +158,12 @@ void tst_MainWindowWorkflow::init()
     context->config()->smartServerList = false;
 
     TovraMainWindow::Backends backends;
-    m_ras = new FakeRas;
-    backends.ras.reset(m_ras);
-    m_ovpn = new FakeOpenVpnService;
+    backends.ras.reset(m_ras = new FakeRas);
+    backends.openVpnService.reset(m_ovpn = new FakeOpenVpnService);
     m_ovpn->onStop = [this] {
         g_events << QStringLiteral("ovpn stop");
         m_mgmt.closeClient();
     };
-    backends.openVpnService.reset(m_ovpn);
     backends.helperService = std::make_unique<HelperController>();
     m_window = std::make_unique<TovraMainWindow>(std::move(backends));
     m_window->setTimings({1, 1, 1, 1, 1, 1, 3, 240000});
