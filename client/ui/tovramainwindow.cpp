@@ -4,7 +4,7 @@
 #include <QAction>
 #include <QDebug>
 #include <QEventLoop>
-#include <QSysInfo>
+#include <QOperatingSystemVersion>
 
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
@@ -32,10 +32,17 @@ constexpr int kWindows7 = 144;
 int systemWindowsVersion()
 {
 #ifdef Q_OS_WIN
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    return static_cast<int>(QSysInfo::WindowsVersion);
-    QT_WARNING_POP
+    // The values of QSysInfo::WindowsVersion, which this Qt configuration no longer offers.
+    const QOperatingSystemVersion os = QOperatingSystemVersion::current();
+    if (os >= QOperatingSystemVersion::Windows10)
+        return 0x00c0;
+    if (os >= QOperatingSystemVersion::Windows8_1)
+        return 0x00b0;
+    if (os >= QOperatingSystemVersion::Windows8)
+        return 0x00a0;
+    if (os >= QOperatingSystemVersion::Windows7)
+        return kWindows7;
+    return os.majorVersion() == 6 ? 0x0080 : 0x0030;
 #else
     return kWindows7;
 #endif
