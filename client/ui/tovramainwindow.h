@@ -1,25 +1,173 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QState>
+#include <QStateMachine>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <functional>
 #include <memory>
+
+#include "servers/tovraserver.h"
 
 namespace Ui {
 class TovraMainWindow;
 }
+
+class IKEv2Manager;
+class OpenVpnManager;
+class QAction;
+class RasApi;
+class ServiceController;
+class TovraGenericDialog;
+class TovraServiceManager;
+
+enum ConnectionState { StateInitializing = 0, StateConnected = 1, StateDisconnected = 2, StateConnecting = 3 };
 
 class TovraMainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    // Backends of the engines and the helper service; an empty one is the platform's own.
+    struct Backends
+    {
+        std::unique_ptr<RasApi> ras;
+        std::unique_ptr<ServiceController> openVpnService;
+        std::unique_ptr<ServiceController> helperService;
+    };
+
+    // Waits of the workflow in milliseconds; the defaults are the production values.
+    struct Timings
+    {
+        int prepareDelay = 100;
+        int nextProtocolDelay = 500;
+        int reasonDelay = 100;
+        int paramsChangeDelay = 1500;
+        int reconnectDelay = 1000;
+        int networkCheckInterval = 1000;
+        int networkChecks = 30;
+        int bandwidthCheckInterval = 240000;
+    };
+
     explicit TovraMainWindow(QWidget *parent = nullptr);
+    // Uses the given backends and leaves Initialize() to the caller.
+    explicit TovraMainWindow(Backends backends, QWidget *parent = nullptr);
     ~TovraMainWindow() override;
+
+    void setTimings(const Timings &timings);
+    // The Windows version value the automatic protocol order is built for (QSysInfo's on Windows).
+    void setWindowsVersion(int version) { m_windowsVersion = version; }
+    // The network check of the reconnect procedure.
+    void setNetworkCheck(std::function<bool()> check) { m_networkCheck = std::move(check); }
+
+    OpenVpnManager *openVpnManager() const { return m_openVpnManager; }
+    IKEv2Manager *ikev2Manager() const { return m_ikev2Manager; }
+    TovraServiceManager *serviceManager() const { return m_serviceManager; }
+    TovraGenericDialog *messageDialog() const { return m_messageDialog; }
+    ConnectionState connectionState() const { return m_connectionState; }
+    QStateMachine *stateMachine() { return &m_stateMachine; }
+
+signals:
+    void UserDataReceived();
+    void LocalIpUpdated();
+    void ServersListUpdated();
+    void OpenVpnConfigUpdated();
+    void UpdateDataReceived();
+    void RemoteIpUpdated();
+    void RestartWorkflow();
+    void BackToServerSelectState();
 
 public slots:
     void Initialize();
     void OnOpen();
     void OnExit();
 
+    void AboutToConnect();
+    void PrepareForConnect();
+    void Connect();
+    void Disconnect();
+    void CancelConnect();
+    void EnableCancelButton();
+    void OnBestServerReceived(bool ok, const TovraServer &bestServer);
+    void OnVPNChannelConnectingStarted();
+    void OnVPNChannelConnectingAnimationTimer();
+    void GetAssignedIp();
+    void OnRemoteIpCheckFinished(bool isOK);
+    void OnVPNChannelConnected();
+    void OnVPNChannelDropped();
+    void GetDisconnectReason();
+
+    void OnSrvTaskGtwCheckFinished(bool ok);
+    void OnSrvTaskGtwDeleteFinished(bool ok);
+    void OnSrvTaskGtwRestoreFinished(bool ok);
+    void OnSrvTaskAddDnsFiltersFinished(bool ok);
+    void OnSrvTaskRmvDnsFiltersFinished(bool ok);
+
+    void ApplyConfiguration();
+    void OnServerItemChanged(int index);
+    void OnRegularBwCheckTimer();
+    void GetTrafficData();
+    void UpdateTrafficData(bool isOk);
+
+    void OnInitializationFinished();
+    void InitializeServers();
+    void OnUpgradeAccountButtonPressed();
+
 private:
+    void buildStateMachine();
+    void BuildAutoProtocolOrder();
+    bool AdvanceAutoProtocol();
+    void SetProtocolLabel();
+    void ShowConnectingDisplay();
+    void ShowPopup(const QString &title, const QString &text, const QString &button);
+    void ShowTrafficPopup();
+    void RequestMapImage(bool connected);
+    void ReconnectAfterDrop();
+    void SetKillSwitchIndicator(bool shown);
+    // The selected row; false (and a log line) when the picker selects none.
+    bool SelectedServer(TovraServer *server) const;
+
     std::unique_ptr<Ui::TovraMainWindow> ui;
+    Timings m_timings;
+    int m_windowsVersion;
+    std::function<bool()> m_networkCheck;
+
+    QSystemTrayIcon *m_trayIcon;
+    QAction *m_settingsAction;
+    QAction *m_accountAction;
+    QAction *m_updatesAction;
+    QStateMachine m_stateMachine;
+    QState *m_loginState = nullptr;
+    QState *m_localIpState = nullptr;
+    QState *m_serversListState = nullptr;
+    QState *m_openVpnConfigState = nullptr;
+    QState *m_updateCheckState = nullptr;
+    QState *m_serverSelectState = nullptr;
+    QState *m_connectingState = nullptr;
+    QState *m_assignedIpState = nullptr;
+    QState *m_connectedState = nullptr;
+
+    OpenVpnManager *m_openVpnManager;
+    IKEv2Manager *m_ikev2Manager;
+    TovraServiceManager *m_serviceManager;
+    TovraGenericDialog *m_messageDialog;
+    QTimer m_bandwidthCheckTimer;
+    QTimer m_connectingAnimationTimer;
+
+    ConnectionState m_connectionState = StateInitializing;
+    bool m_userStopped = false;
+    bool m_firstAttemptPending = false;
+    bool m_protocolIsOpenVpn = false;
+    bool m_engineIsOpenVpn = false;
+    bool m_remoteIpFailed = false;
+    bool m_trafficLimitHit = false;
+    bool m_wasConnected = false;
+    bool m_paramsChangeRequested = false;
+    bool m_gatewayDeleted = false;
+    bool m_dnsFiltersAdded = false;
+    bool m_helperServiceStarted = false;
+    int m_lastAppliedProtocol = 0;
+    int m_animationStep = 0;
+    bool m_reconnectRunning = false;
 };
