@@ -1,11 +1,11 @@
 #include "ui/tovraaccountdialog.h"
 
 #include <QDebug>
-#include <QMouseEvent>
 
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
 #include "ui/tovragenericdialog.h"
+#include "ui/windowdrag.h"
 #include "ui_tovraaccountdialog.h"
 
 QPoint BesideMainWindow(const QRect &mainWindow, const QSize &size, int screenRight)
@@ -24,6 +24,7 @@ TovraAccountDialog::TovraAccountDialog(QWidget *parent)
       ui(std::make_unique<Ui::TovraAccountDialog>())
 {
     ui->setupUi(this);
+    new WindowDrag(this);
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::ApplicationModal);
     m_messageDialog = new TovraGenericDialog(this);
@@ -129,25 +130,4 @@ void TovraAccountDialog::showEvent(QShowEvent *event)
     if (m_mainWindow.isValid())
         move(BesideMainWindow(m_mainWindow, size(), m_screenRight));
     QWidget::showEvent(event);
-}
-
-void TovraAccountDialog::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
-    m_dragging = true;
-    m_dragOffset = event->localPos();
-}
-
-void TovraAccountDialog::mouseMoveEvent(QMouseEvent *event)
-{
-    if (!m_dragging)
-        return QWidget::mouseMoveEvent(event);
-    move((event->screenPos() - m_dragOffset).toPoint());
-}
-
-void TovraAccountDialog::mouseReleaseEvent(QMouseEvent *event)
-{
-    m_dragging = false;
-    QWidget::mouseReleaseEvent(event);
 }

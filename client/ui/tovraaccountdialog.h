@@ -40,9 +40,6 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void ShowAccountText();
@@ -50,8 +47,6 @@ private:
 
     std::unique_ptr<Ui::TovraAccountDialog> ui;
     TovraGenericDialog *m_messageDialog = nullptr;
-    bool m_dragging = false;
-    QPointF m_dragOffset;
     QRect m_mainWindow;
     int m_screenRight = 0;
     QString m_account;

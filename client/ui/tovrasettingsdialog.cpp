@@ -5,7 +5,6 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFile>
-#include <QMouseEvent>
 #include <QUrl>
 
 #include "api/tovraauthmanager.h"
@@ -16,6 +15,7 @@
 #include "app/startup.h"
 #include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
+#include "ui/windowdrag.h"
 #include "ui_tovrasettingsdialog.h"
 
 TovraSettingsDialog::TovraSettingsDialog(QWidget *parent)
@@ -23,6 +23,7 @@ TovraSettingsDialog::TovraSettingsDialog(QWidget *parent)
       ui(std::make_unique<Ui::TovraSettingsDialog>()), m_diagnosticsShell(NetworkDiagnostics::defaultShell())
 {
     ui->setupUi(this);
+    new WindowDrag(this);
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::ApplicationModal);
     fillLanguages();
@@ -360,27 +361,4 @@ void TovraSettingsDialog::OnFaqLinkActivated(const QString &url)
         BuildConstants::faqPageUrls().value(ReadLocaleCode(AppContext::instance()->dataPaths()->localeFile()));
     qDebug().noquote() << "Faq link clicked in Settings window: " << page;
     QDesktopServices::openUrl(QUrl(page));
-}
-
-// ---- dragging ---------------------------------------------------------------------------------------------------
-
-void TovraSettingsDialog::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
-    m_dragging = true;
-    m_dragOffset = event->localPos();
-}
-
-void TovraSettingsDialog::mouseMoveEvent(QMouseEvent *event)
-{
-    if (!m_dragging)
-        return QWidget::mouseMoveEvent(event);
-    move((event->screenPos() - m_dragOffset).toPoint());
-}
-
-void TovraSettingsDialog::mouseReleaseEvent(QMouseEvent *event)
-{
-    m_dragging = false;
-    QWidget::mouseReleaseEvent(event);
 }

@@ -68,9 +68,6 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void fillControls();
@@ -98,8 +95,6 @@ private:
     QTimer m_supportTimer;
     QRect m_mainWindow;
     int m_screenRight = 0;
-    bool m_dragging = false;
-    QPointF m_dragOffset;
     bool m_smartListEditable = true;
     QString m_loginText;
     QString m_accountText;

@@ -114,6 +114,17 @@ void tst_Dialogs::account()
         QCOMPARE(dialog.geometry(), QRect(pos, QSize(360, 420)));
         dialog.hide();
     }
+    // Dragged with the left button from a free spot, the frameless window follows the pointer.
+    dialog.show();
+    const QPoint start = dialog.pos();
+    for (const auto &[type, local] : {std::pair{QEvent::MouseButtonPress, QPointF(10, 10)},
+                                      {QEvent::MouseMove, QPointF(40, 50)},
+                                      {QEvent::MouseButtonRelease, QPointF(40, 50)}}) {
+        QMouseEvent event(type, local, QPointF(start) + local, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&dialog, &event);
+    }
+    QCOMPARE(dialog.pos(), start + QPoint(30, 40));
+    dialog.hide();
     // Logout is asked each time; CANCEL, then LOGOUT: one request, and the dialog closes.
     QSignalSpy logout(&dialog, &TovraAccountDialog::LogoutRequested);
     dialog.show();
