@@ -171,7 +171,6 @@ TovraApiManager::TovraApiManager()
       m_portalBaseUrl(BuildConstants::portalBaseUrl()), m_mapApiBaseUrl(BuildConstants::mapApiBaseUrl())
 {
     qRegisterMetaType<TovraServer>("TovraServer");
-    TlsPolicy::install();
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
     qAddPostRoutine(::releaseNetwork);
 }
@@ -199,6 +198,8 @@ void TovraApiManager::releaseNetwork()
 
 QNetworkRequest TovraApiManager::makeRequest(const QString &url) const
 {
+    // Reading the system's trust store takes tens of milliseconds: done at the first request, not at start.
+    TlsPolicy::install();
     QNetworkRequest request{QUrl(url)};
     request.setRawHeader("Connection", "close");
     return request;

@@ -157,6 +157,7 @@ void TovraFacebookAuthManager::get(const QString &url, void (TovraFacebookAuthMa
     QObject::disconnect(m_manager, nullptr, nullptr, nullptr);
     connect(m_manager, &QNetworkAccessManager::finished, this, handler);
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraFacebookAuthManager::ProcessSslErrors);
+    TlsPolicy::install();
     m_reply = m_manager->get(QNetworkRequest(QUrl(url)));
 }
 
