@@ -120,6 +120,8 @@ private slots:
     void automaticFallback();
     void drops_data();
     void drops();
+    void applyConfiguration_data();
+    void applyConfiguration();
 
 private:
     int page() { return m_window->findChild<QStackedWidget *>(QStringLiteral("tovraMainButtonPanel"))->currentIndex(); }
@@ -293,14 +295,17 @@ void tst_MainWindowWorkflow::automaticFallback_data()
 {
     QTest::addColumn<int>("windowsVersion");
     QTest::addColumn<QStringList>("tried");
-    QTest::newRow("Windows 7") << 144 << QStringList{"IKEv2", "L2TP", "PPtP", "OpenVPN"};
-    QTest::newRow("Vista") << 128 << QStringList{"L2TP", "PPtP", "OpenVPN"};
+    QTest::addColumn<bool>("cancel"); // clicked during the last dial
+    QTest::newRow("Windows 7") << 144 << QStringList{"IKEv2", "L2TP", "PPtP", "OpenVPN"} << false;
+    QTest::newRow("Vista") << 128 << QStringList{"L2TP", "PPtP", "OpenVPN"} << false;
+    QTest::newRow("Cancel stops it") << 144 << QStringList{"IKEv2", "L2TP"} << true;
 }
 
 void tst_MainWindowWorkflow::automaticFallback()
 {
     QFETCH(int, windowsVersion);
     QFETCH(QStringList, tried);
+    QFETCH(bool, cancel);
     m_window->setWindowsVersion(windowsVersion);
     m_window->OnInitializationFinished();
     setProtocol(Automatic);
@@ -311,8 +316,17 @@ void tst_MainWindowWorkflow::automaticFallback()
         QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), i + 1, kWait);
         m_ras->notify(0, 691); // the dial fails before connecting
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
-    QCOMPARE(popupTitle(), QStringLiteral("An OpenVPN error occurred."));
+    if (cancel) {
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), tried.size(), kWait);
+        QTRY_VERIFY(!m_window->findChild<QPushButton *>("tovraCancelConnectButton")->isHidden());
+        click("tovraCancelConnectButton");
+        QTRY_COMPARE_WITH_TIMEOUT(page(), 1, kWait);
+        QTest::qWait(200);
+        QVERIFY(!m_window->messageDialog()->isVisible());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
+        QCOMPARE(popupTitle(), QStringLiteral("An OpenVPN error occurred."));
+    }
     for (QString &protocol : tried)
         protocol.prepend("Connecting to: NL1 (nl1) via ");
     QCOMPARE(LogCapture::lines().filter("Connecting to: "), tried);
@@ -404,6 +418,64 @@ void tst_MainWindowWorkflow::drops()
     QCOMPARE(m_window->messageDialog()->isVisible() ? popupTitle() : QString(), popup);
     QCOMPARE(m_fixture.provider.requests("/users/me/bandwidth").size(), int(fault == "traffic"));
     QCOMPARE(m_fixture.logged("Trying again with next available protocol"), false);
+}
+
+void tst_MainWindowWorkflow::applyConfiguration_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("before"); // both guards, at the connect
+    QTest::addColumn<bool>("after");  // and as applied
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QStringList>("commands"); // sent on the apply
+    QTest::addColumn<QString>("popup");
+    const QStringList none;
+    QTest::newRow("on, connected") << true << false << true << 2 << "" << QStringList{"DELETE", "ADD_DNS_FILTERS"}
+                                   << "";
+    QTest::newRow("off, connected") << true << true << false << 2 << "" << QStringList{"RESTORE", "REMOVE_DNS_FILTERS"}
+                                    << "";
+    QTest::newRow("unchanged, connected") << true << true << true << 2 << "" << none << "";
+    QTest::newRow("on, disconnected") << false << false << true << 2 << "" << none << "";
+    QTest::newRow("protocol, disconnected") << false << false << false << 4 << "" << none << "";
+    QTest::newRow("DELETE fails") << true << false << true << 2 << "DELETE" << QStringList{"DELETE", "ADD_DNS_FILTERS"}
+                                  << "Kill Switch Setup Failed.";
+    QTest::newRow("ADD_DNS_FILTERS fails")
+        << true << false << true << 2 << "ADD_DNS_FILTERS" << QStringList{"DELETE", "ADD_DNS_FILTERS"}
+        << "Setup of DNS leak prevention failed.";
+}
+
+void tst_MainWindowWorkflow::applyConfiguration()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, before);
+    QFETCH(bool, after);
+    QFETCH(int, protocol);
+    QFETCH(QString, failing);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, popup);
+    Configuration *config = AppContext::instance()->config();
+    config->killSwitch = config->dnsLeakFix = before;
+    setProtocol(IKEv2);
+    if (connected) {
+        click("tovraConnectButton");
+        QTRY_VERIFY_WITH_TIMEOUT(m_ras->open, kWait);
+        m_ras->notify(Ras::StateConnected);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), before ? 3 : 1, kWait);
+    }
+    const int sent = g_events.size();
+    g_failing << failing;
+    config->killSwitch = config->dnsLeakFix = after;
+    config->SaveSettings(); // as the settings dialog does
+    setProtocol(protocol);
+    QTest::qWait(200);
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.mid(sent), commands, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->messageDialog()->isVisible() ? popupTitle() : QString(), popup, kWait);
+    const QString settings = readFile(AppContext::instance()->dataPaths()->settingsFile());
+    QCOMPARE(settings.contains("<KillSwitch enabled=\"1\"/>"), after && failing != "DELETE");
+    QCOMPARE(settings.contains("<DnsLeakFix enabled=\"1\"/>"), after && failing != "ADD_DNS_FILTERS");
+    const QString label = m_window->findChild<QLabel *>("tovraMainProtocolLabel")->text();
+    QVERIFY2(label.contains(protocol == PPTP ? "PPtP" : "IKEv2"), qPrintable(label));
 }
 
 QTEST_MAIN(tst_MainWindowWorkflow)
