@@ -416,6 +416,7 @@ void tst_MainWindowWorkflow::drops()
         QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
     }
     QCOMPARE(m_window->messageDialog()->isVisible() ? popupTitle() : QString(), popup);
+    QCOMPARE(m_fixture.logged("Requesting reconnect"), popup.isEmpty() && fault == "drop");
     QCOMPARE(m_fixture.provider.requests("/users/me/bandwidth").size(), int(fault == "traffic"));
     QCOMPARE(m_fixture.logged("Trying again with next available protocol"), false);
 }
