@@ -122,6 +122,7 @@ private slots:
     void drops();
     void applyConfiguration_data();
     void applyConfiguration();
+    void staleAssignedIp();
 
 private:
     int page() { return m_window->findChild<QStackedWidget *>(QStringLiteral("tovraMainButtonPanel"))->currentIndex(); }
@@ -477,6 +478,28 @@ void tst_MainWindowWorkflow::applyConfiguration()
     QCOMPARE(settings.contains("<DnsLeakFix enabled=\"1\"/>"), after && failing != "ADD_DNS_FILTERS");
     const QString label = m_window->findChild<QLabel *>("tovraMainProtocolLabel")->text();
     QVERIFY2(label.contains(protocol == PPTP ? "PPtP" : "IKEv2"), qPrintable(label));
+}
+
+void tst_MainWindowWorkflow::staleAssignedIp()
+{
+    // Two late answers without an address: were they heard, they would end the next tunnel.
+    QVERIFY(m_fixture.provider.script(
+        QJsonObject{{"path", "/users/me/ip"}, {"status", 200}, {"body", "{}"}, {"delayMs", 1000}, {"times", 2}}));
+    setProtocol(IKEv2);
+    click("tovraConnectButton");
+    QTRY_VERIFY_WITH_TIMEOUT(m_ras->open, kWait);
+    m_ras->notify(Ras::StateConnected);
+    QTRY_COMPARE_WITH_TIMEOUT(m_fixture.provider.requests("/users/me/ip").size(), 1, kWait);
+    m_ras->open = false; // dropped during the check
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
+    const int hangups = g_events.count("hangup");
+    click("tovraConnectButton");
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), 2, kWait);
+    QTest::qWait(2500);
+    QCOMPARE(m_window->connectionState(), StateConnecting);
+    QCOMPARE(g_events.count("hangup"), hangups);
+    m_ras->notify(Ras::StateConnected);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
 }
 
 QTEST_MAIN(tst_MainWindowWorkflow)
