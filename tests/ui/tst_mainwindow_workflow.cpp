@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "api/tovraauthmanager.h"
+#include "api/tovraipmanager.h"
 #include "app/appcontext.h"
 #include "fakeservicecontroller.h"
 #include "guard/tovraservicemanager.h"
@@ -23,6 +24,7 @@ constexpr RasHandle kHandle = 0x5150;
 
 // What the peers saw, in order: helper-service commands, "dial", "hangup", "ovpn start", "ovpn stop".
 QStringList g_events;
+QStringList g_failing; // helper commands answered with an error
 
 // RAS at its seam: every dial is started; the test reports it connected or failed from a thread of its own.
 class FakeRas : public RasApi
@@ -30,6 +32,7 @@ class FakeRas : public RasApi
 public:
     RasNotifier notifier = nullptr;
     bool open = false;
+    quint32 dialResult = 0;
     quint32 validateEntryName(const QString &) override { return Ras::ErrorAlreadyExists; }
     quint32 setEntryProperties(const QString &, const RasEntry &) override { return 0; }
     quint32 getEntryProperties(const QString &, RasEntry *) override { return 0; }
@@ -39,8 +42,8 @@ public:
         g_events << QStringLiteral("dial");
         notifier = n;
         *handle = kHandle;
-        open = true;
-        return 0;
+        open = dialResult == 0;
+        return dialResult;
     }
     quint32 getConnectStatus(RasHandle, RasConnStatus *status) override
     {
@@ -75,7 +78,8 @@ public:
                 g_events << command;
                 const QString word =
                     command.endsWith("DNS_FILTERS") ? "DNS " + command.left(command.indexOf('_')) : command;
-                peer->write(QStringLiteral("SRV SUCCESS %1: done\n").arg(word).toLatin1());
+                const char *result = g_failing.contains(command) ? "ERROR" : "SUCCESS";
+                peer->write(QStringLiteral("SRV %1 %2: done\n").arg(result, word).toLatin1());
             });
             connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
         });
@@ -114,6 +118,11 @@ private slots:
     void refusals();
     void automaticFallback_data();
     void automaticFallback();
+    void drops_data();
+    void drops();
+    void applyConfiguration_data();
+    void applyConfiguration();
+    void staleAssignedIp();
 
 private:
     int page() { return m_window->findChild<QStackedWidget *>(QStringLiteral("tovraMainButtonPanel"))->currentIndex(); }
@@ -123,6 +132,11 @@ private:
     }
     void click(const char *name) { QTest::mouseClick(m_window->findChild<QPushButton *>(name), Qt::LeftButton); }
     void setProtocol(int protocol);
+    void rasConnects()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(m_ras->open, kWait);
+        m_ras->notify(Ras::StateConnected);
+    }
 
     ProviderFixture m_fixture;
     HelperPeer m_helper;
@@ -143,7 +157,7 @@ void tst_MainWindowWorkflow::initTestCase()
     QVERIFY(m_mgmt.listen());
     AppContext *context = AppContext::instance();
     context->config()->smartServerList = false;
-    context->serverManager()->SetServerLists({server("nl1", 20), server("nl2", 100)}, {}, {}, {});
+    context->serverManager()->SetServerLists({server("nl1", 20), server("nl2", 100), server("nl3", 30)}, {}, {}, {});
     context->serverManager()->ApplyMainList();
 }
 
@@ -152,6 +166,7 @@ void tst_MainWindowWorkflow::init()
     m_window.reset();
     QVERIFY(m_fixture.reset());
     g_events.clear();
+    g_failing.clear();
     AppContext *context = AppContext::instance();
     context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     *context->config() = Configuration();
@@ -170,6 +185,7 @@ void tst_MainWindowWorkflow::init()
     m_window->serviceManager()->setTimings({5000, 10, 5, 5000});
     m_window->openVpnManager()->setTimings({1, 1, 0, kWait, 50, kWait});
     m_window->ikev2Manager()->setTimings({50, 1, 1, kWait, 1});
+    context->ipManager()->setTimings({1});
     m_window->show();
     m_window->Initialize();
     QTRY_VERIFY(m_window->stateMachine()->isRunning());
@@ -285,14 +301,17 @@ void tst_MainWindowWorkflow::automaticFallback_data()
 {
     QTest::addColumn<int>("windowsVersion");
     QTest::addColumn<QStringList>("tried");
-    QTest::newRow("Windows 7") << 144 << QStringList{"IKEv2", "L2TP", "PPtP", "OpenVPN"};
-    QTest::newRow("Vista") << 128 << QStringList{"L2TP", "PPtP", "OpenVPN"};
+    QTest::addColumn<bool>("cancel"); // clicked during the last dial
+    QTest::newRow("Windows 7") << 144 << QStringList{"IKEv2", "L2TP", "PPtP", "OpenVPN"} << false;
+    QTest::newRow("Vista") << 128 << QStringList{"L2TP", "PPtP", "OpenVPN"} << false;
+    QTest::newRow("Cancel stops it") << 144 << QStringList{"IKEv2", "L2TP"} << true;
 }
 
 void tst_MainWindowWorkflow::automaticFallback()
 {
     QFETCH(int, windowsVersion);
     QFETCH(QStringList, tried);
+    QFETCH(bool, cancel);
     m_window->setWindowsVersion(windowsVersion);
     m_window->OnInitializationFinished();
     setProtocol(Automatic);
@@ -303,11 +322,177 @@ void tst_MainWindowWorkflow::automaticFallback()
         QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), i + 1, kWait);
         m_ras->notify(0, 691); // the dial fails before connecting
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
-    QCOMPARE(popupTitle(), QStringLiteral("An OpenVPN error occurred."));
+    if (cancel) {
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), tried.size(), kWait);
+        QTRY_VERIFY(!m_window->findChild<QPushButton *>("tovraCancelConnectButton")->isHidden());
+        click("tovraCancelConnectButton");
+        QTRY_COMPARE_WITH_TIMEOUT(page(), 1, kWait);
+        QTest::qWait(200);
+        QVERIFY(!m_window->messageDialog()->isVisible());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
+        QCOMPARE(popupTitle(), QStringLiteral("An OpenVPN error occurred."));
+    }
     for (QString &protocol : tried)
         protocol.prepend("Connecting to: NL1 (nl1) via ");
     QCOMPARE(LogCapture::lines().filter("Connecting to: "), tried);
+}
+
+void tst_MainWindowWorkflow::drops_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("fault"); // what ends the first tunnel
+    QTest::addColumn<bool>("killSwitch");
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QString>("popup"); // empty: a new connect follows, no popup
+    QTest::addColumn<QString>("next");  // and is logged so, at least delay ms after the drop
+    QTest::addColumn<int>("delay");
+    const QString unavailable = "This server is unavailable.", serverError = "A server error occurred.", n = "";
+    const QString nl1 = "NL1 (nl1) via IKEv2";
+    QTest::newRow("dial refused") << 2 << "refuse" << true << true << "An IKEv2 connection error occurred." << n << 0;
+    QTest::newRow("dial error") << 3 << "error" << true << true << unavailable << n << 0;
+    QTest::newRow("OpenVPN service down") << 1 << "service" << false << true << "An OpenVPN error occurred." << n << 0;
+    QTest::newRow("assigned IP unknown") << 2 << "ip" << false << true << "IP error occurred." << n << 0;
+    QTest::newRow("traffic used up") << 2 << "traffic" << true << true << "Your traffic limit has been reached." << n
+                                     << 0;
+    QTest::newRow("kill switch, no network") << 2 << "drop" << true << false << serverError << n << 0;
+    QTest::newRow("no network") << 2 << "drop" << false << false << n << nl1 << 1000;
+    QTest::newRow("network found") << 2 << "drop" << true << true << n << nl1 << 1000;
+    QTest::newRow("automatic: no fallback") << 0 << "drop" << true << true << n << nl1 << 1000;
+    QTest::newRow("server change") << 2 << "server" << true << true << n << "NL3 (nl3) via IKEv2" << 1500;
+    QTest::newRow("protocol change") << 2 << "protocol" << true << true << n << "NL1 (nl1) via PPtP" << 1500;
+}
+
+void tst_MainWindowWorkflow::drops()
+{
+    QFETCH(int, protocol);
+    QFETCH(QString, fault);
+    QFETCH(bool, killSwitch);
+    QFETCH(bool, network);
+    QFETCH(QString, popup);
+    QFETCH(QString, next);
+    QFETCH(int, delay);
+    AppContext *context = AppContext::instance();
+    context->config()->killSwitch = killSwitch;
+    setProtocol(protocol);
+    m_window->setTimings({1, 1, 1, 1500, 1000, 1, 3, 240000});
+    m_window->setNetworkCheck([network] { return network; });
+    m_ras->dialResult = fault == "refuse" ? 800 : 0;
+    m_ovpn->runningFromCheck = fault == "service" ? 0 : 1;
+    if (fault == "ip")
+        QVERIFY(m_fixture.provider.script("/users/me/ip", 200, "{}"));
+    if (fault == "traffic")
+        QVERIFY(m_fixture.provider.script("/users/me/bandwidth", 200, R"({"bytes_total": 10, "bytes_used": 10})"));
+
+    click("tovraConnectButton");
+    if (protocol != OpenVPN) {
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), 1, kWait);
+        if (fault != "refuse") {
+            QTRY_COMPARE(m_window->connectionState(), StateConnecting);
+            m_window->OnRegularBwCheckTimer(); // skipped while connecting
+            QVERIFY(m_fixture.logged("Regular bandwidth check skipped"));
+        }
+        if (fault == "error")
+            m_ras->notify(0, 691);
+        else if (fault != "refuse")
+            m_ras->notify(Ras::StateConnected);
+    }
+    QElapsedTimer sinceDrop;
+    if (!next.isEmpty() || fault == "traffic" || fault == "drop") {
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
+        sinceDrop.start();
+        if (fault == "drop")
+            m_ras->open = false;
+        else if (fault == "server")
+            m_window->findChild<QComboBox *>(QStringLiteral("tovraServersBox"))->setCurrentIndex(2);
+        else if (fault == "protocol")
+            setProtocol(PPTP);
+        else
+            m_window->OnRegularBwCheckTimer();
+    }
+    if (popup.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), 2, kWait);
+        QVERIFY2(sinceDrop.elapsed() >= delay, qPrintable(QString::number(sinceDrop.elapsed())));
+        QCOMPARE(LogCapture::lines().filter("Connecting to: ").value(1), "Connecting to: " + next);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->messageDialog()->isVisible() ? popupTitle() : QString(), popup, kWait);
+    QCOMPARE(m_fixture.logged("Requesting reconnect"), popup.isEmpty() && fault == "drop");
+    QCOMPARE(m_fixture.provider.requests("/users/me/bandwidth").size(), int(fault == "traffic"));
+    QCOMPARE(m_fixture.logged("Trying again with next available protocol"), false);
+}
+
+void tst_MainWindowWorkflow::applyConfiguration_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("before"); // both guards, at the connect
+    QTest::addColumn<bool>("after");  // and as applied
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QStringList>("commands"); // sent on the apply
+    QTest::addColumn<QString>("popup");
+    const QStringList none, on{"DELETE", "ADD_DNS_FILTERS"}, off{"RESTORE", "REMOVE_DNS_FILTERS"};
+    QTest::newRow("on, connected") << true << false << true << 2 << "" << on << "";
+    QTest::newRow("off, connected") << true << true << false << 2 << "" << off << "";
+    QTest::newRow("unchanged, connected") << true << true << true << 2 << "" << none << "";
+    QTest::newRow("on, disconnected") << false << false << true << 2 << "" << none << "";
+    QTest::newRow("protocol, disconnected") << false << false << false << 4 << "" << none << "";
+    QTest::newRow("DELETE fails") << true << false << true << 2 << "DELETE" << on << "Kill Switch Setup Failed.";
+    QTest::newRow("DNS filters fail") << true << false << true << 2 << "ADD_DNS_FILTERS" << on
+                                      << "Setup of DNS leak prevention failed.";
+}
+
+void tst_MainWindowWorkflow::applyConfiguration()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, before);
+    QFETCH(bool, after);
+    QFETCH(int, protocol);
+    QFETCH(QString, failing);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, popup);
+    Configuration *config = AppContext::instance()->config();
+    config->killSwitch = config->dnsLeakFix = before;
+    setProtocol(IKEv2);
+    if (connected) {
+        click("tovraConnectButton");
+        rasConnects();
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), before ? 3 : 1, kWait);
+    }
+    const int sent = g_events.size();
+    g_failing << failing;
+    config->killSwitch = config->dnsLeakFix = after;
+    config->SaveSettings(); // as the settings dialog does
+    setProtocol(protocol);
+    QTest::qWait(200); // nothing beyond the commands
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.mid(sent), commands, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->messageDialog()->isVisible() ? popupTitle() : QString(), popup, kWait);
+    const QString settings = readFile(AppContext::instance()->dataPaths()->settingsFile());
+    QCOMPARE(settings.contains("<KillSwitch enabled=\"1\"/>"), after && failing != "DELETE");
+    QCOMPARE(settings.contains("<DnsLeakFix enabled=\"1\"/>"), after && failing != "ADD_DNS_FILTERS");
+    const QString label = m_window->findChild<QLabel *>("tovraMainProtocolLabel")->text();
+    QVERIFY2(label.contains(protocol == PPTP ? "PPtP" : "IKEv2"), qPrintable(label));
+}
+
+void tst_MainWindowWorkflow::staleAssignedIp()
+{
+    // Two late answers without an address: were they heard, they would end the next tunnel.
+    QVERIFY(m_fixture.provider.script(
+        QJsonObject{{"path", "/users/me/ip"}, {"status", 200}, {"body", "{}"}, {"delayMs", 1000}, {"times", 2}}));
+    setProtocol(IKEv2);
+    click("tovraConnectButton");
+    rasConnects();
+    QTRY_COMPARE_WITH_TIMEOUT(m_fixture.provider.requests("/users/me/ip").size(), 1, kWait);
+    m_ras->open = false; // dropped during the check
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->messageDialog()->isVisible(), kWait);
+    const int hangups = g_events.count("hangup");
+    click("tovraConnectButton");
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), 2, kWait);
+    QTest::qWait(2500);
+    QCOMPARE(m_window->connectionState(), StateConnecting);
+    QCOMPARE(g_events.count("hangup"), hangups);
+    m_ras->notify(Ras::StateConnected);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
 }
 
 QTEST_MAIN(tst_MainWindowWorkflow)
