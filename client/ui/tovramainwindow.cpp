@@ -58,21 +58,12 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-// The text forms the protocol label shows for a chosen protocol.
+// The protocol label's text: the settings' text form, with L2TP's full name; none for Automatic.
 QString labelProtocolName(int protocol)
 {
-    switch (protocol) {
-    case OpenVPN:
-        return QStringLiteral("OpenVPN");
-    case IKEv2:
-        return QStringLiteral("IKEv2");
-    case L2TP:
+    if (protocol == L2TP)
         return QStringLiteral("L2TP / IPSec");
-    case PPTP:
-        return QStringLiteral("PPtP");
-    default:
-        return QString();
-    }
+    return protocol >= OpenVPN && protocol <= PPTP ? ProtocolToString(protocol) : QString();
 }
 
 } // namespace
