@@ -103,6 +103,14 @@ public:
     }
 };
 
+// The helper service as the service manager reports it: this process answers on its port.
+class HelperController : public FakeServiceController
+{
+public:
+    HelperController() : FakeServiceController(QStringLiteral("TovraVPNService")) {}
+    qint64 processId() const override { return QCoreApplication::applicationPid(); }
+};
+
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000)
 {
     QElapsedTimer timer;
@@ -193,7 +201,7 @@ public:
         TovraMainWindow::Backends backends;
         backends.ras.reset(m_ras = new ScreenRas);
         backends.openVpnService = std::make_unique<FakeServiceController>(QStringLiteral("OpenVPNService"));
-        backends.helperService = std::make_unique<FakeServiceController>(QStringLiteral("TovraVPNService"));
+        backends.helperService = std::make_unique<HelperController>();
         window = std::make_unique<TovraMainWindow>(std::move(backends));
         window->serviceManager()->setTimings({5000, 10, 5, 5000});
         window->ikev2Manager()->setTimings({5000, 1, 1, 5000, 1});
