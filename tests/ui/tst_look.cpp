@@ -45,78 +45,49 @@ private slots:
         QFETCH(QString, path);
         const QImage image(path);
         QVERIFY2(!image.isNull(), "missing");
-        QString twin = path;
-        twin.insert(twin.size() - 4, QStringLiteral("@2x"));
-        QCOMPARE(QImage(twin).size(), image.size() * 2);
-    }
-
-    void fixedSize_data()
-    {
-        QTest::addColumn<QSize>("asked");
-        QTest::newRow("larger") << QSize(800, 700);
-        QTest::newRow("smaller") << QSize(200, 100);
+        QCOMPARE(QImage(QString(path).insert(path.size() - 4, QStringLiteral("@2x"))).size(), image.size() * 2);
     }
 
     void fixedSize()
     {
-        QFETCH(QSize, asked);
         QWidget *central = m_window->centralWidget();
-        m_window->resize(asked);
-        central->resize(asked);
-        QCOMPARE(m_window->size(), QSize(425, 479));
-        QCOMPARE(central->size(), QSize(425, 479));
-        for (QWidget *w : {static_cast<QWidget *>(m_window.get()), central}) {
-            QCOMPARE(w->minimumSize(), QSize(425, 479));
-            QCOMPARE(w->maximumSize(), QSize(425, 479));
+        for (const QSize asked : {QSize(800, 700), QSize(200, 100)}) {
+            m_window->resize(asked);
+            central->resize(asked);
+            for (QWidget *w : {static_cast<QWidget *>(m_window.get()), central}) {
+                QCOMPARE(w->size(), QSize(425, 479));
+                QCOMPARE(w->minimumSize(), w->maximumSize());
+            }
         }
     }
 
-    // A pixel of a grabbed widget, as the page shows it.
+    // How many pixels of the widget, as the window shows it, have the colour its style gives.
     void colours_data()
     {
         QTest::addColumn<int>("view");
         QTest::addColumn<QString>("widget");
-        QTest::addColumn<QPoint>("at");
-        QTest::addColumn<QColor>("expected");
-        QTest::newRow("disabled request button stays orange")
-            << 2 << "tovraPasswordRequestButton" << QPoint(6, 6) << QColor(0xf7, 0x91, 0x00);
-        QTest::newRow("error box red") << 0 << "tovraInitErrorLabel" << QPoint(26, 6) << QColor(221, 79, 50);
-        QTest::newRow("error box side margin clear")
-            << 0 << "tovraInitErrorLabel" << QPoint(8, 20) << QColor(255, 255, 255);
-        QTest::newRow("facebook button") << 1 << "tovraLoginFacebookButton" << QPoint(100, 4)
-                                         << QColor(0x2e, 0x5a, 0x99);
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<int>("least");
+        QTest::newRow("disabled request button orange")
+            << 2 << "tovraPasswordRequestButton" << QColor(0xf79100) << 9000;
+        QTest::newRow("disabled sign-in button grey") << 1 << "tovraLoginButton" << QColor(0xc4cbd2) << 9000;
+        QTest::newRow("facebook button") << 1 << "tovraLoginFacebookButton" << QColor(0x2e5a99) << 9000;
+        QTest::newRow("start view error box") << 0 << "tovraInitErrorLabel" << QColor(221, 79, 50) << 9000;
+        QTest::newRow("status caption") << 3 << "tovraMainStatusCaptionLabel" << QColor(247, 143, 0) << 20;
     }
 
     void colours()
     {
         QFETCH(int, view);
         QFETCH(QString, widget);
-        QFETCH(QPoint, at);
-        QFETCH(QColor, expected);
+        QFETCH(QColor, colour);
+        QFETCH(int, least);
         showView(view);
-        QCOMPARE(pixel(widget, at), expected.rgb());
-    }
-
-    void disabledLoginIsGrey()
-    {
-        showView(1);
-        auto *login = m_window->findChild<QPushButton *>(QStringLiteral("tovraLoginButton"));
-        login->setEnabled(false);
-        const QColor c = QColor::fromRgb(pixel(QStringLiteral("tovraLoginButton"), QPoint(6, 6)));
-        QVERIFY2(c.hsvSaturation() < 40 && c.value() > 120, qPrintable(c.name()));
-        login->setEnabled(true);
-        QCOMPARE(pixel(QStringLiteral("tovraLoginButton"), QPoint(6, 6)), QColor(0xf7, 0x91, 0x00).rgb());
-    }
-
-    void statusCaptionColour()
-    {
-        showView(3);
-        const QImage caption = grab(QStringLiteral("tovraMainStatusCaptionLabel"));
-        int orange = 0;
-        for (int y = 0; y < caption.height(); ++y)
-            for (int x = 0; x < caption.width(); ++x)
-                orange += caption.pixel(x, y) == QColor(247, 143, 0).rgb();
-        QVERIFY2(orange > 20, "the caption's letters are drawn in its orange");
+        const QImage shown = grab(widget);
+        int count = 0;
+        for (int i = 0; i < shown.width() * shown.height(); ++i)
+            count += shown.pixel(i % shown.width(), i / shown.width()) == colour.rgb();
+        QVERIFY2(count >= least, qPrintable(QString::number(count)));
     }
 
     // The switch on each page of the button stack shows its own image.
@@ -158,7 +129,8 @@ private:
         auto *error = m_window->findChild<QLabel *>(QStringLiteral("tovraInitErrorLabel"));
         error->setText(QStringLiteral("There is no access."));
         error->show();
-        m_window->findChild<QPushButton *>(QStringLiteral("tovraPasswordRequestButton"))->setEnabled(false);
+        for (const char *name : {"tovraPasswordRequestButton", "tovraLoginButton"})
+            m_window->findChild<QPushButton *>(name)->setEnabled(false);
     }
     // The window's pixels under the widget, so transparent widgets show what lies behind them.
     QImage grab(const QString &name)
@@ -167,7 +139,6 @@ private:
         const QRect r(w->mapTo(m_window.get(), QPoint(0, 0)), w->size());
         return m_window->grab(r).toImage().convertToFormat(QImage::Format_RGB32);
     }
-    QRgb pixel(const QString &name, QPoint at) { return grab(name).pixel(at) | 0xff000000; }
 
     std::unique_ptr<TovraMainWindow> m_window;
 };
