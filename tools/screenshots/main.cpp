@@ -6,6 +6,7 @@
 // is listed on stdout with how its state came about: "driven" (signals, slots, clicks and the stand-in's
 // answers) or "set" (put on the widgets by this program, where the window has no behaviour for it yet).
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -330,6 +331,10 @@ void mainViews(Shooter &shots, StandInProvider *provider, const QString &languag
         return;
     }
     shots.shoot(run.window.get(), QStringLiteral("main-disconnected"), how);
+    auto *picker = child<QComboBox>(run.window.get(), "tovraServersBox");
+    picker->showPopup();
+    shots.shoot(picker->view()->window(), QStringLiteral("picker-list"), QStringLiteral("driven: picker opened"));
+    picker->hidePopup();
     if (!run.connecting()) {
         shots.fail(QStringLiteral("connecting state not reached"));
         return;
