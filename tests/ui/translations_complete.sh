@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Fails when lupdate over the client's sources leaves an unfinished or obsolete entry in a translation file.
-# Usage: translations_complete.sh LUPDATE SOURCE_DIR
+# translations_complete.sh LUPDATE SOURCE_DIR: fails when lupdate over the client's sources leaves an
+# unfinished or obsolete entry in a translation file.
 set -euo pipefail
-lupdate=$1
-src=$2
+lupdate=$1 src=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 status=0

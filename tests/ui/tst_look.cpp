@@ -16,8 +16,7 @@ private slots:
         TovraMainWindow::Backends backends;
         backends.openVpnService = std::make_unique<FakeServiceController>(QStringLiteral("OpenVPNService"));
         backends.helperService = std::make_unique<FakeServiceController>(QStringLiteral("TovraVPNService"));
-        m_window = std::make_unique<TovraMainWindow>(std::move(backends));
-        m_window->show();
+        (m_window = std::make_unique<TovraMainWindow>(std::move(backends)))->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
@@ -126,9 +125,8 @@ private:
     void showView(int view)
     {
         m_window->findChild<QStackedWidget *>(QStringLiteral("tovraCurrentView"))->setCurrentIndex(view);
-        auto *error = m_window->findChild<QLabel *>(QStringLiteral("tovraInitErrorLabel"));
-        error->setText(QStringLiteral("There is no access."));
-        error->show();
+        m_window->findChild<QLabel *>(QStringLiteral("tovraInitErrorLabel"))->setText(QStringLiteral("No access."));
+        m_window->findChild<QLabel *>(QStringLiteral("tovraInitErrorLabel"))->show();
         for (const char *name : {"tovraPasswordRequestButton", "tovraLoginButton"})
             m_window->findChild<QPushButton *>(name)->setEnabled(false);
     }
