@@ -324,8 +324,8 @@ void mainViews(Shooter &shots, StandInProvider *provider, const QString &languag
         return;
     }
     const QString how = QStringLiteral(
-        "driven: sign-in, server list and map from the stand-in, start-up steps' signals; set: main page "
-        "and its not-secured text shown");
+        "driven: sign-in, server list and map image from the stand-in, start-up steps' signals; set: main page, "
+        "map image and not-secured text shown");
     if (!all) {
         shots.shoot(run.window.get(), QStringLiteral("main-") + language, how);
         return;
@@ -346,8 +346,10 @@ void mainViews(Shooter &shots, StandInProvider *provider, const QString &languag
         return;
     }
     waitFor([] { return false; }, 1500);
-    shots.shoot(run.window.get(), QStringLiteral("main-connected"),
-                QStringLiteral("driven: RAS reports connected, assigned address checked with the stand-in"));
+    shots.shoot(
+        run.window.get(), QStringLiteral("main-connected"),
+        QStringLiteral("driven: RAS reports connected, assigned address checked with the stand-in (scripted to a new "
+                       "address)"));
 }
 
 void businessView(Shooter &shots)
