@@ -3,6 +3,7 @@
 #include <QtWidgets>
 #include <thread>
 
+#include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
 #include "api/tovraipmanager.h"
 #include "app/appcontext.h"
@@ -123,8 +124,10 @@ private slots:
     void applyConfiguration_data();
     void applyConfiguration();
     void staleAssignedIp();
+    void realOpenVpn(); // last: it takes the management port from m_mgmt
 
 private:
+    void makeWindow(std::unique_ptr<ServiceController> openVpnService);
     int page() { return m_window->findChild<QStackedWidget *>(QStringLiteral("tovraMainButtonPanel"))->currentIndex(); }
     QString popupTitle()
     {
@@ -171,14 +174,22 @@ void tst_MainWindowWorkflow::init()
     context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     *context->config() = Configuration();
     context->config()->smartServerList = false;
-
-    TovraMainWindow::Backends backends;
-    backends.ras.reset(m_ras = new FakeRas);
-    backends.openVpnService.reset(m_ovpn = new FakeOpenVpnService);
+    m_ovpn = new FakeOpenVpnService;
     m_ovpn->onStop = [this] {
         g_events << QStringLiteral("ovpn stop");
         m_mgmt.closeClient();
     };
+    makeWindow(std::unique_ptr<ServiceController>(m_ovpn));
+}
+
+void tst_MainWindowWorkflow::makeWindow(std::unique_ptr<ServiceController> openVpnService)
+{
+    AppContext *context = AppContext::instance();
+    m_window.reset();
+    g_events.clear();
+    TovraMainWindow::Backends backends;
+    backends.ras.reset(m_ras = new FakeRas);
+    backends.openVpnService = std::move(openVpnService);
     backends.helperService = std::make_unique<HelperController>();
     m_window = std::make_unique<TovraMainWindow>(std::move(backends));
     m_window->setTimings({1, 1, 1, 1, 1, 1, 3, 240000});
@@ -493,6 +504,73 @@ void tst_MainWindowWorkflow::staleAssignedIp()
     QCOMPARE(g_events.count("hangup"), hangups);
     m_ras->notify(Ras::StateConnected);
     QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
+}
+
+void tst_MainWindowWorkflow::realOpenVpn()
+{
+    const QString unavailable = OpenVpnServer::unavailable();
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    // A real sign-in: the server takes only the account's e-mail and the token the provider issued to it.
+    AppContext *context = AppContext::instance();
+    context->apiManager()->token.clear();
+    QSignalSpy signedIn(context->authManager(), &TovraAuthManager::UserDataReceived);
+    context->authManager()->LoginEmail("active@tovra.test", "Active-2026");
+    QVERIFY(signedIn.wait(kWait));
+    QCOMPARE(signedIn.first().first().value<TovraAuthManager::eAuthResults>(), TovraAuthManager::AuthSuccess);
+    QTemporaryDir dir;
+    OpenVpnServer server;
+    QString error;
+    QVERIFY2(server.start(dir.path(), &error, true, "active@tovra.test", "demo-token-active"), qPrintable(error));
+    // nl1.vpn.tovra.test resolves nowhere here; OpenVPN tries the server's address, given first, instead.
+    const QString configFile = context->dataPaths()->openVpnConfigFile();
+    const QString dataDir = QFileInfo(configFile).absolutePath().section('/', 0, -2);
+    QVERIFY2(OpenVpnFixture::registerOpenVpnService(dataDir, dir.filePath("registry"), &error,
+                                                    {"--remote", "127.0.0.1", "443"}),
+             qPrintable(error));
+    m_mgmt.close(); // the real OpenVPN takes the management port
+    auto cleanup = qScopeGuard([&] {
+        OpenVpnFixture::killProcessesUsing(configFile);
+        m_mgmt.listen();
+    });
+    auto controller = std::make_unique<ServiceController>(QStringLiteral("OpenVPNService"));
+    controller->setRegistryDir(dir.filePath("registry"));
+    makeWindow(std::move(controller));
+    m_window->openVpnManager()->tcpConfig = server.clientConfig();
+    context->config()->killSwitch = context->config()->dnsLeakFix = true;
+    setProtocol(OpenVPN);
+    QSignalSpy localIp(context->ipManager(), &TovraIpManager::LocalIpDataReceived);
+    context->ipManager()->RequestLocalIp();
+    QVERIFY(localIp.wait(kWait));
+    QCOMPARE(context->ipManager()->localIp, QStringLiteral("203.0.113.10"));
+    // The provider answers one address whatever the route; here it gives the tunnel's for the check.
+    QVERIFY(m_fixture.provider.script("/users/me/ip", 200, R"({"ip": "10.99.0.2", "location": {}})"));
+    QStringList states;
+    const QStringList names{"Login",        "LocalIp",    "ServersList", "OpenVpnConfig", "UpdateCheck",
+                            "ServerSelect", "Connecting", "AssignedIp",  "Connected"};
+    QObject guard;
+    const auto all = m_window->stateMachine()->findChildren<QState *>(QString(), Qt::FindDirectChildrenOnly);
+    for (int i = 0; i < all.size(); ++i)
+        connect(all[i], &QState::entered, &guard, [&, i] { states << names.value(i) + ':' + QString::number(page()); });
+
+    click("tovraConnectButton");
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, 60000);
+    QCOMPARE(states, (QStringList{"Connecting:0", "AssignedIp:0", "Connected:2"}));
+    QVERIFY(readFile(configFile).contains("\nremote nl1.vpn.tovra.test 443\n"));
+    QVERIFY(server.log().contains("authentication succeeded for username 'active@tovra.test'"));
+    QCOMPARE(m_fixture.provider.requests("/users/me/ip").size(), 2); // the local IP, then the check
+    QTRY_VERIFY2_WITH_TIMEOUT(g_events == QStringList{"DELETE"}, qPrintable(g_events.join(",")), kWait);
+    QVERIFY(readFile(context->dataPaths()->settingsFile()).contains("nl1-key"));
+    const QList<qint64> pids = OpenVpnFixture::processesUsing(configFile);
+    QCOMPARE(pids.size(), 1);
+
+    click("tovraDisconnectButton");
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateDisconnected, kWait);
+    QCOMPARE(states.mid(3), QStringList{"ServerSelect:1"});
+    QCOMPARE(g_events, (QStringList{"DELETE", "RESTORE"}));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pids.first())), kWait);
+    QTest::qWait(200);
+    QVERIFY(!m_window->messageDialog()->isVisible());
 }
 
 QTEST_MAIN(tst_MainWindowWorkflow)
