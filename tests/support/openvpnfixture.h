@@ -70,8 +70,6 @@ public:
     ManagementPeer();
 
     bool listen() { return m_server.listen(QHostAddress::LocalHost, 52025); }
-    // Frees the port for a real OpenVPN.
-    void close() { m_server.close(); }
     // Wait up to 20 s for the count-th client, or for as many bytes as `bytes` has (the caller compares them).
     bool waitForClient(int count = 1);
     bool waitForReceived(const QByteArray &bytes);
