@@ -171,6 +171,9 @@ void tst_MainWindowWorkflow::init()
     context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     *context->config() = Configuration();
     context->config()->smartServerList = false;
+    Configuration popups; // the review and invite popups are tested on their own
+    popups.inviteShown = popups.reviewShown = true;
+    QVERIFY(popups.WritePopupFile(context->dataPaths()->popupFile()));
 
     TovraMainWindow::Backends backends;
     backends.ras.reset(m_ras = new FakeRas);
