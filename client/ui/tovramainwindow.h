@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "api/tovraauthmanager.h"
 #include "servers/tovraserver.h"
 
 namespace Ui {
@@ -19,8 +20,11 @@ class OpenVpnManager;
 class QAction;
 class RasApi;
 class ServiceController;
+class TovraAccountDialog;
 class TovraGenericDialog;
 class TovraServiceManager;
+class TovraSettingsDialog;
+class TovraWelcomeDialog;
 
 enum ConnectionState { StateInitializing = 0, StateConnected = 1, StateDisconnected = 2, StateConnecting = 3 };
 
@@ -48,6 +52,8 @@ public:
         int networkCheckInterval = 1000;
         int networkChecks = 30;
         int bandwidthCheckInterval = 240000;
+        int startupCheckInterval = 1000;
+        int autoConnectDelay = 500;
     };
 
     explicit TovraMainWindow(QWidget *parent = nullptr);
@@ -67,6 +73,12 @@ public:
     TovraGenericDialog *messageDialog() const { return m_messageDialog; }
     ConnectionState connectionState() const { return m_connectionState; }
     QStateMachine *stateMachine() { return &m_stateMachine; }
+
+    // Start-up and sign-in
+    // The start-up checks of the machine's connection and of the API host; unset ones are the platform's own.
+    void setStartupNetworkChecks(std::function<bool()> internet, std::function<bool()> api);
+    TovraSettingsDialog *settingsDialog() const { return m_settingsDialog; }
+    TovraAccountDialog *accountDialog() const { return m_accountDialog; }
 
 signals:
     void UserDataReceived();
@@ -113,6 +125,36 @@ public slots:
     void OnInitializationFinished();
     void InitializeServers();
     void OnUpgradeAccountButtonPressed();
+
+    // Start-up and sign-in
+    void GetLoginData();
+    void OnRetryButtonPressed();
+    void GetLocalIp();
+    void OnLocalIpCheckFinished();
+    void GetServersList();
+    void GetOpenVpnConfig();
+    void OnOpenVpnTcpConfigFinished(QString configData);
+    void OnOpenVpnUdpConfigFinished(QString configData);
+    void GetUpdateDataOnStart();
+    void OnUserLoginFinished(TovraAuthManager::eAuthResults result);
+    void OnLoginDataChanged(QString text);
+    void OnLoginEnterPressed();
+    void OnLoginButtonPressed();
+    void OnForgotPasswordPressed();
+    void OnForgotPasswordClosePressed();
+    void OnForgotPasswordRequestPressed();
+    void OnForgotPasswordRequestFinished(bool result);
+    void OnLoginViaFacebookButtonPressed();
+    void OnLoginViaFacebookFinished();
+    void OnLoginViaFacebookFailed();
+    void OnLoginViaGoogleButtonPressed();
+    void OnLoginViaGoogleFinished();
+    void OnLoginViaGoogleFailed();
+    void OnLinkActivated(QString link);
+    void OnApiErrorOccurred(QString errorMessage);
+    void OnCurrentViewIndexChanged(int index);
+    void OnServersOptionsChanged(bool isChecked);
+    void Logout();
 
 private:
     void buildStateMachine();
@@ -170,4 +212,31 @@ private:
     int m_lastAppliedProtocol = 0;
     int m_animationStep = 0;
     bool m_reconnectRunning = false;
+
+    // Start-up and sign-in
+    void connectStartupFlow();
+    void DetectScreenDensity();
+    // The start view's failure: the error text, and Retry or the ticket link.
+    void ShowStartError(const QString &text, bool retry);
+    // Runs a slot of the status display by name; false and a log line when it is not there.
+    bool InvokeWindowSlot(const char *slot);
+    void ResetSocialButtons();
+    void SetOtherLoginInputsEnabled(bool enabled, QWidget *socialButton);
+    void ShowLoginView(bool clearEmail);
+    // The status text and the business accounts' server options of a new main view.
+    void SetUpMainView();
+    // Popup bookkeeping, the main view and the automatic connect.
+    void ShowMainView();
+
+    std::function<bool()> m_internetCheck;
+    std::function<bool()> m_apiCheck;
+    TovraSettingsDialog *m_settingsDialog = nullptr;
+    TovraAccountDialog *m_accountDialog = nullptr;
+    TovraWelcomeDialog *m_welcomeDialog = nullptr;
+    bool m_facebookLoginInProgress = false;
+    bool m_googleLoginInProgress = false;
+    bool m_updateCheckOnStart = false;
+    bool m_reviewSettled = false;
+    bool m_inviteSettled = false;
+    bool m_storedTokenCheck = false;
 };
