@@ -433,7 +433,9 @@ void TovraMainWindow::OnLoginViaFacebookButtonPressed()
 void TovraMainWindow::OnLoginViaFacebookFinished()
 {
     m_facebookLoginInProgress = false;
-    OnOpen();
+    showNormal();
+    raise();
+    activateWindow();
     ResetSocialButtons();
     ui->tovraCurrentView->setCurrentIndex(StartView);
 }
@@ -443,7 +445,9 @@ void TovraMainWindow::OnLoginViaFacebookFailed()
     m_facebookLoginInProgress = false;
     log(QStringLiteral("Login with facebook failed"));
     ResetSocialButtons();
-    OnOpen();
+    showNormal();
+    raise();
+    activateWindow();
     ShowPopup(tr("Unfortunately login with Facebook failed."), tr("Please try again or contact our support."),
               tr("OK"));
 }
@@ -476,7 +480,9 @@ void TovraMainWindow::OnLoginViaGoogleButtonPressed()
 void TovraMainWindow::OnLoginViaGoogleFinished()
 {
     m_googleLoginInProgress = false;
-    OnOpen();
+    showNormal();
+    raise();
+    activateWindow();
     ResetSocialButtons();
     ui->tovraCurrentView->setCurrentIndex(StartView);
 }
@@ -486,7 +492,9 @@ void TovraMainWindow::OnLoginViaGoogleFailed()
     m_googleLoginInProgress = false;
     log(QStringLiteral("Login with google failed"));
     ResetSocialButtons();
-    OnOpen();
+    showNormal();
+    raise();
+    activateWindow();
     ShowPopup(tr("Unfortunately login with Google failed."), tr("Please try again or contact our support."), tr("OK"));
 }
 
@@ -599,10 +607,14 @@ void TovraMainWindow::OnApiErrorOccurred(QString errorMessage)
     }
     log(QStringLiteral("Tovra initialization failed. Show error message."));
     m_stateMachine.stop();
-    auto *menu = new QMenu(this);
+    QMenu *menu = m_trayIcon->contextMenu();
+    if (!menu) {
+        menu = new QMenu(this);
+        m_trayIcon->setContextMenu(menu);
+    }
+    menu->clear();
     menu->addAction(tr("Open"), this, &TovraMainWindow::OnOpen);
     menu->addAction(tr("Quit"), QCoreApplication::instance(), &QCoreApplication::quit);
-    m_trayIcon->setContextMenu(menu);
     ShowStartError(tr("API error occurred with message:\n\"%1\"").arg(errorMessage), false);
 }
 
@@ -617,7 +629,8 @@ void TovraMainWindow::OnCurrentViewIndexChanged(int index)
 
 void TovraMainWindow::Logout()
 {
-    if (m_connectionState == StateConnected) {
+    // A tunnel being set up uses the token too, and the workflow cannot restart from there.
+    if (m_connectionState == StateConnected || m_connectionState == StateConnecting) {
         ShowPopup(tr("You cannot logout while TOVRA VPN is connected."), QString(), tr("OK"));
         return;
     }

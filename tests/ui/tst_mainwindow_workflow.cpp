@@ -12,8 +12,10 @@
 #include "servers/tovraservermanager.h"
 #include "support/standinprovider.h"
 #include "testfiles.h"
+#include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovramainwindow.h"
+#include "ui/tovrasettingsdialog.h"
 #include "vpn/ikev2manager.h"
 #include "vpn/openvpnmanager.h"
 
@@ -253,11 +255,17 @@ void tst_MainWindowWorkflow::connectAndDisconnect()
         QTRY_VERIFY_WITH_TIMEOUT(m_ras->open, kWait);
         QTRY_COMPARE(m_window->connectionState(), StateConnecting);
         QCOMPARE(page(), 0);
+        emit m_window->accountDialog()->LogoutRequested(); // refused: the tunnel uses the session
+        QCOMPARE(popupTitle(), QString("You cannot logout while TOVRA VPN is connected."));
         m_ras->notify(Ras::StateConnected);
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
     QTRY_COMPARE(page(), 2);
     QVERIFY(m_window->findChild<QLabel *>(QStringLiteral("tovraMainStatusTextLabel"))->text().contains("secured"));
+    m_window->messageDialog()->hide();
+    emit m_window->settingsDialog()->LogoutRequested();
+    QVERIFY(m_window->messageDialog()->isVisible() && !m_fixture.logged("Logging out"));
+    m_window->messageDialog()->hide();
     QTRY_COMPARE_WITH_TIMEOUT(g_events, onConnect, kWait);
     QVERIFY(readFile(AppContext::instance()->dataPaths()->settingsFile()).contains("nl1-key"));
 
