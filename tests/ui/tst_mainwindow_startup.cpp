@@ -102,7 +102,6 @@ void tst_MainWindowStartup::networkWait()
     QTRY_VERIFY_WITH_TIMEOUT(w(QPushButton, "tovraInitRetryButton")->isVisible(), kWait);
     QCOMPARE(LogCapture::count("Active network connection not found. Next check in 1 second."), waits);
     QCOMPARE(w(QLabel, "tovraInitErrorLabel")->text(), error);
-    QVERIFY(!w(QLabel, "tovraInitTextLabel")->isVisible());
     QVERIFY(m_fixture.provider.requests().isEmpty());
 }
 
@@ -138,7 +137,6 @@ void tst_MainWindowStartup::signIn()
         QVERIFY(m_fixture.provider.script("/users/me/plan", 200, plan));
     start();
     QTRY_COMPARE_WITH_TIMEOUT(view(), 1, kWait);
-    QVERIFY(!w(QPushButton, "tovraLoginButton")->isEnabled());
     QTest::keyClicks(w(QLineEdit, "tovraLoginEmailEdit"), email);
     QTest::keyClick(w(QLineEdit, "tovraLoginEmailEdit"), Qt::Key_Return); // no password yet: nothing
     QTest::keyClicks(w(QLineEdit, "tovraLoginPasswordEdit"), " ");
@@ -151,10 +149,9 @@ void tst_MainWindowStartup::signIn()
     TovraGenericDialog *dialog = m_window->messageDialog();
     if (popup.isEmpty()) {
         QVERIFY(LogCapture::waitFor("Get local ip", kWait));
-        const QJsonObject body =
-            QJsonDocument::fromJson(m_fixture.lastRequest("/auth/email").value("body").toString().toUtf8()).object();
-        QCOMPARE(body.value("password").toString(), QString("Active-2026"));
-        QVERIFY(!dialog->isVisible());
+        const QByteArray body = m_fixture.lastRequest("/auth/email").value("body").toString().toUtf8();
+        QCOMPARE(QJsonDocument::fromJson(body).object(),
+                 (QJsonObject{{"email", "active@tovra.test"}, {"password", "Active-2026"}}));
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
@@ -169,10 +166,8 @@ void tst_MainWindowStartup::signIn()
     if (action.isEmpty())
         return;
     QTest::mouseClick(button, Qt::LeftButton);
-    if (action == "account")
-        QTRY_COMPARE(m_window->ran, QStringList{"account"});
-    else
-        QTRY_VERIFY_WITH_TIMEOUT(!m_fixture.opened.isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        action == "account" ? m_window->ran == QStringList{"account"} : !m_fixture.opened.isEmpty(), kWait);
 }
 
 // A stored token goes straight to the start-up data and logout ends it; a silent API keeps the token and offers
