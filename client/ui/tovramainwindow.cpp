@@ -132,6 +132,7 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
     }
 
     buildStateMachine();
+    connectStartupFlow();
     connectStatusDisplay();
 }
 
@@ -180,6 +181,11 @@ void TovraMainWindow::buildStateMachine()
     m_connectedState->assignProperty(ui->tovraMainButtonPanel, "currentIndex", 2);
     m_connectedState->assignProperty(ui->tovraServersBox, "enabled", true);
 
+    connect(m_loginState, &QState::entered, this, &TovraMainWindow::GetLoginData);
+    connect(m_localIpState, &QState::entered, this, &TovraMainWindow::GetLocalIp);
+    connect(m_serversListState, &QState::entered, this, &TovraMainWindow::GetServersList);
+    connect(m_openVpnConfigState, &QState::entered, this, &TovraMainWindow::GetOpenVpnConfig);
+    connect(m_updateCheckState, &QState::entered, this, &TovraMainWindow::GetUpdateDataOnStart);
     connect(m_updateCheckState, &QState::exited, this, &TovraMainWindow::OnInitializationFinished);
     connect(m_connectingState, &QState::entered, this, &TovraMainWindow::OnVPNChannelConnectingStarted);
     connect(m_assignedIpState, &QState::entered, this, &TovraMainWindow::GetAssignedIp);
@@ -205,12 +211,6 @@ void TovraMainWindow::buildStateMachine()
     m_stateMachine.setInitialState(m_loginState);
 }
 
-void TovraMainWindow::Initialize()
-{
-    if (!m_stateMachine.isRunning())
-        m_stateMachine.start();
-}
-
 void TovraMainWindow::OnInitializationFinished()
 {
     Configuration *config = AppContext::instance()->config();
@@ -220,21 +220,23 @@ void TovraMainWindow::OnInitializationFinished()
     SetProtocolLabel();
     m_connectionState = StateDisconnected;
     InitializeServers();
+    SetUpMainView();
     UpdateTrafficData(true);
 
     m_helperServiceStarted = m_serviceManager->StartService();
     if (m_helperServiceStarted) {
         SetKillSwitchIndicator(config->killSwitch);
-        return;
+    } else {
+        config->killSwitch = false;
+        config->dnsLeakFix = false;
+        config->SaveSettings();
+        ShowPopup(tr("TOVRA VPN Windows service could not start."),
+                  tr("Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or "
+                     "contact support."),
+                  tr("OK"));
+        SetKillSwitchIndicator(false);
     }
-    config->killSwitch = false;
-    config->dnsLeakFix = false;
-    config->SaveSettings();
-    ShowPopup(tr("TOVRA VPN Windows service could not start."),
-              tr("Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or contact "
-                 "support."),
-              tr("OK"));
-    SetKillSwitchIndicator(false);
+    ShowMainView();
 }
 
 void TovraMainWindow::InitializeServers()
