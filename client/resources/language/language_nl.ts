@@ -275,6 +275,231 @@ UPGRADE uw abonnement.</translation>
         <source>Try to connect again or contact support.</source>
         <translation>Probeer opnieuw verbinding te maken of neem contact op met support.</translation>
     </message>
+    <message>
+        <source>Send support ticket</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Forgot your password?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sign up</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no access to TOVRA VPN services. Please check your network connection and click Retry.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no active Internet connection. Please check your network connection and click Retry.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>logged in with Facebook</source>
+        <translation type="unfinished">aangemeld met Facebook</translation>
+    </message>
+    <message>
+        <source>logged in with Google</source>
+        <translation type="unfinished">aangemeld met Google</translation>
+    </message>
+    <message>
+        <source>We were unable to find an account with the provided Facebook id.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please register with Facebook on TOVRA VPN portal.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>We were unable to find an account with the provided Google id.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please register with Google on TOVRA VPN portal.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Invalid email address or password specified.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please try again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your TOVRA VPN Trial is over now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please PROCEED to your account to activate your subscription.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>PROCEED</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It appears that you didn&apos;t verify your email yet for your TOVRA VPN Trial. Please check your email in order to activate your Trial account.
+Or PROCEED to your account to resend verification email.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sorry, we couldn&apos;t find any active subscription associated with this account.
+Please PROCEED to your account to reactivate your subscription.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>IP address blocked.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There are too many failed login attempts from your IP address. Please contact support via our website.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>REQUEST IS IN PROCESS...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password reset requested.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Error while requesting password reset.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please try again later.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CANCEL LOGIN WITH FACEBOOK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unfortunately login with Facebook failed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please try again or contact our support.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CANCEL LOGIN WITH GOOGLE</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unfortunately login with Google failed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>API error occurred with message:
+&quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You cannot logout while TOVRA VPN is connected.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open TOVRA VPN</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit TOVRA VPN</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Collecting debug data...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Support ticket error has occurred, please contact support.</source>
+        <translation type="unfinished">Er is een fout opgetreden bij het supportticket, neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>Support ticket has been created.</source>
+        <translation type="unfinished">Het supportticket is aangemaakt.</translation>
+    </message>
+    <message>
+        <source>Your connection is NOT SECURE.
+Click HERE to connect to a VPN server.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You&apos;ve already used %1% of your data.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please UPGRADE your subscription.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Give your friends 30% discount
+and earn money!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Get %1 10</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No, Thanks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Are you enjoying TOVRA VPN?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>YES!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not Really</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Would you like to rate TOVRA VPN on our website?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ok, Sure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Would you mind giving us some feedback?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You already have the latest version of TOVRA VPN.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A new version %1 is available.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Click the Download button to get the latest version of TOVRA VPN.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>DOWNLOAD</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>LATER</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update is available</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>TovraSettingsDialog</name>
