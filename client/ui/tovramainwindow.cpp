@@ -17,6 +17,7 @@
 #include "servers/tovraservermanager.h"
 #include "servers/tovraservermodel.h"
 #include "ui/tovragenericdialog.h"
+#include "ui/tovrasettingsdialog.h"
 #include "vpn/ikev2manager.h"
 #include "vpn/openvpnmanager.h"
 
@@ -234,6 +235,7 @@ void TovraMainWindow::OnInitializationFinished()
                   tr("Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or "
                      "contact support."),
                   tr("OK"));
+        m_settingsDialog->DisableNetworkGuardOptions();
         SetKillSwitchIndicator(false);
     }
     ShowMainView();
@@ -259,7 +261,10 @@ void TovraMainWindow::BuildAutoProtocolOrder()
     config->autoProtocolIndex = 0;
     if (m_windowsVersion > 143) {
         config->autoProtocolOrder << IKEv2;
-    } else if (config->protocol == IKEv2) {
+    } else {
+        m_settingsDialog->HideProtocolOption(IKEv2);
+    }
+    if (m_windowsVersion <= 143 && config->protocol == IKEv2) {
         config->protocol = OpenVPN;
         config->autoProtocolIndex = 0;
         config->SaveSettings();
@@ -496,6 +501,7 @@ void TovraMainWindow::OnVPNChannelConnected()
                             QSystemTrayIcon::Information, 5000);
     m_connectionState = StateConnected;
     m_wasConnected = true;
+    m_settingsDialog->SetSmartListEditable(false);
     m_firstAttemptPending = false;
 
     TovraServer server;
@@ -626,6 +632,7 @@ void TovraMainWindow::OnVPNChannelDropped()
                             QSystemTrayIcon::Information, 5000);
     RequestMapImage(false);
     m_connectionState = StateDisconnected;
+    m_settingsDialog->SetSmartListEditable(true);
     emit BackToServerSelectState();
 
     if (!m_paramsChangeRequested) {

@@ -283,6 +283,7 @@ void tst_MainWindowWorkflow::guards()
         QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
         emit m_window->settingsDialog()->LogoutRequested();
         QVERIFY(shownPopup() != QString() && !m_fixture.logged("Logging out"));
+        QVERIFY(!m_window->settingsDialog()->findChild<QCheckBox *>("smartListCheckBox")->isEnabled());
         m_window->messageDialog()->hide();
         QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), 1 + bool(atConnect & 1) + bool(atConnect & 2), kWait);
     }
@@ -299,6 +300,7 @@ void tst_MainWindowWorkflow::guards()
         click("tovraDisconnectButton");
         QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateDisconnected, kWait);
     }
+    QCOMPARE(m_window->settingsDialog()->findChild<QCheckBox *>("smartListCheckBox")->isEnabled(), true);
     // The guard comes off before the tunnel goes down; nothing else is sent.
     QTRY_COMPARE_WITH_TIMEOUT(g_events, events, kWait);
     QTest::qWait(200);
@@ -359,6 +361,8 @@ void tst_MainWindowWorkflow::automaticFallback()
     QFETCH(bool, cancel);
     m_window->setWindowsVersion(windowsVersion);
     m_window->OnInitializationFinished();
+    QCOMPARE(m_window->settingsDialog()->findChild<QRadioButton *>("protocolIkev2RadioButton")->isHidden(),
+             !tried.contains("IKEv2"));
     setProtocol(Automatic);
     m_ovpn->runningFromCheck = 0; // the OpenVPN service never runs: the last attempt fails and is explained
 
