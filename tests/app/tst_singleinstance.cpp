@@ -89,7 +89,7 @@ void tst_SingleInstance::oneInstancePerSession()
     QProcess *first = start();
     QVERIFY(waitForStarted(first));
     const QStringList lines = logLines(); // this run's lines only
-    QVERIFY2(lines.size() == 5, qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY2(lines.size() >= 5, qPrintable(lines.join(QLatin1Char('\n'))));
     QCOMPARE(lines.at(0), QStringLiteral("TOVRA started"));
     QCOMPARE(lines.at(1), "Loading translation from: " + m_dir->path() + "/language/language_de");
     QCOMPARE(lines.at(2), "Application version: " + FormatVersion(QString::fromUtf8(TovraConstants::ProjectVersion)));
@@ -102,7 +102,10 @@ void tst_SingleInstance::oneInstancePerSession()
         QVERIFY2(runToEnd({arg}), qPrintable(arg));
     QVERIFY(runToEnd({})); // would keep running if the first had gone
     QCOMPARE(first->state(), QProcess::Running);
-    QCOMPARE(logLines(), before);
+    // The first instance goes on logging its start-up; a later one would have begun the log afresh.
+    const QStringList after = logLines();
+    QCOMPARE(after.mid(0, before.size()), before);
+    QCOMPARE(after.count(QStringLiteral("TOVRA started")), 1);
 
     QVERIFY(runToEnd({QStringLiteral("-x"), QStringLiteral("/exit")}));
     QVERIFY(first->waitForFinished(30000) && first->exitStatus() == QProcess::NormalExit && first->exitCode() == 0);
