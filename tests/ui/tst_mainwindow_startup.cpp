@@ -6,6 +6,7 @@
 #include "app/appcontext.h"
 #include "app/scramble.h"
 #include "fakeservicecontroller.h"
+#include "servers/tovraservermanager.h"
 #include "support/standinprovider.h"
 #include "testfiles.h"
 #include "ui/tovraaccountdialog.h"
@@ -31,6 +32,10 @@ private slots:
     void signIn();
     void storedToken_data();
     void storedToken();
+    void passwordReset_data();
+    void passwordReset();
+    void mainView_data();
+    void mainView();
 
 private:
     int view() { return w(QStackedWidget, "tovraCurrentView")->currentIndex(); }
@@ -212,6 +217,87 @@ void tst_MainWindowStartup::storedToken()
     QTRY_COMPARE_WITH_TIMEOUT(view(), 1, kWait);
     QVERIFY(!QFile::exists(tokenFile()));
     QVERIFY(w(QLineEdit, "tovraLoginEmailEdit")->text().isEmpty());
+}
+
+// Both outcomes of the reset request: back to the sign-in view, or the view kept usable.
+void tst_MainWindowStartup::passwordReset_data()
+{
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<QString>("popup");
+    QTest::newRow("known") << "active@tovra.test"
+                           << "Password reset requested.|";
+    QTest::newRow("unknown") << "nobody@tovra.test"
+                             << "Error while requesting password reset.|Please try again later.";
+}
+
+void tst_MainWindowStartup::passwordReset()
+{
+    QFETCH(QString, email);
+    QFETCH(QString, popup);
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(view(), 1, kWait);
+    emit w(QLabel, "tovraLoginForgotPasswordLabel")->linkActivated("forgotPasswordLink");
+    QCOMPARE(view(), 2);
+    auto *button = w(QPushButton, "tovraPasswordRequestButton");
+    QTest::mouseClick(button, Qt::LeftButton); // empty field: nothing
+    QTest::keyClicks(w(QLineEdit, "tovraPasswordEmailEdit"), email);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(button->text() + QString::number(button->isEnabled()), QString("REQUEST IS IN PROCESS...0"));
+    TovraGenericDialog *dialog = m_window->messageDialog();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWait);
+    QCOMPARE(dialog->findChild<QLabel *>("titleLabel")->text() + '|' + dialog->findChild<QLabel *>("textLabel")->text(),
+             popup);
+    QCOMPARE(m_fixture.provider.requests("/auth/reset_password").size(), 1);
+    const bool ok = email.startsWith("active");
+    QCOMPARE(view(), ok ? 1 : 2);
+    if (!ok)
+        QVERIFY(button->isEnabled() && button->text() == "REQUEST NEW PASSWORD" &&
+                w(QLineEdit, "tovraPasswordEmailEdit")->text().isEmpty());
+}
+
+// A business account gets the server options and the lower frames; switching the list refills the picker.
+void tst_MainWindowStartup::mainView_data()
+{
+    QTest::addColumn<QString>("account");
+    QTest::newRow("personal") << "active";
+    QTest::newRow("business") << "business";
+}
+
+void tst_MainWindowStartup::mainView()
+{
+    QFETCH(QString, account);
+    const bool b2b = account == "business";
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(view(), 1, kWait);
+    QString password = account + "-2026";
+    password[0] = password[0].toUpper();
+    QTest::keyClicks(w(QLineEdit, "tovraLoginEmailEdit"), account + "@tovra.test");
+    QTest::keyClicks(w(QLineEdit, "tovraLoginPasswordEdit"), password);
+    QTest::mouseClick(w(QPushButton, "tovraLoginButton"), Qt::LeftButton);
+    QVERIFY(LogCapture::waitFor("Get information about application updates.", kWait));
+    emit m_window->UpdateDataReceived();
+    QTRY_COMPARE_WITH_TIMEOUT(view(), 3, kWait);
+    QCOMPARE(w(QFrame, "tovraMainPageServersOptionsFrame")->isVisible(), b2b);
+    QCOMPARE(w(QFrame, "tovraMainPageServersFrame")->y(), b2b ? 137 : 113);
+    QCOMPARE(w(QFrame, "tovraMainPageMapFrame")->geometry(), QRect(QPoint(0, b2b ? 196 : 176), QPoint(416, 369)));
+    if (!b2b)
+        return;
+    auto *picker = w(QComboBox, "tovraServersBox");
+    const auto rows = [picker] {
+        QStringList texts;
+        for (int i = 0; i < picker->count(); ++i)
+            texts << picker->itemText(i);
+        return texts;
+    };
+    const QStringList before = rows();
+    const bool wasB2b = AppContext::instance()->config()->b2bServerList;
+    QCOMPARE(w(QRadioButton, "tovraMainServersB2bRadioButton")->isChecked(), wasB2b);
+    QTest::mouseClick(w(QRadioButton, wasB2b ? "tovraMainServersAllRadioButton" : "tovraMainServersB2bRadioButton"),
+                      Qt::LeftButton);
+    QVERIFY2(rows() != before, qPrintable(before.join(',')));
+    QCOMPARE(picker->currentIndex(), AppContext::instance()->serverManager()->StartIndex());
+    QVERIFY(readFile(AppContext::instance()->dataPaths()->settingsFile())
+                .contains(QString("<B2bServerList enabled=\"%1\"/>").arg(int(!wasB2b)).toUtf8()));
 }
 
 QTEST_MAIN(tst_MainWindowStartup)
