@@ -17,6 +17,7 @@
 #include "api/tovraipmanager.h"
 #include "app/appcontext.h"
 #include "app/buildconstants.h"
+#include "guard/tovraservicemanager.h"
 #include "servers/tovraservermanager.h"
 #include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
@@ -625,5 +626,10 @@ void TovraMainWindow::Logout()
     config->loginMethod = LoginEmail;
     config->SaveSettings();
     m_bandwidthCheckTimer.stop();
+    // A guard still held after a drop would keep the sign-in off the network; signed out, nothing is left to guard.
+    if (m_dnsFiltersAdded)
+        m_serviceManager->RemoveDnsFilters();
+    if (m_gatewayDeleted)
+        m_serviceManager->RestoreGateway();
     emit RestartWorkflow();
 }

@@ -459,6 +459,11 @@ void tst_MainWindowWorkflow::drops()
     QCOMPARE(m_fixture.logged("Requesting reconnect"), popup.isEmpty() && fault == "drop");
     QCOMPARE(m_fixture.provider.requests("/users/me/bandwidth").size(), int(fault == "traffic"));
     QCOMPARE(m_fixture.logged("Trying again with next available protocol"), false);
+    if (fault == "drop" && killSwitch && !network) { // the route held after the drop comes back with the sign-out
+        QVERIFY(!g_events.contains("RESTORE"));
+        emit m_window->accountDialog()->LogoutRequested();
+        QTRY_VERIFY_WITH_TIMEOUT(g_events.contains("RESTORE"), kWait);
+    }
 }
 
 void tst_MainWindowWorkflow::staleAssignedIp()
