@@ -505,7 +505,15 @@ void Tour::finish()
             *d = QStringLiteral("no log file ") + file.fileName();
             return false;
         }
-        const QString text = UnscrambleText(QString::fromLatin1(file.readAll()));
+        // "MMM dd hh:mm:ss | Level: " and the scrambled message, a line each.
+        QString text;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const int level = line.indexOf(" | ");
+            const int message = level < 0 ? -1 : line.indexOf(": ", level + 3);
+            if (message > 0)
+                text += QString::fromLatin1(line.left(message + 2)) +
+                        UnscrambleText(QString::fromLatin1(line.mid(message + 2))) + QLatin1Char('\n');
+        }
         QFile plain(QDir(m_options.outDir).filePath(QStringLiteral("TOVRA.log.txt")));
         if (plain.open(QIODevice::WriteOnly))
             plain.write(text.toUtf8());
