@@ -147,6 +147,7 @@ QString peakMemory()
 struct Options
 {
     QString apiAddress;
+    QString vpnAddress;
     QString caFile;
     QString outDir;
     QString email;
@@ -375,7 +376,10 @@ bool Tour::connectAndCheck(QString *detail)
     QElapsedTimer clock;
     clock.start();
     click("tovraConnectButton");
-    if (!waitFor([&] { return m_window->connectionState() == StateConnected; })) {
+    // Connected, or the client gave up and says why.
+    if (!waitFor(
+            [&] { return m_window->connectionState() == StateConnected || m_window->messageDialog()->isVisible(); }) ||
+        m_window->connectionState() != StateConnected) {
         *detail = QStringLiteral("not connected; status \"%1\"").arg(status());
         return false;
     }
@@ -435,7 +439,8 @@ void Tour::runSteps()
         const QString local = context->ipManager()->localIp;
         const QString assigned = context->ipManager()->assignedIp;
         *d = QStringLiteral("local %1, assigned %2").arg(local, assigned);
-        return !assigned.isEmpty() && assigned != local;
+        // The provider sees the OpenVPN server's address: the traffic came through the tunnel.
+        return !local.isEmpty() && assigned == m_options.vpnAddress;
     });
     step(QStringLiteral("Traffic goes through the tunnel"), [&](QString *d) {
         const QString route = routeTo(api);
@@ -517,9 +522,14 @@ void Tour::finish()
         QFile plain(QDir(m_options.outDir).filePath(QStringLiteral("TOVRA.log.txt")));
         if (plain.open(QIODevice::WriteOnly))
             plain.write(text.toUtf8());
-        const QStringList expected = {QStringLiteral("Automatic protocol set to:IKEv2"),
-                                      QStringLiteral("Automatic protocol set to:OpenVPN"),
-                                      QStringLiteral("Assigned IP: "),
+        const QStringList expected = {QStringLiteral("via IKEv2"),
+                                      QStringLiteral("via L2TP"),
+                                      QStringLiteral("via PPtP"),
+                                      QStringLiteral("RAS phone-book entry is not available"),
+                                      QStringLiteral("Trying again with next available protocol."),
+                                      QStringLiteral("via OpenVPN"),
+                                      QStringLiteral("CONNECTED,SUCCESS"),
+                                      QStringLiteral("Assigned IP: ") + m_options.vpnAddress,
                                       QStringLiteral("User pressed Disconnect button"),
                                       QStringLiteral("Disconnect reason: server dropped connection."),
                                       QStringLiteral("Kill switch is enabled. No need to try to reconnect.")};
@@ -553,6 +563,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption api(QStringLiteral("api-address"), QStringLiteral("Address of the provider's API."),
                                  QStringLiteral("address"));
+    const QCommandLineOption vpn(QStringLiteral("vpn-address"), QStringLiteral("Address of the OpenVPN server."),
+                                 QStringLiteral("address"));
     const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("CA certificate of the provider."),
                                 QStringLiteral("file"));
     const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("Folder for screenshots and the log."),
@@ -561,10 +573,10 @@ int main(int argc, char *argv[])
                                    QStringLiteral("active@tovra.test"));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Its password."),
                                       QStringLiteral("password"), QStringLiteral("Active-2026"));
-    parser.addOptions({api, ca, out, email, password});
+    parser.addOptions({api, vpn, ca, out, email, password});
     parser.process(app);
-    if (!parser.isSet(api) || !parser.isSet(ca) || !parser.isSet(out)) {
-        std::fprintf(stderr, "tovra-tour: --api-address, --ca and --out are needed\n");
+    if (!parser.isSet(api) || !parser.isSet(vpn) || !parser.isSet(ca) || !parser.isSet(out)) {
+        std::fprintf(stderr, "tovra-tour: --api-address, --vpn-address, --ca and --out are needed\n");
         return 2;
     }
     if (app.isRunning()) {
@@ -572,7 +584,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    Tour tour({parser.value(api), parser.value(ca), parser.value(out), parser.value(email), parser.value(password)});
+    Tour tour({parser.value(api), parser.value(vpn), parser.value(ca), parser.value(out), parser.value(email),
+               parser.value(password)});
     if (!tour.prepare())
         return 1;
     bool stepsDone = false;
