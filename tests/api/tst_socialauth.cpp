@@ -59,15 +59,10 @@ static bool Browse(const Pieces &pieces, QByteArray *answer = nullptr, bool clos
 // One of the two flows, so both can run through the same cases.
 struct Flow
 {
-    std::function<void()> login;
-    std::function<void()> cancel;
-    std::unique_ptr<QSignalSpy> finished;
-    std::unique_ptr<QSignalSpy> failed;
-    QString authPath;
-    QString landingPage;
-    QString consentUrl;
-    // A redirect the stand-in provider signs in with.
-    QByteArray goodRequest;
+    std::function<void()> login, cancel;
+    std::unique_ptr<QSignalSpy> finished, failed;
+    QString authPath, landingPage, consentUrl;
+    QByteArray goodRequest; // a redirect the stand-in provider signs in with
 };
 
 class tst_SocialAuth : public QObject
@@ -202,7 +197,6 @@ void tst_SocialAuth::signIn()
     QFETCH(QString, code);
     QFETCH(QString, token);
     QFETCH(QString, email);
-    QVERIFY(!BuildConstants::facebookMailDomain().isEmpty());
     Flow f = makeFlow(flow);
     QString emailAtFinish;
     QObject receiver; // ends the connection with this case

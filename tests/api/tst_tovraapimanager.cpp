@@ -170,7 +170,6 @@ void tst_TovraApiManager::start(const QString &call)
     };
     const QHash<QString, std::function<void()>> calls{
         {"AuthEmail", [this] { m_api->AuthEmail("anna@tovra.test", "Secret1"); }},
-        {"AuthFacebook", [this] { m_api->AuthFacebook("fb-token"); }},
         {"AuthGoogle", [this] { m_api->AuthGoogle("4/code", "http://127.0.0.1:56743/"); }},
         {"ResetPassword", [this] { m_api->ResetPassword("anna@tovra.test"); }},
         {"GetUserPlan", [this] { m_api->GetUserPlan(); }},
@@ -281,8 +280,6 @@ void tst_TovraApiManager::answers_data()
     row("e-mail without token", "AuthEmail", Reply("/auth/email", 200, "{}"), {empty});
     row("google 404", "AuthGoogle", Reply("/auth/google", 404), {"UserDataReceived(AuthFailed)"});
     row("google 503", "AuthGoogle", Reply("/auth/google", 503), {network}, "/auth/google response code: 503");
-    row("google malformed", "AuthGoogle", Reply("/auth/google", 200, "{\"token\": "), {empty});
-    row("facebook 503", "AuthFacebook", Reply("/auth/facebook", 503), {network});
     row("reset accepted, body not inspected", "ResetPassword", Reply("/auth/reset_password", 200, "not json"),
         {"PasswordResetRequestSent(true)"});
     row("reset refused", "ResetPassword", Reply("/auth/reset_password", 404), {"PasswordResetRequestSent(false)"},
@@ -304,13 +301,6 @@ void tst_TovraApiManager::answers_data()
     const QByteArray two("[{\"country_code\": \"NL\", \"short_name\": \"nl1\"}, {\"short_name\": \"de1\"}]");
     row("server list", "GetServerList", Reply(servers, 200, two), {"ServersUpdated()", "servers 2"},
         "/users/me/servers api response: \n" + two);
-    row("server list: record logged", "GetServerList",
-        Reply(servers, 200,
-              "[{\"country_name\": \"Netherlands\", \"city\": \"Amsterdam\", \"short_name\": \"nl1\", \"ip\": "
-              "\"10.1.1.1\", \"is_alive\": 1, \"is_p2p\": 1}]"),
-        {"ServersUpdated()", "servers 1"},
-        "Found server: Netherlands, Amsterdam address: nl1 ip: 10.1.1.1 is_nearest: false alive: true p2p: true "
-        "streaming: false B2B: false");
     row("server list: object instead of array", "GetServerList", Reply(servers, 200, "{\"servers\": 1}"),
         {"ServersUpdated()", "servers 0"});
     row("server list: empty body", "GetServerList", Reply(servers, 200), {empty});
@@ -325,7 +315,6 @@ void tst_TovraApiManager::answers_data()
         {"OpenVpnUdpConfigUpdated(client\nproto udp\n)"});
     row("OpenVPN without configuration", "GetOpenVpnTcpConfig", Reply("/config/openvpn/tcp", 200, "{\"x\": 1}"),
         {empty});
-    row("OpenVPN error", "GetOpenVpnTcpConfig", Reply("/config/openvpn/tcp", 500), {network});
 
     row("best server", "GetBestServer",
         Reply(best, 200,
@@ -359,8 +348,6 @@ void tst_TovraApiManager::answers_data()
 
     row("account link", "GetUserAutoAuthUrl", Reply(link, 200, "{\"url\": \"https://portal.test/auto?key=1\"}"),
         {"opened https://portal.test/auto?key=1"}, "Account link found: https://portal.test/auto?key=1");
-    row("account link malformed", "GetUserAutoAuthUrl", Reply(link, 200, "{"), {},
-        "Auto_auth response is empty. Do nothing");
     row("account link error", "GetUserAutoAuthUrl", Reply(link, 500, "{\"url\": \"https://portal.test/x\"}"), {},
         networkLog);
     row("account link not a web address", "GetUserAutoAuthUrl", Reply(link, 200, "{\"url\": \"file:///tmp/run.exe\"}"),
@@ -531,7 +518,6 @@ void tst_TovraApiManager::polyline_data()
     QTest::addColumn<QList<double>>("points"); // from latitude, from longitude, to latitude, to longitude
     QTest::addColumn<QString>("encoded");
     QTest::newRow("published example") << QList<double>{38.5, -120.2, 40.7, -120.95} << "_p~iF~ps|U_ulLnnqC";
-    QTest::newRow("all zero") << QList<double>{0, 0, 0, 0} << "????";
     // Halves round away from zero: 0.000005 -> 1, -0.000005 -> -1.
     QTest::newRow("halves") << QList<double>{0.000005, -0.000005, 0.000005, -0.000005} << "A@??";
     QTest::newRow("large negative") << QList<double>{-179.98321, -90.0, 0, 0} << "`~oia@~bidPa~oia@_cidP";

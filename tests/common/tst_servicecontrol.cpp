@@ -17,25 +17,34 @@ class tst_ServiceControl : public QObject
 
 private slots:
     void lifecycleAcrossProcesses();
-    void refusedRequests_data();
-    void refusedRequests();
+    void requests_data();
+    void requests();
     void unsafeRegistration_data();
     void unsafeRegistration();
     void stalePidFile_data();
     void stalePidFile();
     void plainCommand();
-    void openVpnRegistration_data();
     void openVpnRegistration();
     void foregroundRun_data();
     void foregroundRun();
-    void hostCommandLine_data();
-    void hostCommandLine();
 };
+
+// setup: "" (nothing), "installed", "running" or "paused".
+static bool prepare(const ServiceFolder &folder, const QString &setup)
+{
+    if (!folder.isValid() || (!setup.isEmpty() && !ServiceController::install(folder.program())))
+        return false;
+    if (setup != QLatin1String("running") && setup != QLatin1String("paused"))
+        return true;
+    ServiceController controller = folder.controller();
+    return controller.start() && QTest::qWaitFor([&] { return folder.events() == QStringList{"start"}; }, 30000) &&
+           (setup != QLatin1String("paused") || controller.pause());
+}
 
 void tst_ServiceControl::lifecycleAcrossProcesses()
 {
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
+    QVERIFY(prepare(folder, QString()));
     ServiceController controller = folder.controller();
     QVERIFY(!controller.isInstalled());
     QVERIFY(ServiceController::install(folder.program()));
@@ -57,70 +66,85 @@ void tst_ServiceControl::lifecycleAcrossProcesses()
     QCOMPARE(folder.events(), (QStringList{"start", "pause", "resume", "stop"}));
     QCOMPARE(folder.eventPids(), (QList<qint64>{pid, pid, pid, pid}));
     QVERIFY(!QFile::exists(folder.registryDir() + QStringLiteral("/TovraTestService.pid")));
-
-    // A killed service reads as stopped.
-    QVERIFY(controller.start());
-    QTRY_COMPARE_WITH_TIMEOUT(folder.events().size(), 5, 30000);
-    const qint64 second = folder.eventPids().value(4);
-    QCOMPARE(::kill(pid_t(second), SIGKILL), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(processGone(second), 30000);
-    QVERIFY(!controller.isRunning() && !controller.stop());
     QVERIFY(controller.uninstall() && !controller.isInstalled());
     QVERIFY(!QFile::exists(folder.registryDir() + QStringLiteral("/TovraTestService.service")));
 }
 
-void tst_ServiceControl::refusedRequests_data()
+// A request to the controller (start, stop, pause, uninstall) or to the service program's command line, and
+// what it left: its result (host: exit code; controller: 0 done, 1 refused), events, installed, running.
+void tst_ServiceControl::requests_data()
 {
-    QTest::addColumn<QString>("setup"); // "", "installed" or "running"
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("request");
+    QTest::addColumn<QStringList>("request");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("newEvents");
+    QTest::addColumn<bool>("installedAfter");
+    QTest::addColumn<bool>("runningAfter");
 
-    const auto row = [](const char *title, const char *setup, const char *request,
+    const auto row = [](const char *title, const char *setup, const QStringList &request, int result,
+                        const QStringList &events, bool installed, bool running,
                         const char *name = ServiceFolder::serviceName) {
-        QTest::newRow(title) << QString::fromLatin1(setup) << QString::fromLatin1(name) << QString::fromLatin1(request);
+        QTest::newRow(title) << QString::fromLatin1(setup) << QString::fromLatin1(name) << request << result << events
+                             << installed << running;
     };
-    row("start when not installed", "", "start");
-    row("start when running", "running", "start");
-    row("start a service program with arguments", "installed", "start -e foreground");
-    row("stop when not running", "installed", "stop");
-    row("pause when not running", "installed", "pause");
-    row("uninstall when not installed", "", "uninstall");
-    row("uninstall while running", "running", "uninstall");
-    row("name leading out of the registry", "installed", "start", "../outside");
-    row("program that cannot be run", "installed", "start", "Broken");
-    row("empty name", "installed", "start", "");
+    row("start when not installed", "", {"start"}, 1, {}, false, false);
+    row("start when running", "running", {"start"}, 1, {}, true, true);
+    row("start a service program with arguments", "installed", {"start", "-e", "foreground"}, 1, {}, true, false);
+    row("stop when not running", "installed", {"stop"}, 1, {}, true, false);
+    row("pause when not running", "installed", {"pause"}, 1, {}, true, false);
+    row("uninstall when not installed", "", {"uninstall"}, 1, {}, false, false);
+    row("uninstall while running", "running", {"uninstall"}, 1, {}, true, true);
+    row("name leading out of the registry", "installed", {"start"}, 1, {}, true, false, "../outside");
+    row("program that cannot be run", "installed", {"start"}, 1, {}, true, false, "Broken");
+    row("empty name", "installed", {"start"}, 1, {}, true, false, "");
+    row("-i installs", "", {"-i", "", ""}, 0, {}, true, false);
+    row("-i when installed fails", "installed", {"-i", "", ""}, 1, {}, true, false);
+    row("-i with a named account fails", "", {"-i", "someone", "secret"}, 1, {}, false, false);
+    row("-t now stops", "running", {"-t", "now"}, 0, {"stop"}, true, false);
+    row("-p now pauses", "running", {"-p", "now"}, 0, {"pause"}, true, true);
+    row("-r now resumes", "paused", {"-r", "now"}, 0, {"resume"}, true, true);
+    row("-u now uninstalls", "installed", {"-u", "now"}, 0, {}, false, false);
+    row("an option without its word fails", "running", {"-t"}, 1, {}, true, true);
+    row("an unknown option fails", "running", {"-x", "now"}, 1, {}, true, true);
+    row("no argument when not installed fails", "", {}, 1, {}, false, false);
+    row("no argument while the service runs fails", "running", {}, 1, {}, true, true);
+    // The test host quits with code 3 from start() when its word is "quit".
+    row("start() may end a foreground run", "", {"-e", "quit"}, 3, {"start", "stop"}, false, false);
 }
 
-void tst_ServiceControl::refusedRequests()
+void tst_ServiceControl::requests()
 {
     QFETCH(QString, setup);
     QFETCH(QString, name);
-    QFETCH(QString, request);
-
+    QFETCH(QStringList, request);
+    QFETCH(int, result);
+    QFETCH(QStringList, newEvents);
+    QFETCH(bool, installedAfter);
+    QFETCH(bool, runningAfter);
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
-    if (!setup.isEmpty())
-        QVERIFY(ServiceController::install(folder.program()));
-    if (setup == QLatin1String("running")) {
-        QVERIFY(folder.controller().start());
-        QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
-    }
+    QVERIFY(prepare(folder, setup));
     // A registration one folder up, where "../outside" would lead.
     QVERIFY(writeFile(folder.path(QStringLiteral("outside.service")), "Program=/bin/sleep\nArgument=60\n"));
     QVERIFY(writeFile(folder.registryDir() + QStringLiteral("/Broken.service"), "Program=/nonexistent/program\n"));
+    const QStringList before = folder.events();
 
-    ServiceController controller = folder.controller(name);
-    const bool wasRunning = controller.isRunning();
-    const QStringList words = request.split(QLatin1Char(' '));
-    const QString &verb = words.first();
-    QVERIFY(!(verb == "start"   ? controller.start(words.mid(1))
-              : verb == "stop"  ? controller.stop()
-              : verb == "pause" ? controller.pause()
-                                : controller.uninstall()));
-    // Nothing was started, stopped or removed.
-    QCOMPARE(controller.isRunning(), wasRunning);
-    QCOMPARE(folder.controller().isInstalled(), !setup.isEmpty());
-    QCOMPARE(folder.events(), setup == QLatin1String("running") ? QStringList{"start"} : QStringList());
+    ServiceController named = folder.controller(name);
+    const bool namedRunning = named.isRunning();
+    const QString verb = request.value(0);
+    const int outcome = verb == "start"       ? !named.start(request.mid(1))
+                        : verb == "stop"      ? !named.stop()
+                        : verb == "pause"     ? !named.pause()
+                        : verb == "uninstall" ? !named.uninstall()
+                                              : folder.run(request);
+    QCOMPARE(outcome, result);
+    QCOMPARE(named.isRunning(), namedRunning && runningAfter);
+    ServiceController controller = folder.controller();
+    QCOMPARE(folder.events(), before + newEvents);
+    QCOMPARE(controller.isInstalled(), installedAfter);
+    QCOMPARE(controller.isRunning(), runningAfter);
+    if (installedAfter)
+        QCOMPARE(controller.serviceFilePath(), QFileInfo(folder.program()).canonicalFilePath());
 }
 
 // What others than root could change is neither started nor registered.
@@ -180,17 +204,14 @@ void tst_ServiceControl::stalePidFile()
 {
     QFETCH(QString, kind);
     QFETCH(bool, running);
-
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
-    QVERIFY(ServiceController::install(folder.program()));
+    QVERIFY(prepare(folder, QStringLiteral("installed")));
     ChildProcess process;
-    if (kind == QLatin1String("other program"))
-        QVERIFY(process.start({QStringLiteral("/bin/sleep"), QStringLiteral("30")}));
-    else if (kind != QLatin1String("ended"))
-        QVERIFY(process.start({folder.program(), QStringLiteral("-e"), QStringLiteral("foreground")}));
-    else
+    const QStringList foreground{folder.program(), QStringLiteral("-e"), QStringLiteral("foreground")};
+    if (kind == QLatin1String("ended"))
         QVERIFY(process.start({QStringLiteral("/bin/true")}) && process.process().waitForFinished());
+    else
+        QVERIFY(process.start(kind == QLatin1String("other program") ? QStringList{"/bin/sleep", "30"} : foreground));
     if (kind != QLatin1String("other program") && kind != QLatin1String("ended"))
         QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
     const quint64 startTime = processStatField(process.pid(), 19).toULongLong();
@@ -205,16 +226,14 @@ void tst_ServiceControl::stalePidFile()
     QCOMPARE(controller.stop(), running);
     if (kind != QLatin1String("ended"))
         QCOMPARE(process.process().waitForFinished(running ? 20000 : 500), running);
-    if (!running) {
-        // A stale file does not keep the service from starting.
-        QVERIFY(controller.start() && controller.isRunning() && controller.stop());
-    }
+    // A stale file does not keep the service from starting.
+    QVERIFY(running || (controller.start() && controller.isRunning() && controller.stop()));
 }
 
 void tst_ServiceControl::plainCommand()
 {
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
+    QVERIFY(prepare(folder, QString()));
     const ProcessResult registered = runProcess(
         {TOVRA_SOURCE_DIR "/scripts/register-service", "--registry", folder.registryDir(), "Sleeper", "sleep", "60"});
     QVERIFY2(registered.ok(), qPrintable(registered.error));
@@ -227,26 +246,18 @@ void tst_ServiceControl::plainCommand()
     QVERIFY(controller.stop() && processGone(pid) && controller.uninstall());
 }
 
-void tst_ServiceControl::openVpnRegistration_data()
-{
-    QTest::addColumn<QByteArray>("configuration");
-    // A tunnel on the null device bound to loopback: openvpn runs, waits for a peer and sends nothing.
-    QTest::newRow("configuration present") << QByteArray("dev null\nlocal 127.0.0.1\nlport 0\nproto udp\n");
-    QTest::newRow("no configuration") << QByteArray();
-}
-
+// The registration script's service runs the real openvpn in the client's data folder.
 void tst_ServiceControl::openVpnRegistration()
 {
-    QFETCH(QByteArray, configuration);
     const QString openvpn =
         QStandardPaths::findExecutable(QStringLiteral("openvpn"), {"/usr/sbin", "/sbin", "/usr/bin"});
     if (openvpn.isEmpty())
         QSKIP("openvpn is not installed (Debian package openvpn)");
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
+    QVERIFY(prepare(folder, QString()));
     const QString data = folder.path(QStringLiteral("client/Data"));
-    if (!configuration.isEmpty())
-        QVERIFY(writeFile(data + "/conn.ovpn", configuration));
+    // A tunnel on the null device bound to loopback: openvpn runs, waits for a peer and sends nothing.
+    QVERIFY(writeFile(data + "/conn.ovpn", "dev null\nlocal 127.0.0.1\nlport 0\nproto udp\n"));
     const ProcessResult registered = runProcess({TOVRA_SOURCE_DIR "/scripts/register-openvpn-service", "--registry",
                                                  folder.registryDir(), folder.path("client")});
     QVERIFY2(registered.ok(), qPrintable(registered.error));
@@ -256,26 +267,17 @@ void tst_ServiceControl::openVpnRegistration()
     QVERIFY(registration.contains("\nType=command\n") &&
             registration.contains("\nArgument=--cd\nArgument=" + data.toUtf8() +
                                   "\nArgument=--config\nArgument=" + data.toUtf8() + "/conn.ovpn\n"));
-
     QVERIFY(controller.start());
-    if (configuration.isEmpty()) {
-        // openvpn ends at once, and the service reads as stopped.
-        QTRY_VERIFY_WITH_TIMEOUT(!controller.isRunning(), 30000);
-        QVERIFY(!controller.stop());
-    } else {
-        const qint64 pid = folder.recordedPid(QStringLiteral("OpenVPNService"));
-        QTRY_COMPARE_WITH_TIMEOUT(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid)), data, 30000);
-        // Stopped once it is up (its UDP socket open): a signal in its first moments can go unheard.
-        const auto hasSocket = [pid] {
-            const QFileInfoList fds = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
-            return std::any_of(fds.begin(), fds.end(), [](const QFileInfo &fd) {
-                return fd.symLinkTarget().contains(QLatin1String("socket:"));
-            });
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(hasSocket(), 20000);
-        QVERIFY(controller.stop() && processGone(pid));
-    }
-    QVERIFY(controller.uninstall());
+    const qint64 pid = folder.recordedPid(QStringLiteral("OpenVPNService"));
+    QTRY_COMPARE_WITH_TIMEOUT(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid)), data, 30000);
+    // Stopped once it is up (its UDP socket open): a signal in its first moments can go unheard.
+    const auto hasSocket = [pid] {
+        const QFileInfoList fds = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System);
+        return std::any_of(fds.begin(), fds.end(),
+                           [](const QFileInfo &fd) { return fd.symLinkTarget().contains(QLatin1String("socket:")); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(hasSocket(), 20000);
+    QVERIFY(controller.stop() && processGone(pid) && controller.uninstall());
 }
 
 void tst_ServiceControl::foregroundRun_data()
@@ -286,7 +288,6 @@ void tst_ServiceControl::foregroundRun_data()
     QTest::addColumn<QList<int>>("eventsAfter");
     QTest::addColumn<QStringList>("events");
 
-    QTest::newRow("SIGTERM ends it") << QList<int>{SIGTERM} << QList<int>() << QStringList{"start", "stop"};
     QTest::newRow("SIGINT ends it") << QList<int>{SIGINT} << QList<int>() << QStringList{"start", "stop"};
     QTest::newRow("pause, then resume") << QList<int>{SIGUSR1, SIGUSR2, SIGTERM} << QList<int>{2, 3}
                                         << QStringList{"start", "pause", "resume", "stop"};
@@ -301,9 +302,8 @@ void tst_ServiceControl::foregroundRun()
     QFETCH(QList<int>, signalsSent);
     QFETCH(QList<int>, eventsAfter);
     QFETCH(QStringList, events);
-
     ServiceFolder folder;
-    QVERIFY(folder.isValid());
+    QVERIFY(prepare(folder, QString()));
     ChildProcess host;
     QVERIFY(host.start({folder.program(), QStringLiteral("-e"), QStringLiteral("foreground")}));
     QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
@@ -319,67 +319,6 @@ void tst_ServiceControl::foregroundRun()
     QVERIFY(host.output().contains("Test service started"));
     // A foreground run is not the installed service and leaves nothing in the registry.
     QVERIFY(!QFile::exists(folder.registryDir() + QStringLiteral("/TovraTestService.pid")));
-}
-
-void tst_ServiceControl::hostCommandLine_data()
-{
-    QTest::addColumn<QString>("setup"); // "", "installed", "running" or "paused"
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("newEvents");
-    QTest::addColumn<bool>("installedAfter");
-    QTest::addColumn<bool>("runningAfter");
-
-    const QStringList none;
-    QTest::newRow("-i installs") << "" << QStringList{"-i", "", ""} << 0 << none << true << false;
-    QTest::newRow("-i when installed fails") << "installed" << QStringList{"-i", "", ""} << 1 << none << true << false;
-    QTest::newRow("-i with a named account fails")
-        << "" << QStringList{"-i", "someone", "secret"} << 1 << none << false << false;
-    QTest::newRow("-t now stops") << "running" << QStringList{"-t", "now"} << 0 << QStringList{"stop"} << true << false;
-    QTest::newRow("-p now pauses") << "running" << QStringList{"-p", "now"} << 0 << QStringList{"pause"} << true
-                                   << true;
-    QTest::newRow("-r now resumes") << "paused" << QStringList{"-r", "now"} << 0 << QStringList{"resume"} << true
-                                    << true;
-    QTest::newRow("-u now uninstalls") << "installed" << QStringList{"-u", "now"} << 0 << none << false << false;
-    QTest::newRow("-u now while running fails") << "running" << QStringList{"-u", "now"} << 1 << none << true << true;
-    QTest::newRow("an option without its word fails") << "running" << QStringList{"-t"} << 1 << none << true << true;
-    QTest::newRow("an unknown option fails") << "running" << QStringList{"-x", "now"} << 1 << none << true << true;
-    QTest::newRow("no argument when not installed fails") << "" << QStringList() << 1 << none << false << false;
-    QTest::newRow("no argument while the service runs fails")
-        << "running" << QStringList() << 1 << none << true << true;
-    // The test host quits with code 3 from start() when its word is "quit".
-    QTest::newRow("start() may end a foreground run")
-        << "" << QStringList{"-e", "quit"} << 3 << QStringList{"start", "stop"} << false << false;
-}
-
-void tst_ServiceControl::hostCommandLine()
-{
-    QFETCH(QString, setup);
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, newEvents);
-    QFETCH(bool, installedAfter);
-    QFETCH(bool, runningAfter);
-
-    ServiceFolder folder;
-    QVERIFY(folder.isValid());
-    ServiceController controller = folder.controller();
-    if (!setup.isEmpty())
-        QVERIFY(ServiceController::install(folder.program()));
-    if (setup == QLatin1String("running") || setup == QLatin1String("paused")) {
-        QVERIFY(controller.start());
-        QTRY_COMPARE_WITH_TIMEOUT(folder.events(), QStringList{"start"}, 30000);
-    }
-    if (setup == QLatin1String("paused"))
-        QVERIFY(controller.pause());
-    const QStringList before = folder.events();
-
-    QCOMPARE(folder.run(arguments), exitCode);
-    QCOMPARE(folder.events(), before + newEvents);
-    QCOMPARE(controller.isInstalled(), installedAfter);
-    QCOMPARE(controller.isRunning(), runningAfter);
-    if (installedAfter)
-        QCOMPARE(controller.serviceFilePath(), QFileInfo(folder.program()).canonicalFilePath());
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceControl)

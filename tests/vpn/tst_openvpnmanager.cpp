@@ -66,13 +66,9 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void channelReceives_data();
-    void channelReceives();
-    void channelConnectAgainReplacesTheSocket();
+    void channel();
     void configFile_data();
     void configFile();
-    void configFilter_data();
-    void configFilter();
     void managementPeer_data();
     void managementPeer();
     void serviceStart_data();
@@ -135,65 +131,34 @@ void tst_OpenVpnManager::cleanup()
     m_log.reset();
 }
 
-void tst_OpenVpnManager::channelReceives_data()
+// A second Connect() replaces the socket that is still up. Two notices in one read reach the manager as one
+// message, bytes after a NUL are dropped, and a peer that closes after its last notice gives one socket error.
+void tst_OpenVpnManager::channel()
 {
-    QTest::addColumn<QByteArray>("sent"); // "-": nobody listens; ends in "|": the peer closes after sending
-    QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QString>("logLine"); // logged exactly once
-
-    const QString notices = ">HOLD:Waiting for hold release:0\r\n>STATE:1700000000,WAIT,,,,,,\r\n";
-    QTest::newRow("two notices in one read, bytes after a NUL dropped")
-        << notices.toLatin1() + QByteArray("\0>STATE:x\r\n", 12) << QStringList{notices} << notices;
-    QTest::newRow("nobody listens: one error")
-        << QByteArray("-") << QStringList{"Socket error"}
-        << "The connection was refused by the peer. Make sure the openvpn server is running, and check that the "
-           "host name and port settings are correct.";
-    QTest::newRow("peer closes after its last notice: one error after the text")
-        << kExiting + "|" << QStringList{kExiting, "Socket error"} << "Remote host closed socket.";
-}
-
-void tst_OpenVpnManager::channelReceives()
-{
-    QFETCH(QByteArray, sent);
-    QFETCH(QStringList, messages);
-    QFETCH(QString, logLine);
     OpenVpnMgmtInterface channel;
     QSignalSpy spy(&channel, &OpenVpnMgmtInterface::MessageReceived);
-    QVERIFY(sent == "-" || m_peer->listen());
-    channel.Connect();
-    if (sent != "-") {
-        QVERIFY(m_peer->waitForClient());
-        m_peer->send(sent.endsWith('|') ? sent.chopped(1) : sent);
-        QVERIFY(spy.wait(kWait));
-        if (sent.endsWith('|'))
-            m_peer->closeClient();
-    }
-
-    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), messages.size(), kWait);
-    settle(100);
-    QStringList received;
-    for (const QList<QVariant> &arguments : spy)
-        received << arguments.at(0).toString();
-    QCOMPARE(received, messages);
-    QCOMPARE(m_log->count(logLine), 1);
-}
-
-void tst_OpenVpnManager::channelConnectAgainReplacesTheSocket()
-{
-    OpenVpnMgmtInterface channel;
     QVERIFY(m_peer->listen());
     channel.Connect();
     QVERIFY(m_peer->waitForClient());
     QTcpSocket *first = m_peer->client;
-    channel.Connect(); // while the first channel is still up
+    channel.Connect();
     QVERIFY(m_peer->waitForClient(2));
     QTRY_VERIFY_WITH_TIMEOUT(first->state() == QAbstractSocket::UnconnectedState, kWait);
-
     m_peer->received.clear();
     channel.SendReleaseHold();
     channel.SendSIGTERM();
     QVERIFY(m_peer->waitForReceived(kReleaseHold + "signal SIGTERM\n"));
     QCOMPARE(m_peer->received, kReleaseHold + "signal SIGTERM\n");
+
+    const QByteArray notices = ">HOLD:Waiting for hold release:0\r\n>STATE:1700000000,WAIT,,,,,,\r\n";
+    m_peer->send(notices + QByteArray("\0>STATE:x\r\n", 12));
+    QVERIFY(spy.wait(kWait));
+    m_peer->closeClient();
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kWait);
+    settle(100);
+    QCOMPARE(spy.at(0).at(0).toString(), QString::fromLatin1(notices));
+    QCOMPARE(spy.at(1).at(0).toString(), QStringLiteral("Socket error"));
+    QCOMPARE(m_log->count(QStringLiteral("Remote host closed socket.")), 1);
 }
 
 OpenVpnManager &tst_OpenVpnManager::makeManager()
@@ -241,103 +206,77 @@ bool tst_OpenVpnManager::connectToHold(bool thenConnected)
     return reached;
 }
 
+// The configuration file written before the service starts, or the connect refused without one.
 void tst_OpenVpnManager::configFile_data()
 {
-    QTest::addColumn<QString>("protocol");
-    QTest::addColumn<QString>("tcp");
-    QTest::addColumn<QByteArray>("existing"); // empty: no file before
-    QTest::addColumn<QByteArray>("expected"); // empty: not writable
-
-    const QByteArray head = "management 127.0.0.1 52025\nmanagement-query-passwords\nmanagement-hold\n"
-                            "remote nl1.vpn.example.net 443\n";
-    QTest::newRow("TCP takes the TCP text as it is")
-        << "TCP"
-        << "proto tcp-client\r\nca x" << QByteArray() << head + "proto tcp-client\r\nca x\n";
-    QTest::newRow("tcp in lower case takes the UDP text") << "tcp"
-                                                          << "x" << QByteArray() << head + "proto udp\n";
-    QTest::newRow("empty text replaces a longer old file")
-        << "TCP"
-        << "" << QByteArray(4096, 'x') + "\nremote old.example.net 1194\n"
-        << head + "\n";
-    QTest::newRow("not writable: Disconnected() at once") << "TCP"
-                                                          << "" << QByteArray() << QByteArray();
-}
-
-void tst_OpenVpnManager::configFile()
-{
-    QFETCH(QString, protocol);
-    QFETCH(QString, tcp);
-    QFETCH(QByteArray, existing);
-    QFETCH(QByteArray, expected);
-    OpenVpnManager &m = makeManager();
-    m_service->installed = false; // stop right after the file
-    m.tcpConfig = tcp;
-    QFile file(m_serverDir.filePath(QStringLiteral("conn.ovpn")));
-    if (expected.isEmpty())
-        m.SetConfigFilePath(m_serverDir.filePath(QStringLiteral("missing/conn.ovpn")));
-    file.remove();
-    if (!existing.isEmpty()) {
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(existing);
-        file.close();
-    }
-
-    m.Connect(QStringLiteral("nl1.vpn.example.net"), protocol);
-
-    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), expected);      // never the credentials
-    QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait); // the service fails
-    QCOMPARE(m_log->contains(QStringLiteral("Can't generate config file. Error writing to file.")), expected.isEmpty());
-}
-
-void tst_OpenVpnManager::configFilter_data()
-{
     QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("protocol");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QByteArray>("expected"); // after the four fixed lines; empty: refused, no file
+    QTest::addColumn<QString>("tcp");
+    QTest::addColumn<QByteArray>("expected"); // after the four fixed lines; "-": no file
     QTest::addColumn<QStringList>("lines");   // each logged once
 
-    const QString dropped = QStringLiteral("Dropped configuration directive: ");
+    const QString server("nl1.vpn.example.net"), dropped("Dropped configuration directive: ");
+    const QString hostile =
+        "client\nscript-security 2\n  --up /bin/sh\n\"plugin\" /tmp/evil.so\n<ca>\nup /in/the/block\n"
+        "</ca>\nauth-user-pass /etc/shadow\n<connection>\nremote evil.example.net\n</connection>\n"
+        "LOG-append /tmp/log\nremote evil.example.net 1194\nverb 3" +
+        QString(300, ' ') + "up /bin/sh\nauth-user-pass";
+    QTest::newRow("TCP takes the TCP text as it is, replacing a longer old file")
+        << server << "TCP"
+        << "0a1b"
+        << "proto tcp-client\r\nca x" << QByteArray("proto tcp-client\r\nca x\n") << QStringList();
+    QTest::newRow("tcp in lower case takes the UDP text") << server << "tcp"
+                                                          << "0a1b"
+                                                          << "x" << QByteArray("proto udp\n") << QStringList();
+    QTest::newRow("not writable: Disconnected() at once")
+        << server << "TCP"
+        << "0a1b"
+        << "" << QByteArray("-") << QStringList{"Can't generate config file. Error writing to file."};
     QTest::newRow("commands, code, logs and remotes dropped; the block kept")
-        << "nl1.vpn.example.net"
-        << "0a1b" << QByteArray("client\n<ca>\nup /in/the/block\n</ca>\nauth-user-pass\n")
+        << server << "TCP"
+        << "0a1b" << hostile << QByteArray("client\n<ca>\nup /in/the/block\n</ca>\nauth-user-pass\n")
         << QStringList{dropped + "script-security", dropped + "up",
                        dropped + "plugin",          dropped + "log-append",
                        dropped + "remote",          dropped + "auth-user-pass",
                        dropped + "<connection>",    "Dropped an over-long configuration line."};
     QTest::newRow("a line feed in the server name refuses the connect")
-        << "nl1.vpn.example.net\nup /bin/sh"
-        << "0a1b" << QByteArray() << QStringList{"Invalid server address. Refusing to connect."};
+        << server + "\nup /bin/sh"
+        << "TCP"
+        << "0a1b" << hostile << QByteArray("-") << QStringList{"Invalid server address. Refusing to connect."};
     QTest::newRow("a line feed in the password refuses the connect")
-        << "nl1.vpn.example.net"
-        << "0a1b\nsignal SIGTERM" << QByteArray()
+        << server << "TCP"
+        << "0a1b\nsignal SIGTERM" << hostile << QByteArray("-")
         << QStringList{"The VPN user name or password holds a line break. Refusing to connect."};
 }
 
-void tst_OpenVpnManager::configFilter()
+void tst_OpenVpnManager::configFile()
 {
     QFETCH(QString, server);
+    QFETCH(QString, protocol);
     QFETCH(QString, password);
+    QFETCH(QString, tcp);
     QFETCH(QByteArray, expected);
     QFETCH(QStringList, lines);
     OpenVpnManager &m = makeManager();
     m_service->installed = false; // stop right after the file
     m.SetCredentials(QStringLiteral("user@example.com"), password);
-    m.tcpConfig = QStringLiteral("client\nscript-security 2\n  --up /bin/sh\n\"plugin\" /tmp/evil.so\n<ca>\n"
-                                 "up /in/the/block\n</ca>\nauth-user-pass /etc/shadow\n<connection>\nremote "
-                                 "evil.example.net\n</connection>\nLOG-append /tmp/log\nremote "
-                                 "evil.example.net 1194\nverb 3") +
-                  QString(300, QLatin1Char(' ')) + QStringLiteral("up /bin/sh\nauth-user-pass");
+    m.tcpConfig = tcp;
     QFile file(m_serverDir.filePath(QStringLiteral("conn.ovpn")));
-    file.remove();
+    const QByteArray old = QByteArray(4096, 'x') + "\nremote old.example.net 1194\n";
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    file.close();
+    if (lines.value(0).startsWith("Can't"))
+        m.SetConfigFilePath(m_serverDir.filePath(QStringLiteral("missing/conn.ovpn")));
 
-    m.Connect(server, QStringLiteral("TCP"));
+    m.Connect(server, protocol);
 
-    QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait); // the service fails
     const QByteArray head = "management 127.0.0.1 52025\nmanagement-query-passwords\nmanagement-hold\n"
                             "remote nl1.vpn.example.net 443\n";
-    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(),
-             expected.isEmpty() ? expected : head + expected);
-    if (!expected.isEmpty())
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected == "-" ? old : head + expected); // never the credentials
+    if (expected != "-")
         QCOMPARE(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const QString &line : lines)
