@@ -9,7 +9,11 @@
 #include "servers/tovracomboboxdelegate.h"
 #include "servers/tovraservermodel.h"
 
-TovraServersComboBox::TovraServersComboBox(QWidget *parent) : QComboBox(parent) {}
+TovraServersComboBox::TovraServersComboBox(QWidget *parent) : QComboBox(parent)
+{
+    // The open list's rows are painted as the closed picker shows its selection.
+    setItemDelegate(new TovraComboBoxDelegate(this, this));
+}
 
 void TovraServersComboBox::paintEvent(QPaintEvent *event)
 {

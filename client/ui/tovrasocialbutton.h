@@ -7,6 +7,7 @@
 class TovraSocialButton : public QPushButton
 {
     Q_OBJECT
+    Q_PROPERTY(QPixmap pixmap READ pixmap WRITE SetPixmap)
 
 public:
     explicit TovraSocialButton(QWidget *parent = nullptr);

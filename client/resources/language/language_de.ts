@@ -2,11 +2,278 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>TovraAccountDialog</name>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>ACCOUNT</source>
+        <translation>KONTO</translation>
+    </message>
+    <message>
+        <source>TRAFFIC LIMIT:</source>
+        <translation>DATENLIMIT:</translation>
+    </message>
+    <message>
+        <source>GO TO TOVRA VPN PORTAL</source>
+        <translation>ZUM TOVRA VPN-PORTAL</translation>
+    </message>
+    <message>
+        <source>LOGOUT</source>
+        <translation>ABMELDEN</translation>
+    </message>
+    <message>
+        <source>logged in with Facebook</source>
+        <translation>angemeldet mit Facebook</translation>
+    </message>
+    <message>
+        <source>logged in with Google</source>
+        <translation>angemeldet mit Google</translation>
+    </message>
+    <message>
+        <source>UNLIMITED</source>
+        <translation>UNBEGRENZT</translation>
+    </message>
+    <message>
+        <source>Your current traffic plan is unlimited</source>
+        <translation>Ihr aktueller Datentarif ist unbegrenzt</translation>
+    </message>
+    <message>
+        <source>%1 traffic left</source>
+        <translation>Noch %1 Datenvolumen übrig</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to logout?</source>
+        <translation>Möchten Sie sich wirklich abmelden?</translation>
+    </message>
+    <message>
+        <source>You will be prompted to enter your login details again.</source>
+        <translation>Sie werden aufgefordert, Ihre Anmeldedaten erneut einzugeben.</translation>
+    </message>
+    <message>
+        <source>CANCEL</source>
+        <translation>ABBRECHEN</translation>
+    </message>
+</context>
+<context>
+    <name>TovraGenericDialog</name>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+</context>
+<context>
     <name>TovraMainWindow</name>
     <message>
-        <location filename="../../ui/tovramainwindow.ui" line="0"/>
         <source>Starting TOVRA VPN...</source>
         <translation>TOVRA VPN wird gestartet...</translation>
+    </message>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Erneut versuchen</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;supportTicketLink&quot; style=&quot;color: #5b7178;&quot;&gt;Send support ticket&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;supportTicketLink&quot; style=&quot;color: #5b7178;&quot;&gt;Support-Ticket senden&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>LOGIN WITH FACEBOOK</source>
+        <translation>MIT FACEBOOK ANMELDEN</translation>
+    </message>
+    <message>
+        <source>LOGIN WITH GOOGLE</source>
+        <translation>MIT GOOGLE ANMELDEN</translation>
+    </message>
+    <message>
+        <source>OR</source>
+        <translation>ODER</translation>
+    </message>
+    <message>
+        <source>Email address</source>
+        <translation>E-Mail-Adresse</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>LOGIN</source>
+        <translation>ANMELDEN</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;forgotPasswordLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Forgot your password?&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;forgotPasswordLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Passwort vergessen?&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Don&apos;t have an account?</source>
+        <translation>Noch kein Konto?</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;signupLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Sign up&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;signupLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Registrieren&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>FORGOT YOUR PASSWORD?</source>
+        <translation>PASSWORT VERGESSEN?</translation>
+    </message>
+    <message>
+        <source>Forgot your password? Enter your email address below to begin the reset process.</source>
+        <translation>Passwort vergessen? Geben Sie unten Ihre E-Mail-Adresse ein, um das Zurücksetzen zu starten.</translation>
+    </message>
+    <message>
+        <source>Enter your email</source>
+        <translation>Ihre E-Mail-Adresse</translation>
+    </message>
+    <message>
+        <source>REQUEST NEW PASSWORD</source>
+        <translation>NEUES PASSWORT ANFORDERN</translation>
+    </message>
+    <message>
+        <source>Account</source>
+        <translation>Konto</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>CONNECTION</source>
+        <translation>VERBINDUNG</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Business servers</source>
+        <translation>Business-Server</translation>
+    </message>
+    <message>
+        <source>Other servers</source>
+        <translation>Andere Server</translation>
+    </message>
+    <message>
+        <source>KILL SWITCH</source>
+        <translation>KILL SWITCH</translation>
+    </message>
+    <message>
+        <source>Check for updates</source>
+        <translation>Nach Updates suchen</translation>
+    </message>
+    <message>
+        <source>TOVRA VPN Windows service could not start.</source>
+        <translation>Der Windows-Dienst von TOVRA VPN konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or contact support.</source>
+        <translation>Kill Switch und DNS-Leak-Schutz sind deaktiviert. Bitte starten Sie Ihren PC neu, um es erneut zu versuchen, oder wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>VPN Protocol</source>
+        <translation>VPN-Protokoll</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
+        <source>Your traffic limit has been reached.</source>
+        <translation>Ihr Datenlimit ist erreicht.</translation>
+    </message>
+    <message>
+        <source>Need more data?
+UPGRADE your subscription.</source>
+        <translation>Mehr Daten nötig?
+Führen Sie ein UPGRADE Ihres Abos durch.</translation>
+    </message>
+    <message>
+        <source>UPGRADE</source>
+        <translation>UPGRADE</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>Verbinde</translation>
+    </message>
+    <message>
+        <source>This server is fully loaded.</source>
+        <translation>Dieser Server ist voll ausgelastet.</translation>
+    </message>
+    <message>
+        <source>Try again later or try another server.</source>
+        <translation>Versuchen Sie es später erneut oder wählen Sie einen anderen Server.</translation>
+    </message>
+    <message>
+        <source>Your connection is %1secured%2</source>
+        <translation>Ihre Verbindung ist %1gesichert%2</translation>
+    </message>
+    <message>
+        <source>The VPN secured connection has started</source>
+        <translation>Die gesicherte VPN-Verbindung wurde hergestellt</translation>
+    </message>
+    <message>
+        <source>Kill Switch Setup Failed.</source>
+        <translation>Einrichten des Kill Switch fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>This option will be disabled. Please restart your PC to try again or contact support.</source>
+        <translation>Diese Option wird deaktiviert. Bitte starten Sie Ihren PC neu, um es erneut zu versuchen, oder wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>Setup of DNS leak prevention failed.</source>
+        <translation>Einrichten des DNS-Leak-Schutzes fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Your connection is %1not secured%2</source>
+        <translation>Ihre Verbindung ist %1nicht gesichert%2</translation>
+    </message>
+    <message>
+        <source>You no longer have a secured connection with VPN</source>
+        <translation>Sie haben keine gesicherte VPN-Verbindung mehr</translation>
+    </message>
+    <message>
+        <source>This server is unavailable.</source>
+        <translation>Dieser Server ist nicht verfügbar.</translation>
+    </message>
+    <message>
+        <source>Try again later or contact support.</source>
+        <translation>Versuchen Sie es später erneut oder wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>IP error occurred.</source>
+        <translation>Ein IP-Fehler ist aufgetreten.</translation>
+    </message>
+    <message>
+        <source>Select another server and try again or contact support.</source>
+        <translation>Wählen Sie einen anderen Server und versuchen Sie es erneut, oder wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>An OpenVPN error occurred.</source>
+        <translation>Ein OpenVPN-Fehler ist aufgetreten.</translation>
+    </message>
+    <message>
+        <source>Restart and try again or contact support.</source>
+        <translation>Starten Sie neu und versuchen Sie es erneut, oder wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>An IKEv2 connection error occurred.</source>
+        <translation>Ein IKEv2-Verbindungsfehler ist aufgetreten.</translation>
+    </message>
+    <message>
+        <source>A server error occurred.</source>
+        <translation>Ein Serverfehler ist aufgetreten.</translation>
+    </message>
+    <message>
+        <source>Try to connect again or contact support.</source>
+        <translation>Versuchen Sie erneut, eine Verbindung herzustellen, oder wenden Sie sich an den Support.</translation>
     </message>
 </context>
 <context>
@@ -146,8 +413,8 @@ Geräten.</translation>
         <translation>Kennen Sie schon unsere FAQ?</translation>
     </message>
     <message>
-        <source>&lt;a href="faq" style="color: #f08d22;"&gt;Read the answers to frequent questions&lt;/a&gt;</source>
-        <translation>&lt;a href="faq" style="color: #f08d22;"&gt;Antworten auf häufige Fragen lesen&lt;/a&gt;</translation>
+        <source>&lt;a href=&quot;faq&quot; style=&quot;color: #f08d22;&quot;&gt;Read the answers to frequent questions&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;faq&quot; style=&quot;color: #f08d22;&quot;&gt;Antworten auf häufige Fragen lesen&lt;/a&gt;</translation>
     </message>
     <message>
         <source>Support Ticket</source>
@@ -232,7 +499,7 @@ getrennt sein)</translation>
         <translation>Diagnosedaten werden gesammelt.</translation>
     </message>
     <message>
-        <source>Please wait until it's finished.</source>
+        <source>Please wait until it&apos;s finished.</source>
         <translation>Bitte warten Sie, bis der Vorgang abgeschlossen ist.</translation>
     </message>
     <message>
@@ -274,6 +541,33 @@ getrennt sein)</translation>
     <message>
         <source>Support ticket error has occurred, please contact support.</source>
         <translation>Beim Support-Ticket ist ein Fehler aufgetreten, bitte wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+</context>
+<context>
+    <name>TovraWelcomeDialog</name>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>SKIP TIPS</source>
+        <translation>TIPPS ÜBERSPRINGEN</translation>
+    </message>
+    <message>
+        <source>BACK</source>
+        <translation>ZURÜCK</translation>
+    </message>
+    <message>
+        <source>NEXT</source>
+        <translation>WEITER</translation>
+    </message>
+    <message>
+        <source>START</source>
+        <translation>STARTEN</translation>
     </message>
 </context>
 </TS>

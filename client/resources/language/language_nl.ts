@@ -2,11 +2,278 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="nl">
 <context>
+    <name>TovraAccountDialog</name>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>ACCOUNT</source>
+        <translation>ACCOUNT</translation>
+    </message>
+    <message>
+        <source>TRAFFIC LIMIT:</source>
+        <translation>DATALIMIET:</translation>
+    </message>
+    <message>
+        <source>GO TO TOVRA VPN PORTAL</source>
+        <translation>NAAR HET TOVRA VPN-PORTAAL</translation>
+    </message>
+    <message>
+        <source>LOGOUT</source>
+        <translation>AFMELDEN</translation>
+    </message>
+    <message>
+        <source>logged in with Facebook</source>
+        <translation>aangemeld met Facebook</translation>
+    </message>
+    <message>
+        <source>logged in with Google</source>
+        <translation>aangemeld met Google</translation>
+    </message>
+    <message>
+        <source>UNLIMITED</source>
+        <translation>ONBEPERKT</translation>
+    </message>
+    <message>
+        <source>Your current traffic plan is unlimited</source>
+        <translation>Uw huidige databundel is onbeperkt</translation>
+    </message>
+    <message>
+        <source>%1 traffic left</source>
+        <translation>Nog %1 data over</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to logout?</source>
+        <translation>Weet u zeker dat u zich wilt afmelden?</translation>
+    </message>
+    <message>
+        <source>You will be prompted to enter your login details again.</source>
+        <translation>U wordt gevraagd uw inloggegevens opnieuw in te voeren.</translation>
+    </message>
+    <message>
+        <source>CANCEL</source>
+        <translation>ANNULEREN</translation>
+    </message>
+</context>
+<context>
+    <name>TovraGenericDialog</name>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+</context>
+<context>
     <name>TovraMainWindow</name>
     <message>
-        <location filename="../../ui/tovramainwindow.ui" line="0"/>
         <source>Starting TOVRA VPN...</source>
         <translation>TOVRA VPN wordt gestart...</translation>
+    </message>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Opnieuw proberen</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;supportTicketLink&quot; style=&quot;color: #5b7178;&quot;&gt;Send support ticket&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;supportTicketLink&quot; style=&quot;color: #5b7178;&quot;&gt;Supportticket versturen&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>LOGIN WITH FACEBOOK</source>
+        <translation>INLOGGEN MET FACEBOOK</translation>
+    </message>
+    <message>
+        <source>LOGIN WITH GOOGLE</source>
+        <translation>INLOGGEN MET GOOGLE</translation>
+    </message>
+    <message>
+        <source>OR</source>
+        <translation>OF</translation>
+    </message>
+    <message>
+        <source>Email address</source>
+        <translation>E-mailadres</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Wachtwoord</translation>
+    </message>
+    <message>
+        <source>LOGIN</source>
+        <translation>INLOGGEN</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;forgotPasswordLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Forgot your password?&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;forgotPasswordLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Wachtwoord vergeten?&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Don&apos;t have an account?</source>
+        <translation>Nog geen account?</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;signupLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Sign up&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;signupLink&quot; style=&quot;color: #a2afbe;&quot;&gt;Registreren&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>FORGOT YOUR PASSWORD?</source>
+        <translation>WACHTWOORD VERGETEN?</translation>
+    </message>
+    <message>
+        <source>Forgot your password? Enter your email address below to begin the reset process.</source>
+        <translation>Wachtwoord vergeten? Vul hieronder uw e-mailadres in om uw wachtwoord opnieuw in te stellen.</translation>
+    </message>
+    <message>
+        <source>Enter your email</source>
+        <translation>Vul uw e-mailadres in</translation>
+    </message>
+    <message>
+        <source>REQUEST NEW PASSWORD</source>
+        <translation>NIEUW WACHTWOORD AANVRAGEN</translation>
+    </message>
+    <message>
+        <source>Account</source>
+        <translation>Account</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Instellingen</translation>
+    </message>
+    <message>
+        <source>CONNECTION</source>
+        <translation>VERBINDING</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuleren</translation>
+    </message>
+    <message>
+        <source>Business servers</source>
+        <translation>Zakelijke servers</translation>
+    </message>
+    <message>
+        <source>Other servers</source>
+        <translation>Overige servers</translation>
+    </message>
+    <message>
+        <source>KILL SWITCH</source>
+        <translation>KILL SWITCH</translation>
+    </message>
+    <message>
+        <source>Check for updates</source>
+        <translation>Controleren op updates</translation>
+    </message>
+    <message>
+        <source>TOVRA VPN Windows service could not start.</source>
+        <translation>De Windows-service van TOVRA VPN kon niet starten.</translation>
+    </message>
+    <message>
+        <source>Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or contact support.</source>
+        <translation>Kill Switch en DNS-lekpreventie zijn uitgeschakeld. Start uw pc opnieuw op om het nogmaals te proberen of neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>VPN Protocol</source>
+        <translation>VPN-protocol</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
+        <source>Your traffic limit has been reached.</source>
+        <translation>Uw datalimiet is bereikt.</translation>
+    </message>
+    <message>
+        <source>Need more data?
+UPGRADE your subscription.</source>
+        <translation>Meer data nodig?
+UPGRADE uw abonnement.</translation>
+    </message>
+    <message>
+        <source>UPGRADE</source>
+        <translation>UPGRADEN</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>Verbinden</translation>
+    </message>
+    <message>
+        <source>This server is fully loaded.</source>
+        <translation>Deze server is volledig belast.</translation>
+    </message>
+    <message>
+        <source>Try again later or try another server.</source>
+        <translation>Probeer het later opnieuw of kies een andere server.</translation>
+    </message>
+    <message>
+        <source>Your connection is %1secured%2</source>
+        <translation>Uw verbinding is %1beveiligd%2</translation>
+    </message>
+    <message>
+        <source>The VPN secured connection has started</source>
+        <translation>De beveiligde VPN-verbinding is gestart</translation>
+    </message>
+    <message>
+        <source>Kill Switch Setup Failed.</source>
+        <translation>Instellen van de Kill Switch mislukt.</translation>
+    </message>
+    <message>
+        <source>This option will be disabled. Please restart your PC to try again or contact support.</source>
+        <translation>Deze optie wordt uitgeschakeld. Start uw pc opnieuw op om het nogmaals te proberen of neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>Setup of DNS leak prevention failed.</source>
+        <translation>Instellen van de DNS-lekpreventie mislukt.</translation>
+    </message>
+    <message>
+        <source>Your connection is %1not secured%2</source>
+        <translation>Uw verbinding is %1niet beveiligd%2</translation>
+    </message>
+    <message>
+        <source>You no longer have a secured connection with VPN</source>
+        <translation>U hebt geen beveiligde VPN-verbinding meer</translation>
+    </message>
+    <message>
+        <source>This server is unavailable.</source>
+        <translation>Deze server is niet beschikbaar.</translation>
+    </message>
+    <message>
+        <source>Try again later or contact support.</source>
+        <translation>Probeer het later opnieuw of neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>IP error occurred.</source>
+        <translation>Er is een IP-fout opgetreden.</translation>
+    </message>
+    <message>
+        <source>Select another server and try again or contact support.</source>
+        <translation>Kies een andere server en probeer het opnieuw, of neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>An OpenVPN error occurred.</source>
+        <translation>Er is een OpenVPN-fout opgetreden.</translation>
+    </message>
+    <message>
+        <source>Restart and try again or contact support.</source>
+        <translation>Start opnieuw op en probeer het nogmaals, of neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>An IKEv2 connection error occurred.</source>
+        <translation>Er is een IKEv2-verbindingsfout opgetreden.</translation>
+    </message>
+    <message>
+        <source>A server error occurred.</source>
+        <translation>Er is een serverfout opgetreden.</translation>
+    </message>
+    <message>
+        <source>Try to connect again or contact support.</source>
+        <translation>Probeer opnieuw verbinding te maken of neem contact op met support.</translation>
     </message>
 </context>
 <context>
@@ -150,7 +417,7 @@ locatie</translation>
         <translation>Diagnosegegevens worden verzameld.</translation>
     </message>
     <message>
-        <source>Please wait until it's finished.</source>
+        <source>Please wait until it&apos;s finished.</source>
         <translation>Wacht tot dit klaar is.</translation>
     </message>
     <message>
@@ -188,6 +455,119 @@ locatie</translation>
     <message>
         <source>Support ticket error has occurred, please contact support.</source>
         <translation>Er is een fout opgetreden bij het supportticket, neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>Automatically uses the best available server in the 
+selected country, if this is disabled a full server list 
+will be displayed.</source>
+        <translation>Gebruikt automatisch de beste beschikbare server in het 
+gekozen land; staat dit uit, dan wordt de volledige 
+serverlijst getoond.</translation>
+    </message>
+    <message>
+        <source>Automatically stops internet access if the VPN is suddenly disconnected. Access is restored on successfully connecting back to the VPN network or after closing TOVRA VPN.
+Note: If you are unable to restore the connection, please restart your computer.</source>
+        <translation>Blokkeert automatisch de internettoegang als de VPN-verbinding plotseling wegvalt. De toegang wordt hersteld zodra er weer verbinding is met het VPN-netwerk of nadat TOVRA VPN is afgesloten.
+Let op: lukt het niet de verbinding te herstellen, start dan uw computer opnieuw op.</translation>
+    </message>
+    <message>
+        <source>Use the DNS servers of TOVRA VPN to prevent DNS leaks.</source>
+        <translation>Gebruik de DNS-servers van TOVRA VPN om DNS-lekken te voorkomen.</translation>
+    </message>
+    <message>
+        <source>Automatically applies the best protocol available
+for your device and the selected server.</source>
+        <translation>Kiest automatisch het beste beschikbare protocol
+voor uw apparaat en de gekozen server.</translation>
+    </message>
+    <message>
+        <source>High security and fastest speed. Compatible with 
+newer devices.</source>
+        <translation>Hoge beveiliging en de hoogste snelheid. Geschikt voor 
+nieuwere apparaten.</translation>
+    </message>
+    <message>
+        <source>Medium security, normal speed. Supports many 
+devices.</source>
+        <translation>Gemiddelde beveiliging, normale snelheid. Werkt op veel 
+apparaten.</translation>
+    </message>
+    <message>
+        <source>Low security, high speed. Works almost on all 
+devices.</source>
+        <translation>Lage beveiliging, hoge snelheid. Werkt op bijna alle 
+apparaten.</translation>
+    </message>
+    <message>
+        <source>Practically indistinguishable from standard HTTPS data traffic
+(can be masked/obfuscated) but is slower.</source>
+        <translation>Vrijwel niet te onderscheiden van gewoon HTTPS-verkeer
+(kan worden gemaskeerd/versluierd), maar is trager.</translation>
+    </message>
+    <message>
+        <source>FAQ/SUPPORT</source>
+        <translation>FAQ/SUPPORT</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;faq&quot; style=&quot;color: #f08d22;&quot;&gt;Read the answers to frequent questions&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;faq&quot; style=&quot;color: #f08d22;&quot;&gt;Lees de antwoorden op veelgestelde vragen&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Give your friends 30% discount and earn money</source>
+        <translation>Geef uw vrienden 30% korting en verdien geld</translation>
+    </message>
+    <message>
+        <source>Get € 10 &gt;</source>
+        <translation>Ontvang € 10 &gt;</translation>
+    </message>
+    <message>
+        <source>Enable smart server list (You have to be
+disconnected)</source>
+        <translation>Slimme serverlijst inschakelen (verbinding moet
+verbroken zijn)</translation>
+    </message>
+    <message>
+        <source>Enjoy TOVRA VPN product? Upgrade your trial!</source>
+        <translation>Bevalt TOVRA VPN? Upgrade uw proefversie!</translation>
+    </message>
+    <message>
+        <source>Enjoy unlimited data? Upgrade now!</source>
+        <translation>Onbeperkt data? Upgrade nu!</translation>
+    </message>
+    <message>
+        <source>Save money using our Annual Subscription!</source>
+        <translation>Bespaar geld met ons jaarabonnement!</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TovraWelcomeDialog</name>
+    <message>
+        <source>TOVRA VPN</source>
+        <translation>TOVRA VPN</translation>
+    </message>
+    <message>
+        <source>SKIP TIPS</source>
+        <translation>TIPS OVERSLAAN</translation>
+    </message>
+    <message>
+        <source>BACK</source>
+        <translation>TERUG</translation>
+    </message>
+    <message>
+        <source>NEXT</source>
+        <translation>VOLGENDE</translation>
+    </message>
+    <message>
+        <source>START</source>
+        <translation>STARTEN</translation>
     </message>
 </context>
 </TS>
