@@ -511,10 +511,14 @@ void Tour::runSteps()
             return out && tokenGone;
         });
     step(QStringLiteral("Quit with \"/exit\""), [&](QString *d) {
-        const int code = QProcess::execute(QCoreApplication::applicationDirPath() + QStringLiteral("/TovraVPN"),
-                                           {QStringLiteral("/exit")});
-        *d = QStringLiteral("TovraVPN /exit ended with %1").arg(code);
-        return code == 0;
+        QProcess second;
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(QCoreApplication::applicationDirPath() + QStringLiteral("/TovraVPN"), {QStringLiteral("/exit")});
+        const bool ended = second.waitForFinished(30000) && second.exitStatus() == QProcess::NormalExit;
+        *d = QStringLiteral("TovraVPN /exit ended with %1").arg(ended ? second.exitCode() : -1);
+        if (!ended || second.exitCode() != 0)
+            *d += QStringLiteral(": ") + QString::fromLocal8Bit(second.readAll());
+        return ended && second.exitCode() == 0;
     });
 }
 
