@@ -621,17 +621,24 @@ int main(int argc, char *argv[])
     if (!tour.prepare())
         return 1;
     bool stepsDone = false;
+    bool exitTimedOut = false;
     QTimer::singleShot(0, &app, [&] {
         tour.runSteps();
         stepsDone = true;
-        // Without a working "/exit" the loop ends here, and the exit step has failed.
+        // After a failed step the loop ends here; after "/exit" it must end by itself, soon.
         if (!tour.passed())
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        else
+            QTimer::singleShot(30000, &app, [&] {
+                exitTimedOut = true;
+                std::printf("The client did not quit within 30 s of \"/exit\"\n");
+                QCoreApplication::quit();
+            });
     });
     app.exec();
     LogFileWriter::instance()->enabled = false;
     tour.finish();
-    const bool ok = stepsDone && tour.passed();
+    const bool ok = stepsDone && !exitTimedOut && tour.passed();
     std::printf("Tour %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;
 }
