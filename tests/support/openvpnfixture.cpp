@@ -79,11 +79,19 @@ void killProcessesUsing(const QString &file)
         ::kill(pid_t(pid), SIGKILL);
 }
 
-bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error)
+bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error,
+                            const QStringList &before)
 {
-    return QDir().mkpath(dataDir + QStringLiteral("/Data")) &&
-           run(QStringLiteral(TOVRA_SOURCE_DIR "/scripts/register-openvpn-service"),
-               {"--registry", registryDir, dataDir}, error);
+    if (!QDir().mkpath(dataDir + QStringLiteral("/Data")))
+        return false;
+    if (before.isEmpty())
+        return run(QStringLiteral(TOVRA_SOURCE_DIR "/scripts/register-openvpn-service"),
+                   {"--registry", registryDir, dataDir}, error);
+    const QString data = dataDir + QStringLiteral("/Data");
+    return run(QStringLiteral(TOVRA_SOURCE_DIR "/scripts/register-service"),
+               QStringList{"--registry", registryDir, "OpenVPNService", kOpenVpn, "--cd", data} + before +
+                   QStringList{"--config", data + QStringLiteral("/conn.ovpn")},
+               error);
 }
 
 } // namespace OpenVpnFixture
@@ -110,10 +118,11 @@ OpenVpnServer::~OpenVpnServer()
     m_process.waitForFinished(2000);
 }
 
-bool OpenVpnServer::start(const QString &dir, QString *error)
+bool OpenVpnServer::start(const QString &dir, QString *error, bool tcp, const QString &user, const QString &pass)
 {
     using OpenVpnFixture::run;
     m_dir = dir;
+    m_tcp = tcp;
     const QString d = dir + QLatin1Char('/');
     const QStringList ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
     const QString openssl = QStringLiteral("openssl");
@@ -134,8 +143,8 @@ bool OpenVpnServer::start(const QString &dir, QString *error)
     }
     ext.write("extendedKeyUsage=serverAuth\nkeyUsage=digitalSignature,keyAgreement\n");
     ext.close();
-    check.write(QStringLiteral("#!/bin/sh\n[ \"$(sed -n 1p \"$1\")\" = %1 ] && [ \"$(sed -n 2p \"$1\")\" = %2 ]\n")
-                    .arg(userName, password)
+    check.write(QStringLiteral("#!/bin/sh\n[ \"$(sed -n 1p \"$1\")\" = '%1' ] && [ \"$(sed -n 2p \"$1\")\" = '%2' ]\n")
+                    .arg(user, pass)
                     .toUtf8());
     check.close();
     check.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -147,13 +156,13 @@ bool OpenVpnServer::start(const QString &dir, QString *error)
 
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyRead, [this] { m_log += m_process.readAll(); });
-    const QString fixed = QStringLiteral("--server 10.99.0.0 255.255.255.0 --topology subnet --dev tun --proto udp4 "
-                                         "--local 127.0.0.1 --port 443 --dh none --verify-client-cert none "
+    const QString fixed = QStringLiteral("--server 10.99.0.0 255.255.255.0 --topology subnet --dev tun --local "
+                                         "127.0.0.1 --port 443 --dh none --verify-client-cert none "
                                          "--username-as-common-name --script-security 2 --disable-dco --verb 3");
-    m_process.start(kOpenVpn,
-                    fixed.split(QLatin1Char(' ')) + QStringList{"--ca", d + "ca.crt", "--cert", d + "server.crt",
-                                                                "--key", d + "server.key", "--auth-user-pass-verify",
-                                                                d + "check.sh", "via-file", "--tmp-dir", dir});
+    m_process.start(kOpenVpn, fixed.split(QLatin1Char(' ')) +
+                                  QStringList{"--proto", tcp ? "tcp4-server" : "udp4", "--ca", d + "ca.crt", "--cert",
+                                              d + "server.crt", "--key", d + "server.key", "--auth-user-pass-verify",
+                                              d + "check.sh", "via-file", "--tmp-dir", dir});
     if (!m_process.waitForStarted(5000) ||
         !QTest::qWaitFor([this] { return m_log.contains("Initialization Sequence Completed") || !isRunning(); },
                          30000) ||
@@ -166,9 +175,9 @@ bool OpenVpnServer::start(const QString &dir, QString *error)
 
 QString OpenVpnServer::clientConfig() const
 {
-    return QStringLiteral("client\ndev tun\nproto udp4\nnobind\nca %1\nremote-cert-tls server\nauth-user-pass\n"
+    return QStringLiteral("client\ndev tun\nproto %2\nnobind\nca %1\nremote-cert-tls server\nauth-user-pass\n"
                           "auth-nocache\nroute-nopull\ndisable-dco\nverb 3")
-        .arg(caFile());
+        .arg(caFile(), m_tcp ? QStringLiteral("tcp4-client") : QStringLiteral("udp4"));
 }
 
 ManagementPeer::ManagementPeer()

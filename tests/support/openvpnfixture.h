@@ -28,11 +28,13 @@ bool run(const QString &program, const QStringList &arguments, QString *error);
 QList<qint64> processesUsing(const QString &file);
 void killProcessesUsing(const QString &file);
 // Registers "OpenVPNService" in registryDir as the install step does: openvpn on dataDir/Data/conn.ovpn.
-bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error);
+// Options in before come ahead of the configuration (a --remote there is tried before the file's).
+bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error,
+                            const QStringList &before = {});
 
 } // namespace OpenVpnFixture
 
-// A real OpenVPN server on UDP 127.0.0.1:443 of the current namespace that accepts one user.
+// A real OpenVPN server on 127.0.0.1:443 (UDP, or TCP) of the current namespace that accepts one user.
 class OpenVpnServer
 {
 public:
@@ -43,8 +45,10 @@ public:
     static QString unavailable();
 
     ~OpenVpnServer();
-    // Makes a CA and a server certificate in dir, then starts the server and waits until it serves.
-    bool start(const QString &dir, QString *error);
+    // Makes a CA and a server certificate in dir, then starts the server and waits until it serves; it
+    // accepts only user and pass.
+    bool start(const QString &dir, QString *error, bool tcp = false, const QString &user = userName,
+               const QString &pass = password);
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     // What the server has logged so far (collected while the event loop runs).
     QByteArray log() const { return m_log; }
@@ -54,6 +58,7 @@ public:
 
 private:
     QString m_dir;
+    bool m_tcp = false;
     QProcess m_process;
     QByteArray m_log;
 };
