@@ -132,6 +132,7 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
     }
 
     buildStateMachine();
+    connectStatusDisplay();
 }
 
 TovraMainWindow::~TovraMainWindow()
@@ -140,6 +141,11 @@ TovraMainWindow::~TovraMainWindow()
     for (QObject *child : {static_cast<QObject *>(m_openVpnManager), static_cast<QObject *>(m_ikev2Manager),
                            static_cast<QObject *>(m_serviceManager)})
         child->disconnect(this);
+    // The engines' disconnect waits dispatch events: answers still on their way must not reach a window half gone.
+    AppContext *context = AppContext::instance();
+    for (QObject *sender : {static_cast<QObject *>(context->apiManager()), static_cast<QObject *>(context->ipManager()),
+                            static_cast<QObject *>(context->authManager())})
+        sender->disconnect(this);
 }
 
 void TovraMainWindow::setTimings(const Timings &timings)
@@ -203,14 +209,6 @@ void TovraMainWindow::Initialize()
 {
     if (!m_stateMachine.isRunning())
         m_stateMachine.start();
-}
-
-void TovraMainWindow::OnOpen()
-{
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
 }
 
 void TovraMainWindow::OnInitializationFinished()
@@ -309,11 +307,6 @@ void TovraMainWindow::ShowTrafficPopup()
               tr("UPGRADE"));
     connect(m_messageDialog, &TovraGenericDialog::PrimaryPressed, this,
             &TovraMainWindow::OnUpgradeAccountButtonPressed);
-}
-
-void TovraMainWindow::OnUpgradeAccountButtonPressed()
-{
-    AppContext::instance()->apiManager()->OpenUpgradeUrl();
 }
 
 bool TovraMainWindow::SelectedServer(TovraServer *server) const
@@ -496,6 +489,7 @@ void TovraMainWindow::OnVPNChannelConnected()
         tr("Your connection is %1secured%2")
             .arg(QStringLiteral("<font style=\"font-weight:bold; color: #30d126;\">"), QStringLiteral("</font>")));
     m_trayIcon->setIcon(QIcon(kGreenTrayIcon));
+    m_reminderShown = false;
     m_trayIcon->showMessage(QStringLiteral("TOVRA VPN"), tr("The VPN secured connection has started"),
                             QSystemTrayIcon::Information, 5000);
     m_connectionState = StateConnected;
@@ -516,6 +510,8 @@ void TovraMainWindow::OnVPNChannelConnected()
     } else if (config->killSwitch) {
         m_serviceManager->DeleteGateway();
     }
+    if (!m_reviewSettled || !m_inviteSettled)
+        CheckPopupSettings();
 }
 
 void TovraMainWindow::Disconnect()
@@ -623,6 +619,7 @@ void TovraMainWindow::OnVPNChannelDropped()
         tr("Your connection is %1not secured%2")
             .arg(QStringLiteral("<font style=\"font-weight:bold; color: #dd4f32;\">"), QStringLiteral("</font>")));
     m_trayIcon->setIcon(QIcon(kRedTrayIcon));
+    m_reminderShown = false;
     m_trayIcon->showMessage(QStringLiteral("TOVRA VPN"), tr("You no longer have a secured connection with VPN"),
                             QSystemTrayIcon::Information, 5000);
     RequestMapImage(false);
@@ -780,26 +777,4 @@ void TovraMainWindow::GetTrafficData()
 {
     log(QStringLiteral("Regular check: Get traffic data"));
     AppContext::instance()->apiManager()->UpdateUserBandwidth();
-}
-
-void TovraMainWindow::UpdateTrafficData(bool isOk)
-{
-    const TovraUserData &user = AppContext::instance()->authManager()->userData();
-    if (isOk && user.isUnlimited) {
-        m_bandwidthCheckTimer.stop();
-        return;
-    }
-    if (isOk && user.bytesUsed >= user.bytesTotal) {
-        log(QStringLiteral("Traffic limit reached."));
-        if (m_connectionState != StateConnected && m_connectionState != StateConnecting) {
-            ShowTrafficPopup();
-        } else {
-            m_trafficLimitHit = true;
-            if (m_protocolIsOpenVpn)
-                m_openVpnManager->Disconnect();
-            else
-                m_ikev2Manager->Disconnect();
-        }
-    }
-    m_bandwidthCheckTimer.start();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QMainWindow>
 #include <QState>
 #include <QStateMachine>
@@ -21,6 +22,10 @@ class RasApi;
 class ServiceController;
 class TovraGenericDialog;
 class TovraServiceManager;
+// Status, tray and notices
+class QMenu;
+class TovraAccountDialog;
+class TovraSettingsDialog;
 
 enum ConnectionState { StateInitializing = 0, StateConnected = 1, StateDisconnected = 2, StateConnecting = 3 };
 
@@ -48,6 +53,9 @@ public:
         int networkCheckInterval = 1000;
         int networkChecks = 30;
         int bandwidthCheckInterval = 240000;
+        // Status, tray and notices
+        int reminderInterval = 900000;
+        int reminderClickDelay = 500;
     };
 
     explicit TovraMainWindow(QWidget *parent = nullptr);
@@ -67,6 +75,12 @@ public:
     TovraGenericDialog *messageDialog() const { return m_messageDialog; }
     ConnectionState connectionState() const { return m_connectionState; }
     QStateMachine *stateMachine() { return &m_stateMachine; }
+
+    // Status, tray and notices
+    // Whether the desktop has a system tray to hide the window in; QSystemTrayIcon's answer by default.
+    void setTrayCheck(std::function<bool()> check) { m_trayCheck = std::move(check); }
+    TovraSettingsDialog *settingsDialog() const { return m_settingsDialog; }
+    TovraAccountDialog *accountDialog() const { return m_accountDialog; }
 
 signals:
     void UserDataReceived();
@@ -114,6 +128,41 @@ public slots:
     void InitializeServers();
     void OnUpgradeAccountButtonPressed();
 
+    // Status, tray and notices
+    void OnMinimize();
+    void OnClose();
+    void OnSystrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    void OnSystraySettingsClicked();
+    void OnSystrayAccountClicked();
+    void OnSystrayCheckForUpdatesClicked();
+    void GetUpdateData();
+    void OnUpdateDataReceived(const QString &version, const QString &downloadUrl);
+    void OnUpdateRequested();
+    void ShowReminder();
+    void SetReminder(bool state);
+    void OnReminderConnectRequested();
+    void CheckPopupSettings();
+    void OnReviewPositiveAnswerClicked();
+    void OnReviewNegativeAnswerClicked();
+    void OnReviewPositiveFeedbackAllowed();
+    void OnReviewNegativeFeedbackAllowed();
+    void OnInvitePositiveAnswerClicked();
+    void CheckTrafficPercentUsage(double trafficAll, double trafficUsed);
+    void UpdateMapImage(bool result, const QImage &mapImage);
+    void OnSettingsButtonPressed();
+    void OnAccountButtonPressed();
+    void OnInviteFriendsButtonPressed();
+    void OpenProtocolSettings();
+    void OnSendTicketRequested();
+    void OnSendTicketFinished(bool ok, const QString &ticketUrl);
+    void RetranslateUI();
+    void SetUpdateDownloadUrl(const QString &url) { m_updateDownloadUrl = url; }
+    QString GetUpdateDownloadUrl() const { return m_updateDownloadUrl; }
+
+protected:
+    // Status, tray and notices
+    void changeEvent(QEvent *event) override;
+
 private:
     void buildStateMachine();
     void BuildAutoProtocolOrder();
@@ -127,6 +176,17 @@ private:
     void SetKillSwitchIndicator(bool shown);
     // The selected row; false (and a log line) when the picker selects none.
     bool SelectedServer(TovraServer *server) const;
+
+    // Status, tray and notices
+    void connectStatusDisplay();
+    // The tray menu with every entry, or (after an API error) only "Open" and "Quit".
+    void BuildTrayMenu(bool full);
+    // Shows the window again, from the taskbar or from the tray.
+    void BringBack();
+    void ShowQuestion(const QString &title, const QString &text, const QString &primary, const QString &secondary);
+    void SetUpdatesActionText();
+    // Opens web pages only: any other scheme could start a local program.
+    void OpenWebLink(const QString &link);
 
     std::unique_ptr<Ui::TovraMainWindow> ui;
     Timings m_timings;
@@ -170,4 +230,27 @@ private:
     int m_lastAppliedProtocol = 0;
     int m_animationStep = 0;
     bool m_reconnectRunning = false;
+
+    // Status, tray and notices
+    std::function<bool()> m_trayCheck;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_openAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    TovraSettingsDialog *m_settingsDialog = nullptr;
+    TovraAccountDialog *m_accountDialog = nullptr;
+    QTimer m_reminderTimer;
+    bool m_reminderShown = false;
+    bool m_trafficNotice50Shown = false;
+    bool m_trafficNotice75Shown = false;
+    bool m_trafficNotice90Shown = false;
+    bool m_reviewSettled = false;
+    bool m_inviteSettled = false;
+    bool m_updateAvailable = false;
+    bool m_updateCheckOnStart = false;
+    QString m_updateDownloadUrl;
 };
+
+// Status, tray and notices
+// Whether received names a later version than current: up to four dot-separated decimal parts compared in turn,
+// a missing or non-numeric part counting as 0.
+bool IsNewerVersion(const QString &current, const QString &received);

@@ -102,6 +102,17 @@ void TovraSettingsDialog::SetMainWindowGeometry(const QRect &mainWindow, int scr
     m_screenRight = screenRight;
 }
 
+void TovraSettingsDialog::SetVersionText(const QString &text)
+{
+    auto *label = findChild<QLabel *>(QStringLiteral("versionLabel"));
+    if (!label) {
+        label = new QLabel(this);
+        label->setObjectName(QStringLiteral("versionLabel"));
+        ui->headerLayout->insertWidget(1, label);
+    }
+    label->setText(text);
+}
+
 // ---- filling and showing --------------------------------------------------------------------------------------
 
 QPair<QRadioButton *, QLabel *> TovraSettingsDialog::protocolOption(int protocol) const

@@ -34,6 +34,7 @@ public:
     void SetLoginText(const QString &text);
     void SetAccountText(const QString &text);
     void SetMainWindowGeometry(const QRect &mainWindow, int screenRight);
+    void SetVersionText(const QString &text);
 
     // The program that runs the diagnostics script, and the longest one diagnostics step may take.
     void setDiagnosticsShell(const QString &program) { m_diagnosticsShell = program; }

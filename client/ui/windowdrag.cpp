@@ -3,7 +3,8 @@
 #include <QMouseEvent>
 #include <QWidget>
 
-WindowDrag::WindowDrag(QWidget *window) : QObject(window), m_window(window)
+WindowDrag::WindowDrag(QWidget *window, std::function<bool(const QPoint &)> area)
+    : QObject(window), m_window(window), m_area(std::move(area))
 {
     window->installEventFilter(this);
 }
@@ -15,7 +16,7 @@ bool WindowDrag::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() != Qt::LeftButton)
+        if (mouse->button() != Qt::LeftButton || (m_area && !m_area(mouse->pos())))
             return false;
         m_dragging = true;
         m_offset = mouse->screenPos() - QPointF(m_window->pos());

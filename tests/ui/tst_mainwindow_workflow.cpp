@@ -190,6 +190,9 @@ void tst_MainWindowWorkflow::init()
     context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     *context->config() = Configuration();
     context->config()->smartServerList = false;
+    Configuration popups; // the review and invite popups are tested on their own
+    popups.inviteShown = popups.reviewShown = true;
+    QVERIFY(popups.WritePopupFile(context->dataPaths()->popupFile()));
     makeWindow(std::unique_ptr<ServiceController>(m_ovpn = new FakeOpenVpnService));
 }
 
