@@ -378,6 +378,7 @@ void TovraApiManager::GetUserData()
 void TovraApiManager::OnUserPlanReceived(QNetworkReply *networkReply)
 {
     const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserPlan));
+    m_userDataUnanswered = reply.failed && reply.status == 0;
     TovraAuthManager *auth = AppContext::instance()->authManager();
     // Only an HTTP answer can refuse the token; without one (status 0) the network failed, and the
     // session must survive that.
@@ -403,6 +404,7 @@ void TovraApiManager::OnUserPlanReceived(QNetworkReply *networkReply)
 void TovraApiManager::OnUserBandwidthReceived(QNetworkReply *networkReply)
 {
     const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserBandwidth));
+    m_userDataUnanswered = reply.failed && reply.status == 0;
     if (!reportFailure(reply))
         return;
     m_userData.bytesTotal = byteCount(reply.object().value(QStringLiteral("bytes_total")));
@@ -413,6 +415,7 @@ void TovraApiManager::OnUserBandwidthReceived(QNetworkReply *networkReply)
 void TovraApiManager::OnUserDataReceived(QNetworkReply *networkReply)
 {
     const ApiReply reply = readReply(networkReply, logAs(ApiPaths::UserDetails));
+    m_userDataUnanswered = reply.failed && reply.status == 0;
     if (!reportFailure(reply))
         return;
     const QJsonObject object = reply.object();

@@ -47,6 +47,8 @@ public:
     void setTimings(const Timings &timings) { m_timings = timings; }
 
     const TovraUserData &userData() const { return m_userData; }
+    // Whether the last reply of the user-data chain (plan, bandwidth, details) came without any HTTP answer.
+    bool userDataUnanswered() const { return m_userDataUnanswered; }
     // The lists of the last server-list reply.
     const ServerLists &serverLists() const { return m_serverLists; }
 
@@ -156,6 +158,7 @@ private:
     TovraUserData m_userData;
     ServerLists m_serverLists;
     Timings m_timings;
+    bool m_userDataUnanswered = false;
 
     QString m_apiBaseUrl;
     QString m_portalBaseUrl;

@@ -17,6 +17,7 @@
 #include "servers/tovraservermanager.h"
 #include "servers/tovraservermodel.h"
 #include "ui/tovragenericdialog.h"
+#include "ui/tovrasettingsdialog.h"
 #include "vpn/ikev2manager.h"
 #include "vpn/openvpnmanager.h"
 
@@ -132,6 +133,7 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
     }
 
     buildStateMachine();
+    connectStartupFlow();
     connectStatusDisplay();
 }
 
@@ -180,6 +182,11 @@ void TovraMainWindow::buildStateMachine()
     m_connectedState->assignProperty(ui->tovraMainButtonPanel, "currentIndex", 2);
     m_connectedState->assignProperty(ui->tovraServersBox, "enabled", true);
 
+    connect(m_loginState, &QState::entered, this, &TovraMainWindow::GetLoginData);
+    connect(m_localIpState, &QState::entered, this, &TovraMainWindow::GetLocalIp);
+    connect(m_serversListState, &QState::entered, this, &TovraMainWindow::GetServersList);
+    connect(m_openVpnConfigState, &QState::entered, this, &TovraMainWindow::GetOpenVpnConfig);
+    connect(m_updateCheckState, &QState::entered, this, &TovraMainWindow::GetUpdateDataOnStart);
     connect(m_updateCheckState, &QState::exited, this, &TovraMainWindow::OnInitializationFinished);
     connect(m_connectingState, &QState::entered, this, &TovraMainWindow::OnVPNChannelConnectingStarted);
     connect(m_assignedIpState, &QState::entered, this, &TovraMainWindow::GetAssignedIp);
@@ -205,12 +212,6 @@ void TovraMainWindow::buildStateMachine()
     m_stateMachine.setInitialState(m_loginState);
 }
 
-void TovraMainWindow::Initialize()
-{
-    if (!m_stateMachine.isRunning())
-        m_stateMachine.start();
-}
-
 void TovraMainWindow::OnInitializationFinished()
 {
     Configuration *config = AppContext::instance()->config();
@@ -220,21 +221,24 @@ void TovraMainWindow::OnInitializationFinished()
     SetProtocolLabel();
     m_connectionState = StateDisconnected;
     InitializeServers();
+    SetUpMainView();
     UpdateTrafficData(true);
 
     m_helperServiceStarted = m_serviceManager->StartService();
     if (m_helperServiceStarted) {
         SetKillSwitchIndicator(config->killSwitch);
-        return;
+    } else {
+        config->killSwitch = false;
+        config->dnsLeakFix = false;
+        config->SaveSettings();
+        ShowPopup(tr("TOVRA VPN Windows service could not start."),
+                  tr("Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or "
+                     "contact support."),
+                  tr("OK"));
+        m_settingsDialog->DisableNetworkGuardOptions();
+        SetKillSwitchIndicator(false);
     }
-    config->killSwitch = false;
-    config->dnsLeakFix = false;
-    config->SaveSettings();
-    ShowPopup(tr("TOVRA VPN Windows service could not start."),
-              tr("Kill Switch and DNS leak prevention is disabled. Please restart your PC to try again or contact "
-                 "support."),
-              tr("OK"));
-    SetKillSwitchIndicator(false);
+    ShowMainView();
 }
 
 void TovraMainWindow::InitializeServers()
@@ -257,7 +261,10 @@ void TovraMainWindow::BuildAutoProtocolOrder()
     config->autoProtocolIndex = 0;
     if (m_windowsVersion > 143) {
         config->autoProtocolOrder << IKEv2;
-    } else if (config->protocol == IKEv2) {
+    } else {
+        m_settingsDialog->HideProtocolOption(IKEv2);
+    }
+    if (m_windowsVersion <= 143 && config->protocol == IKEv2) {
         config->protocol = OpenVPN;
         config->autoProtocolIndex = 0;
         config->SaveSettings();
@@ -494,6 +501,7 @@ void TovraMainWindow::OnVPNChannelConnected()
                             QSystemTrayIcon::Information, 5000);
     m_connectionState = StateConnected;
     m_wasConnected = true;
+    m_settingsDialog->SetSmartListEditable(false);
     m_firstAttemptPending = false;
 
     TovraServer server;
@@ -624,6 +632,7 @@ void TovraMainWindow::OnVPNChannelDropped()
                             QSystemTrayIcon::Information, 5000);
     RequestMapImage(false);
     m_connectionState = StateDisconnected;
+    m_settingsDialog->SetSmartListEditable(true);
     emit BackToServerSelectState();
 
     if (!m_paramsChangeRequested) {

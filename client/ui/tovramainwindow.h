@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "api/tovraauthmanager.h"
 #include "servers/tovraserver.h"
 
 namespace Ui {
@@ -20,12 +21,13 @@ class OpenVpnManager;
 class QAction;
 class RasApi;
 class ServiceController;
+class TovraAccountDialog;
 class TovraGenericDialog;
 class TovraServiceManager;
 // Status, tray and notices
 class QMenu;
-class TovraAccountDialog;
 class TovraSettingsDialog;
+class TovraWelcomeDialog;
 
 enum ConnectionState { StateInitializing = 0, StateConnected = 1, StateDisconnected = 2, StateConnecting = 3 };
 
@@ -56,6 +58,8 @@ public:
         // Status, tray and notices
         int reminderInterval = 900000;
         int reminderClickDelay = 500;
+        int startupCheckInterval = 1000;
+        int autoConnectDelay = 500;
     };
 
     explicit TovraMainWindow(QWidget *parent = nullptr);
@@ -79,6 +83,9 @@ public:
     // Status, tray and notices
     // Whether the desktop has a system tray to hide the window in; QSystemTrayIcon's answer by default.
     void setTrayCheck(std::function<bool()> check) { m_trayCheck = std::move(check); }
+    // Start-up and sign-in
+    // The start-up checks of the machine's connection and of the API host; unset ones are the platform's own.
+    void setStartupNetworkChecks(std::function<bool()> internet, std::function<bool()> api);
     TovraSettingsDialog *settingsDialog() const { return m_settingsDialog; }
     TovraAccountDialog *accountDialog() const { return m_accountDialog; }
 
@@ -158,6 +165,36 @@ public slots:
     void RetranslateUI();
     void SetUpdateDownloadUrl(const QString &url) { m_updateDownloadUrl = url; }
     QString GetUpdateDownloadUrl() const { return m_updateDownloadUrl; }
+
+    // Start-up and sign-in
+    void GetLoginData();
+    void OnRetryButtonPressed();
+    void GetLocalIp();
+    void OnLocalIpCheckFinished();
+    void GetServersList();
+    void GetOpenVpnConfig();
+    void OnOpenVpnTcpConfigFinished(QString configData);
+    void OnOpenVpnUdpConfigFinished(QString configData);
+    void GetUpdateDataOnStart();
+    void OnUserLoginFinished(TovraAuthManager::eAuthResults result);
+    void OnLoginDataChanged(QString text);
+    void OnLoginEnterPressed();
+    void OnLoginButtonPressed();
+    void OnForgotPasswordPressed();
+    void OnForgotPasswordClosePressed();
+    void OnForgotPasswordRequestPressed();
+    void OnForgotPasswordRequestFinished(bool result);
+    void OnLoginViaFacebookButtonPressed();
+    void OnLoginViaFacebookFinished();
+    void OnLoginViaFacebookFailed();
+    void OnLoginViaGoogleButtonPressed();
+    void OnLoginViaGoogleFinished();
+    void OnLoginViaGoogleFailed();
+    void OnLinkActivated(QString link);
+    void OnApiErrorOccurred(QString errorMessage);
+    void OnCurrentViewIndexChanged(int index);
+    void OnServersOptionsChanged(bool isChecked);
+    void Logout();
 
 protected:
     // Status, tray and notices
@@ -248,6 +285,25 @@ private:
     bool m_updateAvailable = false;
     bool m_updateCheckOnStart = false;
     QString m_updateDownloadUrl;
+    // Start-up and sign-in
+    void connectStartupFlow();
+    void DetectScreenDensity();
+    // The start view's failure: the error text, and Retry or the ticket link.
+    void ShowStartError(const QString &text, bool retry);
+    void ResetSocialButtons();
+    void SetOtherLoginInputsEnabled(bool enabled, QWidget *socialButton);
+    void ShowLoginView(bool clearEmail);
+    // The status text and the business accounts' server options of a new main view.
+    void SetUpMainView();
+    // Popup bookkeeping, the main view and the automatic connect.
+    void ShowMainView();
+
+    std::function<bool()> m_internetCheck;
+    std::function<bool()> m_apiCheck;
+    TovraWelcomeDialog *m_welcomeDialog = nullptr;
+    bool m_facebookLoginInProgress = false;
+    bool m_googleLoginInProgress = false;
+    bool m_storedTokenCheck = false;
 };
 
 // Status, tray and notices

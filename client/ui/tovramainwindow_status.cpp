@@ -70,9 +70,7 @@ void TovraMainWindow::connectStatusDisplay()
     });
     m_trayCheck = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
-    m_settingsDialog = new TovraSettingsDialog(this);
     m_settingsDialog->SetVersionText(QStringLiteral("v. %1").arg(FormatVersion(ReadAppVersion())));
-    m_accountDialog = new TovraAccountDialog(this);
     connect(m_settingsDialog, &TovraSettingsDialog::LanguageChanged, this, &TovraMainWindow::RetranslateUI);
     connect(m_settingsDialog, &TovraSettingsDialog::BannerUpgradeRequested, this,
             &TovraMainWindow::OnUpgradeAccountButtonPressed);

@@ -65,9 +65,19 @@ private slots:
         m_window = std::make_unique<TovraMainWindow>(std::move(backends));
         m_window->setTimings({100, 500, 100, 1500, 1000, 1000, 30, 240000, 20, 1}); // a reminder every 20 ms
         m_window->setTrayCheck([] { return true; });
+        m_window->setStartupNetworkChecks([] { return true; }, [] { return true; });
+        // The start-up answers come from this test alone.
+        for (QAbstractState *state : m_window->stateMachine()->findChildren<QAbstractState *>())
+            for (void (TovraMainWindow::*slot)() :
+                 {&TovraMainWindow::GetLocalIp, &TovraMainWindow::GetServersList, &TovraMainWindow::GetOpenVpnConfig,
+                  &TovraMainWindow::GetUpdateDataOnStart})
+                QObject::disconnect(state, &QAbstractState::entered, m_window.get(), slot);
         m_window->show();
         m_window->Initialize();
         QTRY_VERIFY(m_window->stateMachine()->isRunning());
+        QTRY_COMPARE(m_window->findChild<QStackedWidget *>("tovraCurrentView")->currentIndex(), 1);
+        setAccount(false, false);
+        context->authManager()->OnTrafficUpdated(true, 10, 1, false);
         for (auto step : {&TovraMainWindow::UserDataReceived, &TovraMainWindow::LocalIpUpdated}) // start-up answers
             emit(m_window.get()->*step)();
         emit context->serverManager()->ServersUpdated();
@@ -120,7 +130,7 @@ private slots:
         QCOMPARE(QCoreApplication::exec(), after == "quit" ? 0 : 1);
         QCOMPARE(m_window->isHidden(), after == "hidden");
         QCOMPARE(m_window->isMinimized(), after == "minimized");
-        auto *menu = m_window->findChild<QMenu *>();
+        auto *menu = m_window->findChild<QMenu *>(QString(), Qt::FindDirectChildrenOnly);
         QCOMPARE(menu->isVisible(), after == "menu");
         QCOMPARE(menu->actions().at(3)->text() + menu->actions().at(6)->text(), "Check for updatesQuit TOVRA VPN");
         QVERIFY2(logged.isEmpty() || LogCapture::contains(logged), qPrintable(LogCapture::dump()));

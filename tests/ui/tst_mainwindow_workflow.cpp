@@ -14,8 +14,10 @@
 #include "servers/tovraservermanager.h"
 #include "support/standinprovider.h"
 #include "testfiles.h"
+#include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovramainwindow.h"
+#include "ui/tovrasettingsdialog.h"
 #include "vpn/ikev2manager.h"
 #include "vpn/openvpnmanager.h"
 
@@ -187,7 +189,6 @@ void tst_MainWindowWorkflow::init()
     QVERIFY(m_fixture.reset());
     g_failing.clear();
     AppContext *context = AppContext::instance();
-    context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     *context->config() = Configuration();
     context->config()->smartServerList = false;
     Configuration popups; // the review and invite popups are tested on their own
@@ -207,6 +208,13 @@ void tst_MainWindowWorkflow::makeWindow(std::unique_ptr<ServiceController> openV
     backends.helperService = std::make_unique<HelperController>();
     m_window = std::make_unique<TovraMainWindow>(std::move(backends));
     m_window->setTimings({1, 1, 1, 1, 1, 1, 3, 240000});
+    m_window->setStartupNetworkChecks([] { return true; }, [] { return true; });
+    // The start-up answers come from this test alone.
+    for (QAbstractState *state : m_window->stateMachine()->findChildren<QAbstractState *>())
+        for (void (TovraMainWindow::*slot)() :
+             {&TovraMainWindow::GetLocalIp, &TovraMainWindow::GetServersList, &TovraMainWindow::GetOpenVpnConfig,
+              &TovraMainWindow::GetUpdateDataOnStart})
+            QObject::disconnect(state, &QAbstractState::entered, m_window.get(), slot);
     m_window->serviceManager()->setTimings({5000, 10, 5, 5000});
     m_window->openVpnManager()->setTimings({1, 1, 0, kWait, 50, kWait});
     m_window->ikev2Manager()->setTimings({50, 1, 1, kWait, 1});
@@ -214,6 +222,13 @@ void tst_MainWindowWorkflow::makeWindow(std::unique_ptr<ServiceController> openV
     m_window->show();
     m_window->Initialize();
     QTRY_VERIFY(m_window->stateMachine()->isRunning());
+    // Without a token the start-up shows the sign-in view and has cleared the account record; with one it signs in.
+    QAbstractState *localIpState =
+        m_window->stateMachine()->findChildren<QState *>(QString(), Qt::FindDirectChildrenOnly).at(1);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->findChild<QStackedWidget *>("tovraCurrentView")->currentIndex() == 1 ||
+                                 m_window->stateMachine()->configuration().contains(localIpState),
+                             kWait);
+    context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     // The start-up answers, as the sign-in flow gives them.
     emit m_window->UserDataReceived();
     emit m_window->LocalIpUpdated();
@@ -259,8 +274,17 @@ void tst_MainWindowWorkflow::guards()
     setProtocol(protocol);
     g_failing << failing;
     if (atConnect >= 0) {
-        connectRas();
+        click("tovraConnectButton");
+        QTRY_VERIFY_WITH_TIMEOUT(m_ras->open, kWait);
+        emit m_window->accountDialog()->LogoutRequested(); // refused while connecting and connected
+        QCOMPARE(shownPopup(), QString("You cannot logout while TOVRA VPN is connected."));
+        m_window->messageDialog()->hide();
+        m_ras->notify(Ras::StateConnected);
         QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
+        emit m_window->settingsDialog()->LogoutRequested();
+        QVERIFY(shownPopup() != QString() && !m_fixture.logged("Logging out"));
+        QVERIFY(!m_window->settingsDialog()->findChild<QCheckBox *>("smartListCheckBox")->isEnabled());
+        m_window->messageDialog()->hide();
         QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), 1 + bool(atConnect & 1) + bool(atConnect & 2), kWait);
     }
     config->killSwitch = applied & 1;
@@ -276,6 +300,7 @@ void tst_MainWindowWorkflow::guards()
         click("tovraDisconnectButton");
         QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateDisconnected, kWait);
     }
+    QCOMPARE(m_window->settingsDialog()->findChild<QCheckBox *>("smartListCheckBox")->isEnabled(), true);
     // The guard comes off before the tunnel goes down; nothing else is sent.
     QTRY_COMPARE_WITH_TIMEOUT(g_events, events, kWait);
     QTest::qWait(200);
@@ -336,6 +361,8 @@ void tst_MainWindowWorkflow::automaticFallback()
     QFETCH(bool, cancel);
     m_window->setWindowsVersion(windowsVersion);
     m_window->OnInitializationFinished();
+    QCOMPARE(m_window->settingsDialog()->findChild<QRadioButton *>("protocolIkev2RadioButton")->isHidden(),
+             !tried.contains("IKEv2"));
     setProtocol(Automatic);
     m_ovpn->runningFromCheck = 0; // the OpenVPN service never runs: the last attempt fails and is explained
 

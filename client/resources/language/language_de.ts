@@ -275,6 +275,236 @@ Führen Sie ein UPGRADE Ihres Abos durch.</translation>
         <source>Try to connect again or contact support.</source>
         <translation>Versuchen Sie erneut, eine Verbindung herzustellen, oder wenden Sie sich an den Support.</translation>
     </message>
+    <message>
+        <source>Send support ticket</source>
+        <translation>Support-Ticket senden</translation>
+    </message>
+    <message>
+        <source>Forgot your password?</source>
+        <translation>Passwort vergessen?</translation>
+    </message>
+    <message>
+        <source>Sign up</source>
+        <translation>Registrieren</translation>
+    </message>
+    <message>
+        <source>There is no access to TOVRA VPN services. Please check your network connection and click Retry.</source>
+        <translation>Kein Zugriff auf die Dienste von TOVRA VPN. Bitte überprüfen Sie Ihre Netzwerkverbindung und klicken Sie auf Erneut versuchen.</translation>
+    </message>
+    <message>
+        <source>There is no active Internet connection. Please check your network connection and click Retry.</source>
+        <translation>Es besteht keine aktive Internetverbindung. Bitte überprüfen Sie Ihre Netzwerkverbindung und klicken Sie auf Erneut versuchen.</translation>
+    </message>
+    <message>
+        <source>logged in with Facebook</source>
+        <translation>angemeldet mit Facebook</translation>
+    </message>
+    <message>
+        <source>logged in with Google</source>
+        <translation>angemeldet mit Google</translation>
+    </message>
+    <message>
+        <source>We were unable to find an account with the provided Facebook id.</source>
+        <translation>Wir konnten kein Konto mit der angegebenen Facebook-ID finden.</translation>
+    </message>
+    <message>
+        <source>Please register with Facebook on TOVRA VPN portal.</source>
+        <translation>Bitte registrieren Sie sich mit Facebook im TOVRA VPN-Portal.</translation>
+    </message>
+    <message>
+        <source>We were unable to find an account with the provided Google id.</source>
+        <translation>Wir konnten kein Konto mit der angegebenen Google-ID finden.</translation>
+    </message>
+    <message>
+        <source>Please register with Google on TOVRA VPN portal.</source>
+        <translation>Bitte registrieren Sie sich mit Google im TOVRA VPN-Portal.</translation>
+    </message>
+    <message>
+        <source>Invalid email address or password specified.</source>
+        <translation>Ungültige E-Mail-Adresse oder ungültiges Passwort angegeben.</translation>
+    </message>
+    <message>
+        <source>Please try again.</source>
+        <translation>Bitte versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>Your TOVRA VPN Trial is over now.</source>
+        <translation>Ihr Testzeitraum von TOVRA VPN ist jetzt abgelaufen.</translation>
+    </message>
+    <message>
+        <source>Please PROCEED to your account to activate your subscription.</source>
+        <translation>Klicken Sie auf FORTFAHREN, um zu Ihrem Konto zu gelangen und Ihr Abonnement zu aktivieren.</translation>
+    </message>
+    <message>
+        <source>PROCEED</source>
+        <translation>FORTFAHREN</translation>
+    </message>
+    <message>
+        <source>It appears that you didn&apos;t verify your email yet for your TOVRA VPN Trial. Please check your email in order to activate your Trial account.
+Or PROCEED to your account to resend verification email.</source>
+        <translation>Anscheinend haben Sie Ihre E-Mail-Adresse für Ihren Testzeitraum von TOVRA VPN noch nicht bestätigt. Bitte prüfen Sie Ihre E-Mails, um Ihr Testkonto zu aktivieren.
+Oder klicken Sie auf FORTFAHREN, um zu Ihrem Konto zu gelangen und die Bestätigungs-E-Mail erneut zu senden.</translation>
+    </message>
+    <message>
+        <source>Sorry, we couldn&apos;t find any active subscription associated with this account.
+Please PROCEED to your account to reactivate your subscription.</source>
+        <translation>Leider konnten wir kein aktives Abonnement zu diesem Konto finden.
+Klicken Sie auf FORTFAHREN, um zu Ihrem Konto zu gelangen und Ihr Abonnement zu reaktivieren.</translation>
+    </message>
+    <message>
+        <source>IP address blocked.</source>
+        <translation>IP-Adresse gesperrt.</translation>
+    </message>
+    <message>
+        <source>There are too many failed login attempts from your IP address. Please contact support via our website.</source>
+        <translation>Von Ihrer IP-Adresse gab es zu viele fehlgeschlagene Anmeldeversuche. Bitte wenden Sie sich über unsere Website an den Support.</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>REQUEST IS IN PROCESS...</source>
+        <translation>ANFRAGE WIRD BEARBEITET...</translation>
+    </message>
+    <message>
+        <source>Password reset requested.</source>
+        <translation>Zurücksetzen des Passworts angefordert.</translation>
+    </message>
+    <message>
+        <source>Error while requesting password reset.</source>
+        <translation>Fehler beim Anfordern des Zurücksetzens des Passworts.</translation>
+    </message>
+    <message>
+        <source>Please try again later.</source>
+        <translation>Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>CANCEL LOGIN WITH FACEBOOK</source>
+        <translation>ANMELDEN MIT FACEBOOK ABBRECHEN</translation>
+    </message>
+    <message>
+        <source>Unfortunately login with Facebook failed.</source>
+        <translation>Leider ist die Anmeldung mit Facebook fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Please try again or contact our support.</source>
+        <translation>Bitte versuchen Sie es erneut oder wenden Sie sich an unseren Support.</translation>
+    </message>
+    <message>
+        <source>CANCEL LOGIN WITH GOOGLE</source>
+        <translation>ANMELDEN MIT GOOGLE ABBRECHEN</translation>
+    </message>
+    <message>
+        <source>Unfortunately login with Google failed.</source>
+        <translation>Leider ist die Anmeldung mit Google fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>API error occurred with message:
+&quot;%1&quot;</source>
+        <translation>Ein API-Fehler ist aufgetreten mit der Meldung:
+&quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>You cannot logout while TOVRA VPN is connected.</source>
+        <translation>Sie können sich nicht abmelden, solange TOVRA VPN verbunden ist.</translation>
+    </message>
+    <message>
+        <source>Open TOVRA VPN</source>
+        <translation>TOVRA VPN öffnen</translation>
+    </message>
+    <message>
+        <source>Quit TOVRA VPN</source>
+        <translation>TOVRA VPN beenden</translation>
+    </message>
+    <message>
+        <source>Collecting debug data...</source>
+        <translation>Diagnosedaten werden gesammelt...</translation>
+    </message>
+    <message>
+        <source>Support ticket error has occurred, please contact support.</source>
+        <translation>Beim Support-Ticket ist ein Fehler aufgetreten, bitte wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>Support ticket has been created.</source>
+        <translation>Das Support-Ticket wurde erstellt.</translation>
+    </message>
+    <message>
+        <source>Your connection is NOT SECURE.
+Click HERE to connect to a VPN server.</source>
+        <translation>Ihre Verbindung ist NICHT GESICHERT.
+Klicken Sie HIER, um sich mit einem VPN-Server zu verbinden.</translation>
+    </message>
+    <message>
+        <source>You&apos;ve already used %1% of your data.</source>
+        <translation>Sie haben bereits %1% Ihres Datenvolumens verbraucht.</translation>
+    </message>
+    <message>
+        <source>Please UPGRADE your subscription.</source>
+        <translation>Bitte führen Sie ein UPGRADE Ihres Abos durch.</translation>
+    </message>
+    <message>
+        <source>Give your friends 30% discount
+and earn money!</source>
+        <translation>Schenken Sie Ihren Freunden 30 % Rabatt
+und verdienen Sie Geld!</translation>
+    </message>
+    <message>
+        <source>Get %1 10</source>
+        <translation>10 %1 erhalten</translation>
+    </message>
+    <message>
+        <source>No, Thanks</source>
+        <translation>Nein, danke</translation>
+    </message>
+    <message>
+        <source>Are you enjoying TOVRA VPN?</source>
+        <translation>Gefällt Ihnen TOVRA VPN?</translation>
+    </message>
+    <message>
+        <source>YES!</source>
+        <translation>JA!</translation>
+    </message>
+    <message>
+        <source>Not Really</source>
+        <translation>Nicht wirklich</translation>
+    </message>
+    <message>
+        <source>Would you like to rate TOVRA VPN on our website?</source>
+        <translation>Möchten Sie TOVRA VPN auf unserer Website bewerten?</translation>
+    </message>
+    <message>
+        <source>Ok, Sure</source>
+        <translation>Ja, gerne</translation>
+    </message>
+    <message>
+        <source>Would you mind giving us some feedback?</source>
+        <translation>Würden Sie uns Feedback geben?</translation>
+    </message>
+    <message>
+        <source>You already have the latest version of TOVRA VPN.</source>
+        <translation>Sie haben bereits die neueste Version von TOVRA VPN.</translation>
+    </message>
+    <message>
+        <source>A new version %1 is available.</source>
+        <translation>Eine neue Version %1 ist verfügbar.</translation>
+    </message>
+    <message>
+        <source>Click the Download button to get the latest version of TOVRA VPN.</source>
+        <translation>Klicken Sie auf die Schaltfläche Herunterladen, um die neueste Version von TOVRA VPN zu erhalten.</translation>
+    </message>
+    <message>
+        <source>DOWNLOAD</source>
+        <translation>HERUNTERLADEN</translation>
+    </message>
+    <message>
+        <source>LATER</source>
+        <translation>SPÄTER</translation>
+    </message>
+    <message>
+        <source>Update is available</source>
+        <translation>Update verfügbar</translation>
+    </message>
 </context>
 <context>
     <name>TovraSettingsDialog</name>

@@ -275,6 +275,236 @@ UPGRADE uw abonnement.</translation>
         <source>Try to connect again or contact support.</source>
         <translation>Probeer opnieuw verbinding te maken of neem contact op met support.</translation>
     </message>
+    <message>
+        <source>Send support ticket</source>
+        <translation>Supportticket versturen</translation>
+    </message>
+    <message>
+        <source>Forgot your password?</source>
+        <translation>Wachtwoord vergeten?</translation>
+    </message>
+    <message>
+        <source>Sign up</source>
+        <translation>Registreren</translation>
+    </message>
+    <message>
+        <source>There is no access to TOVRA VPN services. Please check your network connection and click Retry.</source>
+        <translation>Er is geen toegang tot de diensten van TOVRA VPN. Controleer uw netwerkverbinding en klik op Opnieuw proberen.</translation>
+    </message>
+    <message>
+        <source>There is no active Internet connection. Please check your network connection and click Retry.</source>
+        <translation>Er is geen actieve internetverbinding. Controleer uw netwerkverbinding en klik op Opnieuw proberen.</translation>
+    </message>
+    <message>
+        <source>logged in with Facebook</source>
+        <translation>aangemeld met Facebook</translation>
+    </message>
+    <message>
+        <source>logged in with Google</source>
+        <translation>aangemeld met Google</translation>
+    </message>
+    <message>
+        <source>We were unable to find an account with the provided Facebook id.</source>
+        <translation>We konden geen account vinden bij de opgegeven Facebook-ID.</translation>
+    </message>
+    <message>
+        <source>Please register with Facebook on TOVRA VPN portal.</source>
+        <translation>Registreer u met Facebook op het TOVRA VPN-portaal.</translation>
+    </message>
+    <message>
+        <source>We were unable to find an account with the provided Google id.</source>
+        <translation>We konden geen account vinden bij de opgegeven Google-ID.</translation>
+    </message>
+    <message>
+        <source>Please register with Google on TOVRA VPN portal.</source>
+        <translation>Registreer u met Google op het TOVRA VPN-portaal.</translation>
+    </message>
+    <message>
+        <source>Invalid email address or password specified.</source>
+        <translation>Ongeldig e-mailadres of wachtwoord opgegeven.</translation>
+    </message>
+    <message>
+        <source>Please try again.</source>
+        <translation>Probeer het opnieuw.</translation>
+    </message>
+    <message>
+        <source>Your TOVRA VPN Trial is over now.</source>
+        <translation>Uw proefperiode van TOVRA VPN is nu afgelopen.</translation>
+    </message>
+    <message>
+        <source>Please PROCEED to your account to activate your subscription.</source>
+        <translation>Klik op DOORGAAN om naar uw account te gaan en uw abonnement te activeren.</translation>
+    </message>
+    <message>
+        <source>PROCEED</source>
+        <translation>DOORGAAN</translation>
+    </message>
+    <message>
+        <source>It appears that you didn&apos;t verify your email yet for your TOVRA VPN Trial. Please check your email in order to activate your Trial account.
+Or PROCEED to your account to resend verification email.</source>
+        <translation>Het lijkt erop dat u uw e-mailadres voor uw proefperiode van TOVRA VPN nog niet hebt bevestigd. Controleer uw e-mail om uw proefaccount te activeren.
+Of klik op DOORGAAN om naar uw account te gaan en de bevestigingsmail opnieuw te versturen.</translation>
+    </message>
+    <message>
+        <source>Sorry, we couldn&apos;t find any active subscription associated with this account.
+Please PROCEED to your account to reactivate your subscription.</source>
+        <translation>Helaas hebben we geen actief abonnement gevonden dat aan dit account is gekoppeld.
+Klik op DOORGAAN om naar uw account te gaan en uw abonnement opnieuw te activeren.</translation>
+    </message>
+    <message>
+        <source>IP address blocked.</source>
+        <translation>IP-adres geblokkeerd.</translation>
+    </message>
+    <message>
+        <source>There are too many failed login attempts from your IP address. Please contact support via our website.</source>
+        <translation>Er zijn te veel mislukte inlogpogingen vanaf uw IP-adres. Neem via onze website contact op met support.</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Afsluiten</translation>
+    </message>
+    <message>
+        <source>REQUEST IS IN PROCESS...</source>
+        <translation>AANVRAAG WORDT VERWERKT...</translation>
+    </message>
+    <message>
+        <source>Password reset requested.</source>
+        <translation>Wachtwoordherstel aangevraagd.</translation>
+    </message>
+    <message>
+        <source>Error while requesting password reset.</source>
+        <translation>Fout bij het aanvragen van wachtwoordherstel.</translation>
+    </message>
+    <message>
+        <source>Please try again later.</source>
+        <translation>Probeer het later opnieuw.</translation>
+    </message>
+    <message>
+        <source>CANCEL LOGIN WITH FACEBOOK</source>
+        <translation>INLOGGEN MET FACEBOOK ANNULEREN</translation>
+    </message>
+    <message>
+        <source>Unfortunately login with Facebook failed.</source>
+        <translation>Helaas is inloggen met Facebook mislukt.</translation>
+    </message>
+    <message>
+        <source>Please try again or contact our support.</source>
+        <translation>Probeer het opnieuw of neem contact op met onze support.</translation>
+    </message>
+    <message>
+        <source>CANCEL LOGIN WITH GOOGLE</source>
+        <translation>INLOGGEN MET GOOGLE ANNULEREN</translation>
+    </message>
+    <message>
+        <source>Unfortunately login with Google failed.</source>
+        <translation>Helaas is inloggen met Google mislukt.</translation>
+    </message>
+    <message>
+        <source>API error occurred with message:
+&quot;%1&quot;</source>
+        <translation>Er is een API-fout opgetreden met de melding:
+&quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>You cannot logout while TOVRA VPN is connected.</source>
+        <translation>U kunt zich niet afmelden terwijl TOVRA VPN verbonden is.</translation>
+    </message>
+    <message>
+        <source>Open TOVRA VPN</source>
+        <translation>TOVRA VPN openen</translation>
+    </message>
+    <message>
+        <source>Quit TOVRA VPN</source>
+        <translation>TOVRA VPN afsluiten</translation>
+    </message>
+    <message>
+        <source>Collecting debug data...</source>
+        <translation>Diagnosegegevens verzamelen...</translation>
+    </message>
+    <message>
+        <source>Support ticket error has occurred, please contact support.</source>
+        <translation>Er is een fout opgetreden bij het supportticket, neem contact op met support.</translation>
+    </message>
+    <message>
+        <source>Support ticket has been created.</source>
+        <translation>Het supportticket is aangemaakt.</translation>
+    </message>
+    <message>
+        <source>Your connection is NOT SECURE.
+Click HERE to connect to a VPN server.</source>
+        <translation>Uw verbinding is NIET BEVEILIGD.
+Klik HIER om verbinding te maken met een VPN-server.</translation>
+    </message>
+    <message>
+        <source>You&apos;ve already used %1% of your data.</source>
+        <translation>U heeft al %1% van uw data verbruikt.</translation>
+    </message>
+    <message>
+        <source>Please UPGRADE your subscription.</source>
+        <translation>UPGRADE uw abonnement.</translation>
+    </message>
+    <message>
+        <source>Give your friends 30% discount
+and earn money!</source>
+        <translation>Geef uw vrienden 30% korting
+en verdien geld!</translation>
+    </message>
+    <message>
+        <source>Get %1 10</source>
+        <translation>Ontvang %1 10</translation>
+    </message>
+    <message>
+        <source>No, Thanks</source>
+        <translation>Nee, bedankt</translation>
+    </message>
+    <message>
+        <source>Are you enjoying TOVRA VPN?</source>
+        <translation>Bevalt TOVRA VPN u?</translation>
+    </message>
+    <message>
+        <source>YES!</source>
+        <translation>JA!</translation>
+    </message>
+    <message>
+        <source>Not Really</source>
+        <translation>Niet echt</translation>
+    </message>
+    <message>
+        <source>Would you like to rate TOVRA VPN on our website?</source>
+        <translation>Wilt u TOVRA VPN beoordelen op onze website?</translation>
+    </message>
+    <message>
+        <source>Ok, Sure</source>
+        <translation>Ja, graag</translation>
+    </message>
+    <message>
+        <source>Would you mind giving us some feedback?</source>
+        <translation>Wilt u ons wat feedback geven?</translation>
+    </message>
+    <message>
+        <source>You already have the latest version of TOVRA VPN.</source>
+        <translation>U heeft al de nieuwste versie van TOVRA VPN.</translation>
+    </message>
+    <message>
+        <source>A new version %1 is available.</source>
+        <translation>Er is een nieuwe versie %1 beschikbaar.</translation>
+    </message>
+    <message>
+        <source>Click the Download button to get the latest version of TOVRA VPN.</source>
+        <translation>Klik op de knop Downloaden om de nieuwste versie van TOVRA VPN te downloaden.</translation>
+    </message>
+    <message>
+        <source>DOWNLOAD</source>
+        <translation>DOWNLOADEN</translation>
+    </message>
+    <message>
+        <source>LATER</source>
+        <translation>LATER</translation>
+    </message>
+    <message>
+        <source>Update is available</source>
+        <translation>Update beschikbaar</translation>
+    </message>
 </context>
 <context>
     <name>TovraSettingsDialog</name>
