@@ -22,6 +22,7 @@ private slots:
     void ticketsAndAccountLink();
     void survivesGarbage();
     void certificateAndPort();
+    void demoWorldOptions();
 
 private:
     Response call(const QByteArray &method, const QString &url, const QByteArray &body = {},
@@ -70,6 +71,14 @@ void TestStandInProvider::answers_data()
     row("google: other redirect", "api POST /auth/google",
         R"({"code":"4/0Ab","redirect_uri":"http://127.0.0.1:56743"})", 401);
     row("facebook: forged token", "api POST /auth/facebook", R"({"secure_token":"forged"})", 401);
+    // The OpenVPN server's question: an account's address with that account's API token.
+    row("vpn login", "api POST /openvpn/login", R"({"username":"trial@tovra.test","password":"demo-token-trial"})", 200,
+        "\"ok\"");
+    row("vpn login: another account's token", "api POST /openvpn/login",
+        R"({"username":"trial@tovra.test","password":"demo-token-active"})", 403);
+    row("vpn login: the password", "api POST /openvpn/login",
+        R"({"username":"trial@tovra.test","password":"Trial-2026"})", 403);
+    row("vpn login: unknown address", "api POST /openvpn/login", R"({"username":"x@tovra.test","password":""})", 403);
     // The least loaded live server below 100 % of the country with the asked features.
     const auto best = [&row](const char *name, const char *query, int status, const char *needle = "") {
         row(name,
@@ -193,6 +202,41 @@ void TestStandInProvider::certificateAndPort()
     QVERIFY(clash.waitForFinished(30000) && clash.exitCode() == 1);
     QVERIFY(clash.readAllStandardError().contains("cannot listen on 127.0.0.1"));
     QVERIFY(!clash.readAllStandardOutput().contains("LISTENING"));
+}
+
+// As the demo world starts it: the IP answer is the caller's address and the OpenVPN configurations carry the
+// world's CA; another listening address gets a certificate of its own.
+void TestStandInProvider::demoWorldOptions()
+{
+    QTemporaryDir dir;
+    const QByteArray ca = "-----BEGIN CERTIFICATE-----\nV09STEQ=\n-----END CERTIFICATE-----\n";
+    QVERIFY(writeFile(dir.filePath("ca.crt"), ca));
+    StandInProvider world;
+    QVERIFY2(world.start({"--report-peer-address", "--openvpn-ca", dir.filePath("ca.crt"), "--state", dir.path()}),
+             qPrintable(world.errorString()));
+    Response ip = call("GET", world.apiUrl() + "/users/me/ip", {}, "demo-token-active");
+    QCOMPARE(QJsonDocument::fromJson(ip.body)["ip"].toString(), QStringLiteral("127.0.0.1"));
+    for (const char *protocol : {"tcp", "udp"}) {
+        const Response config = call("GET", world.apiUrl() + "/config/openvpn/" + protocol, {}, "demo-token-active");
+        const QString text = QJsonDocument::fromJson(config.body)["openvpn_config"].toString();
+        QVERIFY2(text.contains("<ca>\n" + ca + "</ca>") && !text.contains("MIIB"), qPrintable(text));
+    }
+    QVERIFY(world.stop());
+
+    QProcess other;
+    other.start(QStringLiteral(TOVRA_PROVIDER_EXE),
+                {"--listen", "127.0.0.2", "--api-port", "0", "--portal-port", "0", "--state", dir.path()});
+    QVERIFY(other.waitForReadyRead(30000));
+    other.terminate();
+    QVERIFY(other.waitForFinished(30000));
+    QVERIFY(QFile::exists(dir.filePath("cert-127.0.0.2.pem")));
+    QProcess text;
+    text.start("openssl", {"x509", "-noout", "-ext", "subjectAltName", "-in", dir.filePath("cert-127.0.0.2.pem")});
+    QVERIFY(text.waitForFinished(30000));
+    QVERIFY(text.readAll().contains("IP Address:127.0.0.1, DNS:localhost, IP Address:127.0.0.2"));
+    other.start(QStringLiteral(TOVRA_PROVIDER_EXE), {"--listen", "::1", "--state", dir.path()});
+    QVERIFY(other.waitForFinished(30000) && other.exitCode() == 1);
+    QVERIFY(other.readAllStandardError().contains("--listen takes an IPv4 address"));
 }
 
 QTEST_GUILESS_MAIN(TestStandInProvider)

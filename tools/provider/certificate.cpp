@@ -77,9 +77,11 @@ bool writePem(const QString &path, bool isKey, EVP_PKEY *key, X509 *cert)
 }
 
 // A new certificate for key: the CA when issuer is null (self-signed), else a server certificate for
-// 127.0.0.1 and localhost signed by the issuer.
-CertPtr makeCertificate(EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey)
+// 127.0.0.1, localhost and address signed by the issuer.
+CertPtr makeCertificate(EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey, const QString &address)
 {
+    const QByteArray altNames = QByteArrayLiteral("IP:127.0.0.1,DNS:localhost") +
+                                (address == QLatin1String("127.0.0.1") ? QByteArray() : ",IP:" + address.toLatin1());
     CertPtr cert(X509_new());
     const bool isCa = !issuer;
     X509_set_version(cert.get(), 2);
@@ -100,7 +102,7 @@ CertPtr makeCertificate(EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey)
                               ? addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE,pathlen:0") &&
                                     addExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign") &&
                                     addExtension(cert.get(), signer, NID_subject_key_identifier, "hash")
-                              : addExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") &&
+                              : addExtension(cert.get(), signer, NID_subject_alt_name, altNames.constData()) &&
                                     addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE") &&
                                     addExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth") &&
                                     addExtension(cert.get(), signer, NID_authority_key_identifier, "keyid");
@@ -111,12 +113,14 @@ CertPtr makeCertificate(EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey)
 
 } // namespace
 
-bool ensureCertificate(const QString &dir, QString *certPath, QString *keyPath, QString *error)
+bool ensureCertificate(const QString &dir, const QString &address, QString *certPath, QString *keyPath, QString *error)
 {
+    // Another listening address has a certificate of its own beside the loopback one.
+    const QString suffix = address == QLatin1String("127.0.0.1") ? QString() : QLatin1Char('-') + address;
     const QString caPath = QDir(dir).filePath(QStringLiteral("ca.pem"));
     const QString caKeyPath = QDir(dir).filePath(QStringLiteral("ca-key.pem"));
-    *certPath = QDir(dir).filePath(QStringLiteral("cert.pem"));
-    *keyPath = QDir(dir).filePath(QStringLiteral("key.pem"));
+    *certPath = QDir(dir).filePath(QStringLiteral("cert%1.pem").arg(suffix));
+    *keyPath = QDir(dir).filePath(QStringLiteral("key%1.pem").arg(suffix));
     CertPtr ca = readCertificate(caPath);
     KeyPtr caKey = readKey(caKeyPath);
     const bool caUsable = pairIsUsable(ca.get(), caKey.get(), nullptr);
@@ -129,14 +133,14 @@ bool ensureCertificate(const QString &dir, QString *certPath, QString *keyPath, 
     // The CA is made once and kept: clients that trust it keep working when the server certificate is renewed.
     if (!caUsable) {
         caKey.reset(EVP_EC_gen("P-256"));
-        ca = caKey ? makeCertificate(caKey.get(), nullptr, nullptr) : nullptr;
+        ca = caKey ? makeCertificate(caKey.get(), nullptr, nullptr, address) : nullptr;
         if (!ca || !writePem(caKeyPath, true, caKey.get(), nullptr) || !writePem(caPath, false, nullptr, ca.get())) {
             *error = QStringLiteral("cannot make the CA certificate in %1").arg(dir);
             return false;
         }
     }
     KeyPtr key(EVP_EC_gen("P-256"));
-    CertPtr cert = key ? makeCertificate(key.get(), ca.get(), caKey.get()) : nullptr;
+    CertPtr cert = key ? makeCertificate(key.get(), ca.get(), caKey.get(), address) : nullptr;
     if (!cert || !writePem(*keyPath, true, key.get(), nullptr) || !writePem(*certPath, false, nullptr, cert.get())) {
         *error = QStringLiteral("cannot make the server certificate in %1").arg(dir);
         return false;

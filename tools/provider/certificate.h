@@ -6,9 +6,10 @@
 namespace provider {
 
 // Makes sure dir holds a CA (ca.pem, ca-key.pem; made once and kept) and a
-// server certificate for 127.0.0.1 and localhost signed by it (cert.pem,
-// key.pem; made again when missing, unreadable, expired or not signed by
-// that CA). Returns false with a reason in error when that fails.
-bool ensureCertificate(const QString &dir, QString *certPath, QString *keyPath, QString *error);
+// server certificate for 127.0.0.1, localhost and address signed by it
+// (cert.pem, key.pem, or cert-ADDRESS.pem, key-ADDRESS.pem for an address
+// other than 127.0.0.1; made again when missing, unreadable, expired or not
+// signed by that CA). Returns false with a reason in error when that fails.
+bool ensureCertificate(const QString &dir, const QString &address, QString *certPath, QString *keyPath, QString *error);
 
 } // namespace provider

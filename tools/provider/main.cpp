@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QStandardPaths>
 
 #include <chrono>
@@ -87,14 +88,17 @@ struct Options
     int portalPort = 0;
     QString dataFile;
     QString stateDir;
+    QString address = QStringLiteral("127.0.0.1");
+    bool reportPeerAddress = false;
+    QString openVpnCa;
 };
 
 // Reads the command line; false (with a message in error) when it makes no sense.
 bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Stand-in for the TOVRA VPN provider's REST API and web portal (HTTPS on 127.0.0.1)."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Stand-in for the TOVRA VPN provider's REST API and web portal (HTTPS, on 127.0.0.1 by default)."));
     parser.addHelpOption();
     const QCommandLineOption apiPortOption(QStringLiteral("api-port"),
                                            QStringLiteral("Port of the API origin (0: any free port)."),
@@ -108,7 +112,15 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
         QStringLiteral("state"), QStringLiteral("Folder for the certificate and the stored tickets."),
         QStringLiteral("dir"),
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tovra-provider"));
-    parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption});
+    const QCommandLineOption listenOption(QStringLiteral("listen"),
+                                          QStringLiteral("IPv4 address both origins listen on (default 127.0.0.1)."),
+                                          QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption peerOption(QStringLiteral("report-peer-address"),
+                                        QStringLiteral("The IP answer is the caller's own address."));
+    const QCommandLineOption caOption(QStringLiteral("openvpn-ca"),
+                                      QStringLiteral("CA certificate (PEM) for the OpenVPN configurations."),
+                                      QStringLiteral("file"));
+    parser.addOptions({apiPortOption, portalPortOption, dataOption, stateOption, listenOption, peerOption, caOption});
     parser.process(app);
 
     if (!parsePort(parser.value(apiPortOption), &options->apiPort) ||
@@ -120,17 +132,37 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
         *error = QStringLiteral("the API and the portal need different ports");
         return false;
     }
+    const QHostAddress address(parser.value(listenOption));
+    if (address.protocol() != QAbstractSocket::IPv4Protocol) {
+        *error = QStringLiteral("--listen takes an IPv4 address");
+        return false;
+    }
+    options->address = address.toString();
+    options->reportPeerAddress = parser.isSet(peerOption);
+    if (parser.isSet(caOption)) {
+        QFile ca(parser.value(caOption));
+        if (!ca.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read %1: %2").arg(ca.fileName(), ca.errorString());
+            return false;
+        }
+        options->openVpnCa = QString::fromLatin1(ca.readAll());
+        if (!options->openVpnCa.startsWith(QLatin1String("-----BEGIN CERTIFICATE-----"))) {
+            *error = QStringLiteral("%1 is not a PEM certificate").arg(ca.fileName());
+            return false;
+        }
+    }
     options->dataFile = parser.value(dataOption);
     options->stateDir = QDir(parser.value(stateOption)).absolutePath();
     return true;
 }
 
-// Binds to 127.0.0.1:port (0: any free port); returns the port, or -1.
-int bindLoopback(provider::TlsServer &server, int port)
+// Binds to address:port (0: any free port); returns the port, or -1.
+int bindTo(provider::TlsServer &server, const QString &address, int port)
 {
+    const std::string host = address.toStdString();
     if (port == 0)
-        return server.bind_to_any_port("127.0.0.1");
-    return server.bind_to_port("127.0.0.1", port) ? port : -1;
+        return server.bind_to_any_port(host);
+    return server.bind_to_port(host, port) ? port : -1;
 }
 
 } // namespace
@@ -155,7 +187,7 @@ int main(int argc, char *argv[])
     QString error;
     provider::Provider state;
     if (!parseOptions(app, &options, &error) ||
-        !provider::ensureCertificate(options.stateDir, &certPath, &keyPath, &error) ||
+        !provider::ensureCertificate(options.stateDir, options.address, &certPath, &keyPath, &error) ||
         !state.load(options.dataFile, options.stateDir, &error))
         return fail(error);
 
@@ -163,14 +195,16 @@ int main(int argc, char *argv[])
     auto portal = makeServer(state, provider::Origin::Portal, certPath, keyPath);
     if (!api || !portal)
         return fail(QStringLiteral("cannot load the certificate from %1").arg(options.stateDir));
-    const int apiPort = bindLoopback(*api, options.apiPort);
+    const int apiPort = bindTo(*api, options.address, options.apiPort);
     if (apiPort < 0)
-        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.apiPort));
-    const int portalPort = bindLoopback(*portal, options.portalPort);
+        return fail(QStringLiteral("cannot listen on %1:%2").arg(options.address).arg(options.apiPort));
+    const int portalPort = bindTo(*portal, options.address, options.portalPort);
     if (portalPort < 0)
-        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(options.portalPort));
-    state.setOrigins(QStringLiteral("https://127.0.0.1:%1").arg(apiPort),
-                     QStringLiteral("https://127.0.0.1:%1").arg(portalPort));
+        return fail(QStringLiteral("cannot listen on %1:%2").arg(options.address).arg(options.portalPort));
+    state.setOrigins(QStringLiteral("https://%1:%2").arg(options.address).arg(apiPort),
+                     QStringLiteral("https://%1:%2").arg(options.address).arg(portalPort));
+    state.setReportPeerAddress(options.reportPeerAddress);
+    state.setOpenVpnCa(options.openVpnCa);
 
     std::thread apiThread([&api] { api->listen_after_bind(); });
     std::thread portalThread([&portal] { portal->listen_after_bind(); });

@@ -350,6 +350,7 @@ const Provider::Route Provider::kApiRoutes[] = {
     {"/users/me/servers/best", "GET", &Provider::bestServer, true},
     {"/config/openvpn/tcp", "GET", &Provider::openVpnConfig, true},
     {"/config/openvpn/udp", "GET", &Provider::openVpnConfig, true},
+    {"/openvpn/login", "POST", &Provider::openVpnLogin, false, true},
     {"/users/me/auto_auth_url", "GET", &Provider::autoAuthUrl, true},
     {"/users/me/ticket", "POST", &Provider::userTicket, true},
     {"/users/anonymous/ticket", "POST", &Provider::anonymousTicket},
@@ -593,11 +594,13 @@ Reply Provider::userDetails(const Call &, const Account *account)
                            {QStringLiteral("is_b2b"), json.value(QLatin1String("isB2b")).toInt()}});
 }
 
-Reply Provider::userIp(const Call &, const Account *account)
+Reply Provider::userIp(const Call &call, const Account *account)
 {
     const QJsonObject &json = account->json;
+    const QString ip = m_reportPeerAddress ? QString::fromStdString(call.request->remote_addr)
+                                           : json.value(QLatin1String("ip")).toString();
     return jsonReply(
-        200, {{QStringLiteral("ip"), json.value(QLatin1String("ip")).toString()},
+        200, {{QStringLiteral("ip"), ip},
               {QStringLiteral("location"),
                QJsonObject{{QStringLiteral("type"), QStringLiteral("Point")},
                            {QStringLiteral("coordinates"), json.value(QLatin1String("coordinates")).toArray()}}}});
@@ -605,8 +608,21 @@ Reply Provider::userIp(const Call &, const Account *account)
 
 Reply Provider::openVpnConfig(const Call &call, const Account *)
 {
-    const QString config = m_data.value(QLatin1String("openvpn")).toObject().value(call.path.mid(16)).toString();
+    QString config = m_data.value(QLatin1String("openvpn")).toObject().value(call.path.mid(16)).toString();
+    const int start = config.indexOf(QLatin1String("<ca>\n"));
+    const int end = config.indexOf(QLatin1String("</ca>"));
+    if (!m_openVpnCa.isEmpty() && start >= 0 && end > start)
+        config.replace(start + 5, end - start - 5, m_openVpnCa.trimmed() + QLatin1Char('\n'));
     return jsonReply(200, {{QStringLiteral("openvpn_config"), config}});
+}
+
+// Asked by the OpenVPN server: the user name is an account's e-mail address and the password its API token.
+Reply Provider::openVpnLogin(const Call &call, const Account *)
+{
+    const Account *account = accountByEmail(call.json.value(QLatin1String("username")).toString());
+    if (!account || account->token != call.json.value(QLatin1String("password")).toString())
+        return errorReply(403, QStringLiteral("unknown user name or password"));
+    return jsonReply(200, {{QStringLiteral("result"), QStringLiteral("ok")}});
 }
 
 Reply Provider::appUpdate(const Call &call, const Account *)

@@ -53,6 +53,10 @@ class Provider
 public:
     bool load(const QString &dataFile, const QString &stateDir, QString *error);
     void setOrigins(const QString &apiBase, const QString &portalBase);
+    // The IP answer reports the caller's own address instead of the account's.
+    void setReportPeerAddress(bool report) { m_reportPeerAddress = report; }
+    // PEM text that replaces the <ca> block of every OpenVPN configuration.
+    void setOpenVpnCa(const QString &pem) { m_openVpnCa = pem; }
 
     // Entry point of both servers.
     void handle(Origin origin, const httplib::Request &req, httplib::Response &res);
@@ -130,6 +134,7 @@ private:
     Reply serverList(const Call &call, const Account *account);
     Reply bestServer(const Call &call, const Account *account);
     Reply openVpnConfig(const Call &call, const Account *account);
+    Reply openVpnLogin(const Call &call, const Account *account);
     Reply appUpdate(const Call &call, const Account *account);
     Reply autoAuthUrl(const Call &call, const Account *account);
     Reply userTicket(const Call &call, const Account *account);
@@ -159,6 +164,8 @@ private:
     QString m_stateDir;
     QString m_apiBase;
     QString m_portalBase;
+    QString m_openVpnCa;
+    bool m_reportPeerAddress = false;
     QHash<QString, QByteArray> m_images;
 
     std::mutex m_mutex;

@@ -1,0 +1,614 @@
+// tovra-tour: drives the real main window through a whole session inside the demo world (scripts/demo-world):
+// sign-in, server choice, connect with the automatic protocol order, the guard's effect on the routing table,
+// disconnect, a dropped tunnel with the kill switch on, sign-out and "/exit". Prints each step and its result,
+// saves a screenshot of each and ends with 0 only when every step passed.
+#include "api/tlspolicy.h"
+#include "api/tovraapimanager.h"
+#include "api/tovraauthmanager.h"
+#include "api/tovraipmanager.h"
+#include "app/appcontext.h"
+#include "app/apptypes.h"
+#include "app/buildconstants.h"
+#include "app/configuration.h"
+#include "app/datapaths.h"
+#include "app/logfilewriter.h"
+#include "app/scramble.h"
+#include "app/startup.h"
+#include "app/tovraapplication.h"
+#include "common/servicecontroller.h"
+#include "common/serviceregistry_unix.h"
+#include "servers/tovraservermanager.h"
+#include "ui/tovragenericdialog.h"
+#include "ui/tovramainwindow.h"
+#include "vpn/openvpnmanager.h"
+#include "vpn/rasapi.h"
+
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMutex>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocumentFragment>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const int kWindows10 = 0x00c0; // the automatic order then starts with IKEv2, as on current Windows
+const int kLongWait = 90000;
+
+QMutex g_logMutex;
+QStringList g_log; // every log line of this run, as written to the log file
+
+void captureLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        QMutexLocker lock(&g_logMutex);
+        g_log << message;
+    }
+    LogMessageHandler(type, context, message);
+}
+
+QStringList logLines()
+{
+    QMutexLocker lock(&g_logMutex);
+    return g_log;
+}
+
+bool logHas(const QString &text)
+{
+    const QStringList lines = logLines();
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.contains(text); });
+}
+
+QString run(const QStringList &command, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(command.first(), command.mid(1));
+    process.waitForFinished(30000);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll()).trimmed();
+}
+
+QString defaultRoute()
+{
+    return run({QStringLiteral("ip"), QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("show"),
+                QStringLiteral("default")});
+}
+
+// The routing decision for a packet to address; empty when there is no route.
+QString routeTo(const QString &address)
+{
+    int code = 0;
+    const QString out = run({QStringLiteral("ip"), QStringLiteral("route"), QStringLiteral("get"), address}, &code);
+    return code == 0 ? out.section(QLatin1Char('\n'), 0, 0) : QString();
+}
+
+// "net:[inode]" of a process; empty when it cannot be read.
+QByteArray netNamespaceOf(const QString &pid)
+{
+    char target[64] = {};
+    const ssize_t size = ::readlink(QFile::encodeName(QStringLiteral("/proc/%1/ns/net").arg(pid)).constData(), target,
+                                    sizeof(target) - 1);
+    return size > 0 ? QByteArray(target, int(size)) : QByteArray();
+}
+
+// OpenVPN processes of this network namespace (the demo world's user side).
+QStringList openVpnProcesses()
+{
+    const QByteArray own = netNamespaceOf(QStringLiteral("self"));
+    QStringList pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : entries) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (pid.toInt() > 0 && comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "openvpn" &&
+            netNamespaceOf(pid) == own)
+            pids << pid;
+    }
+    return pids;
+}
+
+bool canReach(const QString &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(address, port);
+    return socket.waitForConnected(3000);
+}
+
+QString peakMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return QString::fromLatin1(line.mid(6).simplified());
+    }
+    return QStringLiteral("unknown");
+}
+
+struct Options
+{
+    QString apiAddress;
+    QString vpnAddress;
+    QString caFile;
+    QString outDir;
+    QString email;
+    QString password;
+};
+
+class Tour
+{
+public:
+    explicit Tour(const Options &options) : m_options(options) {}
+
+    // Everything up to the main window; false with a reason printed when the run cannot start.
+    bool prepare();
+    // The steps; returns when the last one has run or one has failed.
+    void runSteps();
+    // After the event loop ended: what the exit left behind and the log.
+    void finish();
+    bool passed() const { return m_failed == 0 && m_steps > 0; }
+
+private:
+    // One step: prints its name, runs it and prints its result; later steps are skipped after a failure.
+    void step(const QString &name, const std::function<bool(QString *)> &body);
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs = kLongWait)
+    {
+        return QTest::qWaitFor(condition, timeoutMs);
+    }
+    template <typename T>
+    T *widget(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+    void click(const char *name) const { QTest::mouseClick(widget<QPushButton>(name), Qt::LeftButton); }
+    // The status line as the user reads it, without its markup.
+    QString status() const
+    {
+        return QTextDocumentFragment::fromHtml(widget<QLabel>("tovraMainStatusTextLabel")->text()).toPlainText();
+    }
+    void screenshot(const QString &name);
+    bool registerServices(QString *error);
+    bool signIn(QString *detail);
+    bool connectAndCheck(QString *detail);
+
+    Options m_options;
+    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/tovra-tour-XXXXXX")};
+    std::unique_ptr<TovraMainWindow> m_window;
+    QStringList m_connectTimes; // ms from the connect click to the connected state, per connect
+    QString m_token;            // the API token of the session, kept for the log check after the sign-out
+    int m_steps = 0;
+    int m_failed = 0;
+};
+
+void Tour::step(const QString &name, const std::function<bool(QString *)> &body)
+{
+    ++m_steps;
+    std::printf("[%02d] %s ... ", m_steps, qPrintable(name));
+    std::fflush(stdout);
+    if (m_failed > 0) {
+        std::printf("skipped\n");
+        return;
+    }
+    QString detail;
+    const bool ok = body(&detail);
+    std::printf("%s%s%s\n", ok ? "ok" : "FAILED", detail.isEmpty() ? "" : ": ", qPrintable(detail));
+    std::fflush(stdout);
+    if (!ok)
+        ++m_failed;
+    QString file = name.toLower();
+    file.replace(QRegularExpression(QStringLiteral("[^a-z0-9]+")), QStringLiteral("-"));
+    screenshot(QStringLiteral("%1-%2").arg(m_steps, 2, 10, QLatin1Char('0')).arg(file));
+}
+
+void Tour::screenshot(const QString &name)
+{
+    if (!m_window)
+        return;
+    m_window->grab().save(QDir(m_options.outDir).filePath(name + QStringLiteral(".png")));
+    if (m_window->messageDialog()->isVisible())
+        m_window->messageDialog()->grab().save(QDir(m_options.outDir).filePath(name + QStringLiteral("-message.png")));
+}
+
+// The helper service and OpenVPN as the install step registers them, in a registry of this run: the helper in
+// the foreground with its kill-switch state in this run's folder, OpenVPN on the client's conn.ovpn.
+bool Tour::registerServices(QString *error)
+{
+    const QString helper = m_dir.filePath(QStringLiteral("TovraVPNService"));
+    const QString openvpn = QStandardPaths::findExecutable(
+        QStringLiteral("openvpn"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
+    const QString data = AppContext::instance()->dataPaths()->dir() + QStringLiteral("/Data");
+    if (openvpn.isEmpty()) {
+        *error = QStringLiteral("openvpn is not installed");
+        return false;
+    }
+    // A copy in a root-only folder: the registry starts nothing others could change.
+    if (!QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/TovraVPNService"), helper) ||
+        !QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)) || !QDir().mkpath(data)) {
+        *error = QStringLiteral("cannot prepare %1").arg(m_dir.path());
+        return false;
+    }
+    const QString registry = m_dir.filePath(QStringLiteral("services"));
+    ServiceRegistry::Registration service;
+    service.name = QStringLiteral("TovraVPNService");
+    service.isProgram = false;
+    service.program = helper;
+    service.arguments = QStringList{QStringLiteral("-e"), QStringLiteral("foreground"), QStringLiteral("-statedir"),
+                                    m_dir.filePath(QStringLiteral("state"))};
+    ServiceRegistry::Registration tunnel;
+    tunnel.name = QStringLiteral("OpenVPNService");
+    tunnel.isProgram = false;
+    tunnel.program = openvpn;
+    tunnel.arguments = QStringList{QStringLiteral("--cd"), data, QStringLiteral("--config"),
+                                   AppContext::instance()->dataPaths()->openVpnConfigFile()};
+    return ServiceRegistry::writeRegistration(registry, service, error) &&
+           ServiceRegistry::writeRegistration(registry, tunnel, error);
+}
+
+bool Tour::prepare()
+{
+    AppContext *context = AppContext::instance();
+    if (!m_dir.isValid() || !QDir().mkpath(m_options.outDir)) {
+        std::fprintf(stderr, "tovra-tour: cannot make %s or a temporary folder\n", qPrintable(m_options.outDir));
+        return false;
+    }
+    context->dataPaths()->setDir(m_dir.filePath(QStringLiteral("client")));
+    QString error;
+    if (!registerServices(&error)) {
+        std::fprintf(stderr, "tovra-tour: %s\n", qPrintable(error));
+        return false;
+    }
+    qInstallMessageHandler(captureLog);
+    qDebug().noquote() << BuildConstants::productShortName() + QStringLiteral(" started");
+    LoadApplicationFont();
+    LoadTranslation();
+    if (!TlsPolicy::trustCaFile(m_options.caFile)) {
+        std::fprintf(stderr, "tovra-tour: cannot read the CA certificate %s\n", qPrintable(m_options.caFile));
+        return false;
+    }
+    // The demo world's provider in place of the build's API, portal and map origins.
+    TovraApiManager *api = context->apiManager();
+    api->setApiBaseUrl(QStringLiteral("https://%1:%2").arg(m_options.apiAddress).arg(TOVRA_PROVIDER_API_PORT));
+    api->setPortalBaseUrl(QStringLiteral("https://%1:%2").arg(m_options.apiAddress).arg(TOVRA_PROVIDER_PORTAL_PORT));
+    api->setMapApiBaseUrl(api->portalBaseUrl());
+
+    const QString registry = m_dir.filePath(QStringLiteral("services"));
+    TovraMainWindow::Backends backends;
+    backends.openVpnService = std::make_unique<ServiceController>(QStringLiteral("OpenVPNService"));
+    backends.openVpnService->setRegistryDir(registry);
+    backends.helperService = std::make_unique<ServiceController>(QStringLiteral("TovraVPNService"));
+    backends.helperService->setRegistryDir(registry);
+    m_window = std::make_unique<TovraMainWindow>(std::move(backends));
+    m_window->setWindowsVersion(kWindows10);
+    const QString apiAddress = m_options.apiAddress;
+    m_window->setNetworkCheck([apiAddress] { return CheckActiveNetwork(apiAddress); });
+    if (auto *app = qobject_cast<TovraApplication *>(QCoreApplication::instance()))
+        app->setActivationWindow(m_window.get(), true);
+    m_window->show();
+    QTimer::singleShot(100, m_window.get(), &TovraMainWindow::Initialize);
+    return true;
+}
+
+// The sign-in view takes the demo account; the start-up requests then bring the main view.
+bool Tour::signIn(QString *detail)
+{
+    auto *email = widget<QLineEdit>("tovraLoginEmailEdit");
+    auto *password = widget<QLineEdit>("tovraLoginPasswordEdit");
+    auto *view = widget<QStackedWidget>("tovraCurrentView");
+    if (!waitFor([&] { return view->currentWidget() == widget<QWidget>("tovraLoginPage"); }, 30000)) {
+        *detail = QStringLiteral("the sign-in view did not appear");
+        return false;
+    }
+    QTest::keyClicks(email, m_options.email);
+    QTest::keyClicks(password, m_options.password);
+    screenshot(QStringLiteral("00-sign-in-filled"));
+    click("tovraLoginButton");
+    if (!waitFor([&] { return m_window->connectionState() == StateDisconnected; })) {
+        *detail = QStringLiteral("the main view did not appear");
+        return false;
+    }
+    *detail = QStringLiteral("signed in as %1").arg(AppContext::instance()->authManager()->userData().email);
+    // The demo provider offers a newer version: "Later", as a user who wants to go on would answer.
+    TovraGenericDialog *notice = m_window->messageDialog();
+    if (waitFor([&] { return notice->isVisible(); }, 2000)) {
+        screenshot(QStringLiteral("00-update-notice"));
+        *detail += QStringLiteral("; notice \"%1\" answered \"%2\"")
+                       .arg(notice->findChild<QLabel *>(QStringLiteral("titleLabel"))->text(),
+                            notice->findChild<QPushButton *>(QStringLiteral("secondaryButton"))->text());
+        QTest::mouseClick(notice->findChild<QPushButton *>(QStringLiteral("secondaryButton")), Qt::LeftButton);
+    }
+    return view->currentWidget() == widget<QWidget>("tovraMainPage") && !notice->isVisible();
+}
+
+bool Tour::connectAndCheck(QString *detail)
+{
+    QElapsedTimer clock;
+    clock.start();
+    click("tovraConnectButton");
+    // Connected, or the client gave up and says why.
+    if (!waitFor(
+            [&] { return m_window->connectionState() == StateConnected || m_window->messageDialog()->isVisible(); }) ||
+        m_window->connectionState() != StateConnected) {
+        *detail = QStringLiteral("not connected; status \"%1\"").arg(status());
+        return false;
+    }
+    const qint64 elapsed = clock.elapsed();
+    // The kill switch takes the default route away once connected.
+    if (!waitFor([] { return defaultRoute().isEmpty(); }, 30000)) {
+        *detail = QStringLiteral("the default route is still there: ") + defaultRoute();
+        return false;
+    }
+    m_connectTimes << QString::number(elapsed);
+    *detail = QStringLiteral("connected in %1 ms").arg(elapsed);
+    return true;
+}
+
+void Tour::runSteps()
+{
+    AppContext *context = AppContext::instance();
+    Configuration *config = context->config();
+    const QString api = m_options.apiAddress;
+    const QString before = defaultRoute();
+
+    step(QStringLiteral("Sign in through the sign-in view"), [&](QString *d) {
+        const bool ok = signIn(d);
+        m_token = context->apiManager()->token;
+        return ok && !m_token.isEmpty();
+    });
+    step(QStringLiteral("Main view with the server list"), [&](QString *d) {
+        const int rows = widget<QComboBox>("tovraServersBox")->count();
+        *d = QStringLiteral("%1 servers").arg(rows);
+        return rows > 0 && widget<QPushButton>("tovraConnectButton")->isVisible();
+    });
+    step(QStringLiteral("Choose a server"), [&](QString *d) {
+        auto *box = widget<QComboBox>("tovraServersBox");
+        const int row = box->findText(QStringLiteral("Netherlands"), Qt::MatchContains);
+        box->setCurrentIndex(row >= 0 ? row : 0);
+        *d = box->currentText();
+        return box->currentIndex() >= 0;
+    });
+    step(QStringLiteral("Kill switch and DNS leak fix on, protocol Automatic"), [&](QString *d) {
+        config->killSwitch = true;
+        config->dnsLeakFix = true;
+        config->protocol = Automatic;
+        config->SaveSettings();
+        m_window->ApplyConfiguration();
+        *d = QStringLiteral("default route before: ") + before;
+        return !before.isEmpty();
+    });
+    step(QStringLiteral("Connect: the automatic order falls back to OpenVPN"), [&](QString *d) {
+        if (!connectAndCheck(d))
+            return false;
+        QStringList tried;
+        const QStringList lines = logLines();
+        for (const QString &line : lines) {
+            if (line.startsWith(QLatin1String("Automatic protocol set to:")))
+                tried << line.mid(26).trimmed();
+        }
+        *d += QStringLiteral("; tried ") + tried.join(QStringLiteral(", "));
+        return tried.size() >= 2 && tried.last() == ProtocolToString(OpenVPN) &&
+               logHas(QStringLiteral("Trying again with next available protocol"));
+    });
+    step(QStringLiteral("Assigned-IP check passed"), [&](QString *d) {
+        const QString local = context->ipManager()->localIp;
+        const QString assigned = context->ipManager()->assignedIp;
+        *d = QStringLiteral("local %1, assigned %2").arg(local, assigned);
+        // The provider sees the OpenVPN server's address: the traffic came through the tunnel.
+        return !local.isEmpty() && assigned == m_options.vpnAddress;
+    });
+    step(QStringLiteral("Traffic goes through the tunnel"), [&](QString *d) {
+        const QString route = routeTo(api);
+        *d = QStringLiteral("default route \"%1\"; %2").arg(defaultRoute(), route);
+        *d += QStringLiteral("; status \"%1\"").arg(status());
+        return defaultRoute().isEmpty() && route.contains(QLatin1String("dev tun")) &&
+               status() == QLatin1String("Your connection is secured");
+    });
+    step(QStringLiteral("Disconnect"), [&](QString *d) {
+        click("tovraDisconnectButton");
+        const bool down = waitFor([&] {
+            return m_window->connectionState() == StateDisconnected && defaultRoute() == before &&
+                   openVpnProcesses().isEmpty();
+        });
+        *d = QStringLiteral("default route \"%1\", openvpn processes: %2")
+                 .arg(defaultRoute(), openVpnProcesses().join(QLatin1Char(' ')));
+        return down;
+    });
+    step(QStringLiteral("Connect again"), [&](QString *d) {
+        config->protocol = OpenVPN;
+        m_window->ApplyConfiguration();
+        return connectAndCheck(d);
+    });
+    step(QStringLiteral("OpenVPN killed: the drop is explained"), [&](QString *d) {
+        const QStringList pids = openVpnProcesses();
+        for (const QString &pid : pids)
+            ::kill(pid.toInt(), SIGKILL);
+        const bool explained = waitFor([&] {
+            return logHas(QStringLiteral("Kill switch is enabled. No need to try to reconnect.")) &&
+                   m_window->messageDialog()->isVisible();
+        });
+        *d = QStringLiteral("killed %1; status \"%2\"").arg(pids.join(QLatin1Char(' ')), status());
+        return !pids.isEmpty() && explained && status() == QLatin1String("Your connection is not secured");
+    });
+    step(QStringLiteral("Nothing leaves outside the tunnel until the next connect"), [&](QString *d) {
+        const QString route = routeTo(api);
+        const bool reached = canReach(api, TOVRA_PROVIDER_API_PORT);
+        *d =
+            QStringLiteral("default route \"%1\", route to %2 \"%3\", API %4")
+                .arg(defaultRoute(), api, route, reached ? QStringLiteral("reachable") : QStringLiteral("unreachable"));
+        m_window->messageDialog()->hide();
+        return defaultRoute().isEmpty() && route.isEmpty() && !reached;
+    });
+    step(QStringLiteral("Sign out"), [&](QString *d) {
+        m_window->Logout();
+        auto *view = widget<QStackedWidget>("tovraCurrentView");
+        QWidget *signInPage = widget<QWidget>("tovraLoginPage");
+        QWidget *startPage = widget<QWidget>("tovraInitPage");
+        auto *startError = widget<QLabel>("tovraInitErrorLabel");
+        const QString tokenFile = AppContext::instance()->dataPaths()->tokenFile();
+        // The kill switch still keeps the default route away, so the start-up that follows the sign-out cannot
+        // reach the provider and the start view says so; with the route, it shows the sign-in view.
+        const bool left = waitFor(
+            [&] {
+                return !QFile::exists(tokenFile) && (view->currentWidget() == signInPage ||
+                                                     (view->currentWidget() == startPage && startError->isVisible()));
+            },
+            60000);
+        *d = QStringLiteral("token file %1, ")
+                 .arg(QFile::exists(tokenFile) ? QStringLiteral("still there") : QStringLiteral("removed"));
+        if (view->currentWidget() == signInPage)
+            *d += QStringLiteral("sign-in view shown");
+        else
+            *d += QStringLiteral("start view: \"%1\", default route \"%2\"").arg(startError->text(), defaultRoute());
+        return left && (view->currentWidget() == signInPage || defaultRoute().isEmpty());
+    });
+    step(QStringLiteral("Quit with \"/exit\""), [&](QString *d) {
+        QProcess second;
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(QCoreApplication::applicationDirPath() + QStringLiteral("/TovraVPN"), {QStringLiteral("/exit")});
+        const bool ended = second.waitForFinished(30000) && second.exitStatus() == QProcess::NormalExit;
+        *d = QStringLiteral("TovraVPN /exit ended with %1").arg(ended ? second.exitCode() : -1);
+        if (!ended || second.exitCode() != 0)
+            *d += QStringLiteral(": ") + QString::fromLocal8Bit(second.readAll());
+        return ended && second.exitCode() == 0;
+    });
+}
+
+void Tour::finish()
+{
+    const QString before = QStringLiteral("default via");
+    step(QStringLiteral("After the exit: route back, no OpenVPN, helper stopped"), [&](QString *d) {
+        const bool clean = waitFor(
+            [] { return defaultRoute().startsWith(QLatin1String("default via")) && openVpnProcesses().isEmpty(); },
+            30000);
+        ServiceController helper(QStringLiteral("TovraVPNService"));
+        helper.setRegistryDir(m_dir.filePath(QStringLiteral("services")));
+        *d = QStringLiteral("default route \"%1\"").arg(defaultRoute());
+        return clean && !helper.isRunning();
+    });
+    step(QStringLiteral("The log unscrambles to the expected lines, without secrets"), [&](QString *d) {
+        QFile file(AppContext::instance()->dataPaths()->logFile());
+        if (!file.open(QIODevice::ReadOnly)) {
+            *d = QStringLiteral("no log file ") + file.fileName();
+            return false;
+        }
+        // "MMM dd hh:mm:ss | Level: " and the scrambled message, a line each.
+        QString text;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const int level = line.indexOf(" | ");
+            const int message = level < 0 ? -1 : line.indexOf(": ", level + 3);
+            if (message > 0)
+                text += QString::fromLatin1(line.left(message + 2)) +
+                        UnscrambleText(QString::fromLatin1(line.mid(message + 2))) + QLatin1Char('\n');
+        }
+        QFile plain(QDir(m_options.outDir).filePath(QStringLiteral("TOVRA.log.txt")));
+        if (plain.open(QIODevice::WriteOnly))
+            plain.write(text.toUtf8());
+        const QStringList expected = {QStringLiteral("via IKEv2"),
+                                      QStringLiteral("via L2TP"),
+                                      QStringLiteral("via PPtP"),
+                                      QStringLiteral("RAS phone-book entry is not available"),
+                                      QStringLiteral("Trying again with next available protocol."),
+                                      QStringLiteral("via OpenVPN"),
+                                      QStringLiteral("CONNECTED,SUCCESS"),
+                                      QStringLiteral("Assigned IP: ") + m_options.vpnAddress,
+                                      QStringLiteral("User pressed Disconnect button"),
+                                      QStringLiteral("Disconnect reason: server dropped connection."),
+                                      QStringLiteral("Kill switch is enabled. No need to try to reconnect.")};
+        QStringList missing;
+        for (const QString &line : expected) {
+            if (!text.contains(line))
+                missing << line;
+        }
+        const QString token = m_token;
+        const bool leaks = text.contains(m_options.password) || (!token.isEmpty() && text.contains(token));
+        *d = QStringLiteral("%1 lines").arg(text.count(QLatin1Char('\n')));
+        if (!missing.isEmpty())
+            *d += QStringLiteral("; missing: ") + missing.join(QStringLiteral(" | "));
+        if (leaks)
+            *d += QStringLiteral("; holds the password or the API token");
+        return missing.isEmpty() && !leaks && !token.isEmpty();
+    });
+    std::printf("Connect click to connected: %s ms (automatic order, then OpenVPN alone)\n",
+                qPrintable(m_connectTimes.join(QStringLiteral(" ms, "))));
+    std::printf("Client peak memory (VmHWM): %s\n", qPrintable(peakMemory()));
+    m_window.reset();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    TovraApplication app(BuildConstants::applicationId(), argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Drives the TOVRA VPN window through a session in the demo world."));
+    parser.addHelpOption();
+    const QCommandLineOption api(QStringLiteral("api-address"), QStringLiteral("Address of the provider's API."),
+                                 QStringLiteral("address"));
+    const QCommandLineOption vpn(QStringLiteral("vpn-address"), QStringLiteral("Address of the OpenVPN server."),
+                                 QStringLiteral("address"));
+    const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("CA certificate of the provider."),
+                                QStringLiteral("file"));
+    const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("Folder for screenshots and the log."),
+                                 QStringLiteral("dir"));
+    const QCommandLineOption email(QStringLiteral("email"), QStringLiteral("Demo account."), QStringLiteral("email"),
+                                   QStringLiteral("active@tovra.test"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Its password."),
+                                      QStringLiteral("password"), QStringLiteral("Active-2026"));
+    parser.addOptions({api, vpn, ca, out, email, password});
+    parser.process(app);
+    if (!parser.isSet(api) || !parser.isSet(vpn) || !parser.isSet(ca) || !parser.isSet(out)) {
+        std::fprintf(stderr, "tovra-tour: --api-address, --vpn-address, --ca and --out are needed\n");
+        return 2;
+    }
+    if (app.isRunning()) {
+        std::fprintf(stderr, "tovra-tour: a TOVRA VPN client already runs here\n");
+        return 1;
+    }
+
+    Tour tour({parser.value(api), parser.value(vpn), parser.value(ca), parser.value(out), parser.value(email),
+               parser.value(password)});
+    if (!tour.prepare())
+        return 1;
+    bool stepsDone = false;
+    bool exitTimedOut = false;
+    QTimer::singleShot(0, &app, [&] {
+        tour.runSteps();
+        stepsDone = true;
+        // After a failed step the loop ends here; after "/exit" it must end by itself, soon.
+        if (!tour.passed())
+            QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        else
+            QTimer::singleShot(30000, &app, [&] {
+                exitTimedOut = true;
+                std::printf("The client did not quit within 30 s of \"/exit\"\n");
+                QCoreApplication::quit();
+            });
+    });
+    app.exec();
+    LogFileWriter::instance()->enabled = false;
+    tour.finish();
+    const bool ok = stepsDone && !exitTimedOut && tour.passed();
+    std::printf("Tour %s\n", ok ? "passed" : "FAILED");
+    return ok ? 0 : 1;
+}
