@@ -18,6 +18,7 @@
 #include "common/servicecontroller.h"
 #include "common/serviceregistry_unix.h"
 #include "servers/tovraservermanager.h"
+#include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovramainwindow.h"
 #include "vpn/openvpnmanager.h"
@@ -458,14 +459,18 @@ void Tour::runSteps()
         return defaultRoute().isEmpty() && route.isEmpty() && !reached;
     });
     step(QStringLiteral("Sign out"), [&](QString *d) {
-        m_window->Logout();
+        // Through the account window, as a user signs out.
+        m_window->OnAccountButtonPressed();
+        QTest::mouseClick(m_window->accountDialog()->findChild<QPushButton *>(QStringLiteral("logoutButton")),
+                          Qt::LeftButton);
+        auto *confirm = m_window->accountDialog()->findChild<TovraGenericDialog *>();
+        QTest::mouseClick(confirm->findChild<QPushButton *>(QStringLiteral("primaryButton")), Qt::LeftButton);
         auto *view = widget<QStackedWidget>("tovraCurrentView");
         QWidget *signInPage = widget<QWidget>("tovraLoginPage");
         QWidget *startPage = widget<QWidget>("tovraInitPage");
         auto *startError = widget<QLabel>("tovraInitErrorLabel");
         const QString tokenFile = AppContext::instance()->dataPaths()->tokenFile();
-        // The kill switch still keeps the default route away, so the start-up that follows the sign-out cannot
-        // reach the provider and the start view says so; with the route, it shows the sign-in view.
+        // The sign-out gives back the route the kill switch held, so the start-up reaches the sign-in view.
         const bool left = waitFor(
             [&] {
                 return !QFile::exists(tokenFile) && (view->currentWidget() == signInPage ||
@@ -478,7 +483,7 @@ void Tour::runSteps()
             *d += QStringLiteral("sign-in view shown");
         else
             *d += QStringLiteral("start view: \"%1\", default route \"%2\"").arg(startError->text(), defaultRoute());
-        return left && (view->currentWidget() == signInPage || defaultRoute().isEmpty());
+        return left && view->currentWidget() == signInPage && !defaultRoute().isEmpty();
     });
     step(QStringLiteral("Quit with \"/exit\""), [&](QString *d) {
         QProcess second;
