@@ -45,6 +45,31 @@ QString link(const QString &target, const QString &colour, const QString &text)
     return QStringLiteral("<a href=\"%1\" style=\"color: %2;\">%3</a>").arg(target, colour, text);
 }
 
+// Qt 5 style sheets cannot colour placeholder text and reset the palette whenever they polish a widget, so the
+// colour goes into the palette again after each polish and style change.
+class PlaceholderColour : public QObject
+{
+public:
+    using QObject::QObject;
+
+    static void apply(QWidget *widget)
+    {
+        const QColor colour(162, 175, 190);
+        QPalette palette = widget->palette();
+        if (palette.color(QPalette::PlaceholderText) == colour)
+            return;
+        palette.setColor(QPalette::PlaceholderText, colour);
+        widget->setPalette(palette);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) && watched->isWidgetType())
+            apply(static_cast<QWidget *>(watched));
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 void TovraMainWindow::setStartupNetworkChecks(std::function<bool()> internet, std::function<bool()> api)
@@ -80,6 +105,11 @@ void TovraMainWindow::connectStartupFlow()
         tr("Forgot your password? Enter your email address below to begin the reset process."));
     ui->tovraPasswordEmailEdit->setPlaceholderText(tr("Enter your email"));
     ui->tovraPasswordRequestButton->setText(tr("REQUEST NEW PASSWORD"));
+    auto *placeholderColour = new PlaceholderColour(this);
+    for (QLineEdit *edit : {ui->tovraLoginEmailEdit, ui->tovraLoginPasswordEdit, ui->tovraPasswordEmailEdit}) {
+        placeholderColour->apply(edit);
+        edit->installEventFilter(placeholderColour);
+    }
     ui->tovraInitErrorLabel->setWordWrap(true);
     ui->tovraInitErrorLabel->hide();
     ui->tovraInitRetryButton->hide();

@@ -3,8 +3,8 @@
 //   tovra-screenshots OUTPUT_DIR [SUFFIX]
 //
 // SUFFIX ("@2x") is appended to every file name; the scale itself comes from QT_SCALE_FACTOR. Every picture
-// is listed on stdout with how its state came about: "driven" (signals, slots, clicks and the stand-in's
-// answers) or "set" (put on the widgets by this program, where the window has no behaviour for it yet).
+// is listed on stdout with how its state came about: the window's own start-up and sign-in flow, clicks and
+// the stand-in's answers.
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -14,25 +14,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QStackedWidget>
-#include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 #include <functional>
 #include <thread>
 
-#include "api/tovraapimanager.h"
-#include "api/tovraauthmanager.h"
-#include "api/tovraipmanager.h"
 #include "app/appcontext.h"
 #include "app/startup.h"
 #include "fakeservicecontroller.h"
 #include "guard/tovraservicemanager.h"
-#include "servers/tovraservermanager.h"
 #include "support/logcapture.h"
 #include "support/standinprovider.h"
 #include "ui/tovraaccountdialog.h"
@@ -134,9 +127,11 @@ class Shooter
 public:
     Shooter(const QString &dir, const QString &suffix) : m_dir(dir), m_suffix(suffix) {}
 
-    bool shoot(QWidget *widget, const QString &name, const QString &how)
+    // settleFirst: let pending events run first; off where the shot is taken from inside the window's own work.
+    bool shoot(QWidget *widget, const QString &name, const QString &how, bool settleFirst = true)
     {
-        settle();
+        if (settleFirst)
+            settle();
         const QString file = m_dir + QLatin1Char('/') + name + m_suffix + QStringLiteral(".png");
         const bool ok = widget->grab().save(file);
         std::printf("%s %s: %s\n", ok ? "wrote" : "FAILED", qPrintable(file), qPrintable(how));
@@ -173,32 +168,27 @@ void setLanguage(QTranslator *translator, const QString &code)
         locale.write(code.toUtf8());
 }
 
-// Signs in through the stand-in and fetches the local address; false when the stand-in refuses.
-bool signIn(const QString &email, const QString &password)
+void writeDataFile(const QString &path, const QByteArray &data)
 {
-    AppContext *context = AppContext::instance();
-    bool answered = false;
-    bool ok = false;
-    QObject guard;
-    QObject::connect(context->authManager(), &TovraAuthManager::UserDataReceived, &guard,
-                     [&](TovraAuthManager::eAuthResults result) {
-                         answered = true;
-                         ok = result == TovraAuthManager::AuthSuccess;
-                     });
-    context->authManager()->LoginEmail(email, password);
-    if (!waitFor([&] { return answered; }) || !ok)
-        return false;
-    bool located = false;
-    QObject::connect(context->ipManager(), &TovraIpManager::LocalIpDataReceived, &guard, [&] { located = true; });
-    context->ipManager()->RequestLocalIp();
-    return waitFor([&] { return located; });
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(data);
+}
+
+// The stand-in reports no newer version, so the start-up shows no update question.
+bool scriptNoUpdate(StandInProvider *provider)
+{
+    return provider->script(QStringLiteral("/config/app/win"), 200,
+                            QByteArrayLiteral("{\"version\": \"0.0.1\", \"build\": \"1\"}"));
 }
 
 class MainWindowRun
 {
 public:
-    MainWindowRun()
+    // A window started without a stored token, its start-up network checks answering `network`.
+    explicit MainWindowRun(bool networkUp) : network(networkUp)
     {
+        QFile::remove(AppContext::instance()->dataPaths()->tokenFile());
         TovraMainWindow::Backends backends;
         backends.ras.reset(m_ras = new ScreenRas);
         backends.openVpnService = std::make_unique<FakeServiceController>(QStringLiteral("OpenVPNService"));
@@ -206,56 +196,48 @@ public:
         window = std::make_unique<TovraMainWindow>(std::move(backends));
         window->serviceManager()->setTimings({5000, 10, 5, 5000});
         window->ikev2Manager()->setTimings({5000, 1, 1, 5000, 1});
-        // The map as the window shows it once its map slot exists.
-        QObject::connect(AppContext::instance()->apiManager(), &TovraApiManager::MapImageReceived, window.get(),
-                         [this](bool ok, const QImage &image) {
-                             if (!ok)
-                                 return;
-                             QPixmap map = QPixmap::fromImage(image);
-                             map.setDevicePixelRatio(image.width() > 500 ? 2.0 : 1.0);
-                             child<QLabel>(window.get(), "tovraMainMapLabel")->setPixmap(map);
-                             ++maps;
-                         });
+        TovraMainWindow::Timings timings;
+        timings.startupCheckInterval = 1;
+        window->setTimings(timings);
+        window->setStartupNetworkChecks(
+            [this] {
+                if (onCheck)
+                    onCheck();
+                return network;
+            },
+            [this] { return network; });
         window->show();
         window->Initialize();
     }
 
-    // The start-up sequence: the answers of the sign-in and local-address steps (already fetched), then the
-    // stand-in's server list, then the remaining steps' signals.
-    bool toMainView()
+    int view() const { return child<QStackedWidget>(window.get(), "tovraCurrentView")->currentIndex(); }
+
+    bool toSignIn()
     {
-        AppContext *context = AppContext::instance();
-        if (!waitFor([this] { return window->stateMachine()->isRunning(); }))
-            return false;
-        emit window->UserDataReceived();
-        emit window->LocalIpUpdated();
-        const int mapsBefore = maps;
-        bool listed = false;
-        QObject guard;
-        QObject::connect(context->serverManager(), &TovraServerManager::ServersUpdated, &guard, [&] { listed = true; });
-        context->apiManager()->GetServerList();
-        if (!waitFor([&] { return listed; }))
-            return false;
-        emit window->OpenVpnConfigUpdated();
-        emit window->UpdateDataReceived();
-        if (!waitFor([this] { return window->connectionState() == StateDisconnected; }))
-            return false;
-        showMainPage();
-        child<QLabel>(window.get(), "tovraMainStatusTextLabel")
-            ->setText(QCoreApplication::translate("TovraMainWindow", "Your connection is %1not secured%2")
-                          .arg(QStringLiteral("<font style=\"font-weight:bold; color: #dd4f32;\">"),
-                               QStringLiteral("</font>")));
-        waitFor([&] { return maps > mapsBefore; }, 10000);
-        return true;
+        return waitFor([this] { return view() == 1; });
     }
 
-    // The view stack and background as the view switch sets them.
-    void showMainPage()
+    // Typed into the sign-in view's fields; the window enables LOGIN itself.
+    bool enterCredentials(const QString &email, const QString &password)
     {
-        child<QStackedWidget>(window.get(), "tovraCurrentView")->setCurrentIndex(3);
-        child<QWidget>(window.get(), "centralWidget")
-            ->setStyleSheet(
-                QStringLiteral("QWidget#centralWidget {image: url(:/main/resources/main/MainFormBackground.png);}"));
+        child<QLineEdit>(window.get(), "tovraLoginEmailEdit")->setText(email);
+        child<QLineEdit>(window.get(), "tovraLoginPasswordEdit")->setText(password);
+        return child<QPushButton>(window.get(), "tovraLoginButton")->isEnabled();
+    }
+
+    // Signs in through the sign-in view; the start-up then runs against the stand-in up to the main view and
+    // its map image.
+    bool toMainView(const QString &email, const QString &password)
+    {
+        const QString mapLine = QStringLiteral("Map image updated");
+        const int mapsBefore = LogCapture::count(mapLine);
+        if (!toSignIn() || !enterCredentials(email, password))
+            return false;
+        child<QPushButton>(window.get(), "tovraLoginButton")->click();
+        if (!waitFor([this] { return view() == 3 && window->connectionState() == StateDisconnected; }))
+            return false;
+        waitFor([&] { return LogCapture::count(mapLine) > mapsBefore; }, 10000);
+        return true;
     }
 
     bool connecting()
@@ -277,55 +259,76 @@ public:
     }
 
     std::unique_ptr<TovraMainWindow> window;
-    int maps = 0;
+    bool network;
+    std::function<void()> onCheck;
 
 private:
     ScreenRas *m_ras = nullptr;
 };
 
-void startView(Shooter &shots)
+// The start view, its error states, the sign-in view and the password reset, in one window's start-up.
+void startViews(Shooter &shots, StandInProvider *provider)
 {
-    MainWindowRun run;
+    MainWindowRun run(false);
     TovraMainWindow *w = run.window.get();
-    shots.shoot(w, QStringLiteral("start"), QStringLiteral("driven: the window right after Initialize()"));
+    int checks = 0;
+    // Taken from inside the network wait, which keeps the start view up while it runs.
+    run.onCheck = [&] {
+        if (++checks == 3)
+            shots.shoot(w, QStringLiteral("start"),
+                        QStringLiteral("driven: start view during the start-up network wait"), false);
+    };
+    auto *retry = child<QPushButton>(w, "tovraInitRetryButton");
+    if (!waitFor([retry] { return retry->isVisible(); })) {
+        shots.fail(QStringLiteral("no-network start view not reached"));
+        return;
+    }
+    run.onCheck = nullptr;
+    shots.shoot(w, QStringLiteral("start-no-network"),
+                QStringLiteral("driven: start-up network checks scripted to fail until the wait runs out"));
 
-    // The start view's error states, as the start-up flow leaves them.
-    child<QLabel>(w, "tovraInitTextLabel")->hide();
-    auto *error = child<QLabel>(w, "tovraInitErrorLabel");
-    error->setText(QCoreApplication::translate(
-        "TovraMainWindow",
-        "There is no active Internet connection. Please check your network connection and click Retry."));
-    error->show();
-    child<QPushButton>(w, "tovraInitRetryButton")->show();
-    shots.shoot(w, QStringLiteral("start-no-network"), QStringLiteral("set: error text and Retry shown"));
+    run.network = true;
+    retry->click();
+    if (!run.toSignIn()) {
+        shots.fail(QStringLiteral("sign-in view not reached"));
+        return;
+    }
+    shots.shoot(w, QStringLiteral("sign-in"), QStringLiteral("driven: Retry with the network up, no stored token"));
+    if (!run.enterCredentials(QStringLiteral("active@tovra.test"), QStringLiteral("Active-2026")))
+        shots.fail(QStringLiteral("LOGIN not enabled by the entered credentials"));
+    shots.shoot(w, QStringLiteral("sign-in-filled"),
+                QStringLiteral("driven: credentials entered, LOGIN enabled by the window"));
 
-    child<QPushButton>(w, "tovraInitRetryButton")->hide();
-    error->setText(QCoreApplication::translate("TovraMainWindow", "API error occurred with message:\n\"%1\"")
-                       .arg(QStringLiteral("Service temporarily unavailable")));
-    child<QLabel>(w, "tovraInitSupportTicketLabel")->show();
-    shots.shoot(w, QStringLiteral("start-api-error"), QStringLiteral("set: API error text and ticket link shown"));
+    w->OnLinkActivated(QStringLiteral("forgotPasswordLink"));
+    shots.shoot(w, QStringLiteral("password-reset"), QStringLiteral("driven: \"Forgot your password?\" link"));
+    child<QPushButton>(w, "tovraPasswordCloseButton")->click();
 
-    child<QStackedWidget>(w, "tovraCurrentView")->setCurrentIndex(1);
-    shots.shoot(w, QStringLiteral("sign-in"), QStringLiteral("set: view stack on the sign-in page"));
-    child<QLineEdit>(w, "tovraLoginEmailEdit")->setText(QStringLiteral("active@tovra.test"));
-    child<QLineEdit>(w, "tovraLoginPasswordEdit")->setText(QStringLiteral("Active-2026"));
-    child<QPushButton>(w, "tovraLoginButton")->setEnabled(true);
-    shots.shoot(w, QStringLiteral("sign-in-filled"), QStringLiteral("set: fields typed in, LOGIN enabled"));
-
-    child<QStackedWidget>(w, "tovraCurrentView")->setCurrentIndex(2);
-    shots.shoot(w, QStringLiteral("password-reset"), QStringLiteral("set: view stack on the password-reset page"));
+    // The stand-in drops the server list request: the start-up stops with the API error.
+    if (!provider->script(QJsonObject{{QStringLiteral("path"), QStringLiteral("/users/me/servers")},
+                                      {QStringLiteral("hangup"), true}})) {
+        shots.fail(QStringLiteral("server list script refused"));
+        return;
+    }
+    child<QPushButton>(w, "tovraLoginButton")->click();
+    if (!waitFor([w] { return child<QLabel>(w, "tovraInitSupportTicketLabel")->isVisible(); })) {
+        shots.fail(QStringLiteral("API error start view not reached"));
+        return;
+    }
+    shots.shoot(w, QStringLiteral("start-api-error"),
+                QStringLiteral("driven: sign-in, then the stand-in drops the server list request"));
+    if (!provider->reset() || !scriptNoUpdate(provider))
+        shots.fail(QStringLiteral("stand-in not reset: ") + provider->errorString());
 }
 
 void mainViews(Shooter &shots, StandInProvider *provider, const QString &language, bool all)
 {
-    MainWindowRun run;
-    if (!run.toMainView()) {
+    MainWindowRun run(true);
+    if (!run.toMainView(QStringLiteral("active@tovra.test"), QStringLiteral("Active-2026"))) {
         shots.fail(QStringLiteral("main view (%1) not reached").arg(language));
         return;
     }
     const QString how = QStringLiteral(
-        "driven: sign-in, server list and map image from the stand-in, start-up steps' signals; set: main page, "
-        "map image and not-secured text shown");
+        "driven: sign-in through the sign-in view, start-up, server list and map image from the stand-in");
     if (!all) {
         shots.shoot(run.window.get(), QStringLiteral("main-") + language, how);
         return;
@@ -354,19 +357,13 @@ void mainViews(Shooter &shots, StandInProvider *provider, const QString &languag
 
 void businessView(Shooter &shots)
 {
-    MainWindowRun run;
-    if (!run.toMainView()) {
+    MainWindowRun run(true);
+    if (!run.toMainView(QStringLiteral("business@tovra.test"), QStringLiteral("Business-2026"))) {
         shots.fail(QStringLiteral("business main view not reached"));
         return;
     }
-    // The business layout: the list choice above the picker, the frames below moved down.
-    TovraMainWindow *w = run.window.get();
-    child<QWidget>(w, "tovraMainPageServersOptionsFrame")->show();
-    child<QWidget>(w, "tovraMainPageServersFrame")->move(0, 137);
-    child<QWidget>(w, "tovraMainPageMapFrame")->setGeometry(QRect(QPoint(0, 196), QPoint(416, 369)));
-    child<QRadioButton>(w, "tovraMainServersB2bRadioButton")->setChecked(true);
-    shots.shoot(w, QStringLiteral("main-business"),
-                QStringLiteral("driven: business account from the stand-in; set: list choice shown, frames moved"));
+    shots.shoot(run.window.get(), QStringLiteral("main-business"),
+                QStringLiteral("driven: sign-in with the business demo account through the sign-in view"));
 }
 
 void dialogs(Shooter &shots)
@@ -429,12 +426,14 @@ int main(int argc, char *argv[])
     AppContext *context = AppContext::instance();
     QTranslator translator;
 
-    setLanguage(&translator, QStringLiteral("en"));
-    startView(shots);
-    if (!signIn(QStringLiteral("active@tovra.test"), QStringLiteral("Active-2026"))) {
-        shots.fail(QStringLiteral("sign-in refused by the stand-in"));
+    writeDataFile(context->dataPaths()->welcomeFile(), "false");
+    if (!scriptNoUpdate(&fixture.provider)) {
+        std::fprintf(stderr, "update answer not scripted: %s\n", qPrintable(fixture.provider.errorString()));
         return 1;
     }
+
+    setLanguage(&translator, QStringLiteral("en"));
+    startViews(shots, &fixture.provider);
     context->config()->killSwitch = true;
     mainViews(shots, &fixture.provider, QStringLiteral("en"), true);
     for (const QString &language : {QStringLiteral("en"), QStringLiteral("nl"), QStringLiteral("de")}) {
@@ -443,10 +442,6 @@ int main(int argc, char *argv[])
     }
     setLanguage(&translator, QStringLiteral("en"));
     dialogs(shots);
-
-    if (!signIn(QStringLiteral("business@tovra.test"), QStringLiteral("Business-2026")))
-        shots.fail(QStringLiteral("business sign-in refused by the stand-in"));
-    else
-        businessView(shots);
+    businessView(shots);
     return shots.failed() ? 1 : 0;
 }
