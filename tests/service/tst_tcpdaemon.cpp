@@ -3,37 +3,24 @@
 #include "service/tcpdaemon.h"
 
 #include <QTcpSocket>
+#include <numeric>
 
 namespace {
 
-// A route table whose default route stays whatever is done to it.
+// A route table whose default route stays whatever is done to it; changes are recorded and fail.
 class FakeRouteTool : public RouteTool
 {
 public:
     QStringList lines;
     QStringList changes;
 
-    bool readRouteTable(QStringList *table) override
-    {
-        *table = lines;
-        return true;
-    }
-    bool deleteDefaultRoute(const QString &gateway) override { return record(QStringLiteral("delete ") + gateway); }
-    bool addDefaultRoute(const QString &gateway) override { return record(QStringLiteral("add ") + gateway); }
-    bool readIpv6DefaultRoutes(QStringList *routes) override
-    {
-        routes->clear();
-        return true;
-    }
-    bool deleteIpv6DefaultRoute(const QString &route) override { return record(QStringLiteral("delete6 ") + route); }
-    bool addIpv6DefaultRoute(const QString &route) override { return record(QStringLiteral("add6 ") + route); }
-
-private:
-    bool record(const QString &change)
-    {
-        changes << change;
-        return false;
-    }
+    bool readRouteTable(QStringList *table) override { return (*table = lines, true); }
+    bool deleteDefaultRoute(const QString &gateway) override { return record("delete " + gateway); }
+    bool addDefaultRoute(const QString &gateway) override { return record("add " + gateway); }
+    bool readIpv6DefaultRoutes(QStringList *routes) override { return (routes->clear(), true); }
+    bool deleteIpv6DefaultRoute(const QString &route) override { return record("delete6 " + route); }
+    bool addIpv6DefaultRoute(const QString &route) override { return record("add6 " + route); }
+    bool record(const QString &change) { return (changes << change, false); }
 };
 
 // A packet filter that keeps its sessions and the filters added through each; results are set per
@@ -51,10 +38,7 @@ public:
 
     int filtersInForce() const
     {
-        int count = 0;
-        for (const QList<FilterSpec> &filters : open)
-            count += filters.size();
-        return count;
+        return std::accumulate(open.cbegin(), open.cend(), 0, [](int n, const auto &list) { return n + list.size(); });
     }
 
     quint32 openSession(bool dynamic, Handle *handle) override
