@@ -93,7 +93,6 @@ void tst_Configuration::readSettings_data()
         "<AutoConnect enabled=\"1\"/><FavoriteServer enabled=\"1\"/><NearestServer enabled=\"1\"/>"
         "<KillSwitch enabled=\"1\"/><DnsLeakFix enabled=\"1\"/><LoginMethod type=\"google\"/></Settings>",
         "proto=2 login=2 last=de1 fav=nl2 launch=1 auto=1 favc=1 near=1 kill=1 dns=1");
-    row("facebook login element", "<Settings><FacebookLogin enabled=\"1\"/></Settings>", "login=1");
     row("login method wins over facebook element",
         "<Settings><FacebookLogin enabled=\"1\"/><LoginMethod type=\"EMAIL\"/></Settings>", "");
     // An unreadable file leaves the whole record as it was.
