@@ -28,16 +28,42 @@ private slots:
     void dnsFilters();
 
 private:
-    bool startService();
+    bool startService(
+        const QByteArray &resolvectl = "Global:\nLink 2 (veth0): 192.168.98.1\nLink 4 (TOVRAVPN): 10.99.0.53\n")
+    {
+        m_service = std::make_unique<TovraService>();
+        return m_service->launch(m_ns->prefix(), resolvectl, m_state->path());
+    }
     // Everything the service has answered on socket, read after a full exchange on a second connection:
     // the service serves one connection at a time.
-    QByteArray answeredSoFar(QTcpSocket &socket);
+    QByteArray answeredSoFar(QTcpSocket &socket)
+    {
+        const QByteArray barrier = serviceCommand("REMOVE_DNS_FILTERS\n");
+        if (!barrier.startsWith("SRV SUCCESS"))
+            return "barrier: " + barrier;
+        socket.waitForReadyRead(0);
+        return socket.readAll();
+    }
     QByteArray routes() { return m_ns->exec({"ip", "-4", "route", "show"}).output; }
     QByteArray routes6() { return m_ns->exec({"ip", "-6", "route", "show", "default"}).output; }
     bool chainPresent() { return m_ns->exec({"nft", "list", "chain", "inet", "tovravpn", "dns"}).ok(); }
     QString stateFile() const { return m_state->filePath("TovraVPNService.gateway"); }
     // Whether TCP and UDP to port 53 of address get through (a blocked datagram is refused by the send).
-    bool dnsReaches(const char *address);
+    bool dnsReaches(const char *address)
+    {
+        QTcpSocket tcp;
+        tcp.connectToHost(QString::fromLatin1(address), 53);
+        const bool tcpReaches = tcp.waitForConnected(10000);
+        QUdpSocket udp;
+        const QByteArray probe = QByteArray("probe-") + address;
+        const bool udpReaches =
+            udp.writeDatagram(probe, QHostAddress(QString::fromLatin1(address)), 53) > 0 &&
+            QTest::qWaitFor(
+                [&] { return m_dnsUdp->hasPendingDatagrams() && m_dnsUdp->receiveDatagram().data() == probe; }, 10000);
+        if (tcpReaches != udpReaches)
+            qWarning("TCP %s, UDP %s", tcpReaches ? "reaches" : "blocked", udpReaches ? "reaches" : "blocked");
+        return tcpReaches && udpReaches;
+    }
 
     std::unique_ptr<NetNamespace> m_ns;
     std::unique_ptr<QTemporaryDir> m_state;
@@ -94,38 +120,6 @@ void tst_TovraVPNService::cleanup()
     m_dnsUdp.reset();
     m_ns.reset();
     m_state.reset();
-}
-
-bool tst_TovraVPNService::startService()
-{
-    m_service = std::make_unique<TovraService>();
-    return m_service->launch(m_ns->prefix(), "Global:\nLink 2 (veth0): 192.168.98.1\nLink 4 (TOVRAVPN): 10.99.0.53\n",
-                             m_state->path());
-}
-
-QByteArray tst_TovraVPNService::answeredSoFar(QTcpSocket &socket)
-{
-    const QByteArray barrier = serviceCommand("REMOVE_DNS_FILTERS\n");
-    if (!barrier.startsWith("SRV SUCCESS"))
-        return "barrier: " + barrier;
-    socket.waitForReadyRead(0);
-    return socket.readAll();
-}
-
-bool tst_TovraVPNService::dnsReaches(const char *address)
-{
-    QTcpSocket tcp;
-    tcp.connectToHost(QString::fromLatin1(address), 53);
-    const bool tcpReaches = tcp.waitForConnected(10000);
-    QUdpSocket udp;
-    const QByteArray probe = QByteArray("probe-") + address;
-    const bool udpReaches =
-        udp.writeDatagram(probe, QHostAddress(QString::fromLatin1(address)), 53) > 0 &&
-        QTest::qWaitFor([&] { return m_dnsUdp->hasPendingDatagrams() && m_dnsUdp->receiveDatagram().data() == probe; },
-                        10000);
-    if (tcpReaches != udpReaches)
-        qWarning("TCP %s, UDP %s", tcpReaches ? "reaches" : "blocked", udpReaches ? "reaches" : "blocked");
-    return tcpReaches && udpReaches;
 }
 
 void tst_TovraVPNService::protocol_data()
@@ -288,8 +282,7 @@ void tst_TovraVPNService::dnsFilters()
 
     // The VPN's DNS server may be an IPv6 address.
     QVERIFY(m_ns->ip({"addr add fd00:99::53/64 dev vpnpeer nodad"}));
-    m_service = std::make_unique<TovraService>();
-    QVERIFY(m_service->launch(m_ns->prefix(), "Link 4 (TOVRAVPN): fd00:99::53\n", m_state->path()));
+    QVERIFY(startService("Link 4 (TOVRAVPN): fd00:99::53\n"));
     QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
     QVERIFY(dnsReaches("fd00:99::53"));
     QVERIFY(!dnsReaches("10.99.0.53"));
