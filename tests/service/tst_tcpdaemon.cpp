@@ -153,9 +153,6 @@ void tst_TcpDaemon::sessions()
     FakeFilterEngine engine;
     engine.sublayerPresent = true;
     auto filter = std::make_unique<WfpDnsFilter>(engine);
-    QCOMPARE(filter->removeFilters(), 0u);
-    QCOMPARE(filter->lastError, QStringLiteral("EngineClosed with result: 0"));
-
     // Permits for the VPN's server, blocks for any other; a second ADD closes the first session.
     QCOMPARE(filter->addFilters(), 0u);
     QCOMPARE(engine.open.value(1).first().remoteAddress, 0x0A080001u);
