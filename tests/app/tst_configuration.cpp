@@ -82,7 +82,6 @@ void tst_Configuration::readSettings_data()
     const auto row = [](const char *name, const char *xml, const char *changes, const char *log = "") {
         QTest::newRow(name) << QByteArray(xml) << QString::fromLatin1(changes) << QString::fromLatin1(log);
     };
-    row("root only gives defaults", "<Settings/>", "");
     row("root of another name is read", "<Other><KillSwitch enabled=\"1\"/></Other>", "kill=1");
     row("tray off without reminder element turns reminder off", "<Settings><MinimizeToTray enabled=\"0\"/></Settings>",
         "tray=0 remind=0");
