@@ -1,7 +1,6 @@
 #include <QtTest>
 
 #include "servers/serverlists.h"
-#include "support/logcapture.h"
 
 // One server of the API's list: "code|country|city|short|flags|load", flags from p (P2P), s (streaming),
 // b (B2B), n (is_nearest), N (is_nearest_b2b), d (not alive).
@@ -51,8 +50,6 @@ private slots:
     void fullListRecords();
     void icons_data();
     void icons();
-    void logLines_data();
-    void logLines();
 };
 
 void tst_BuildServerLists::smartList_data()
@@ -151,32 +148,6 @@ void tst_BuildServerLists::icons()
     QCOMPARE(Pixels(lists.full.at(0).featureIcon), Pixels(QPixmap::fromImage(featureImage)));
     QVERIFY(lists.full.at(1).loadIcon.cacheKey() == lists.full.at(0).loadIcon.cacheKey() &&
             lists.full.at(1).featureIcon.cacheKey() == lists.full.at(0).featureIcon.cacheKey());
-}
-
-void tst_BuildServerLists::logLines_data()
-{
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("p2p") << "NL|Netherlands 2|Amsterdam|nl1|p|40"
-                         << QStringList{"Found server: Netherlands 2, Amsterdam address: nl1 ip: 10.0.0.3 "
-                                        "is_nearest: false alive: true p2p: true streaming: false B2B: false",
-                                        "Server nl1 added to full list as Netherlands 2, Amsterdam",
-                                        "Server nl1 added to smart list as Netherlands, P2P server"};
-    QTest::newRow("b2b nearest streaming")
-        << "BE|Belgium|Gent|be1|bsNd|0"
-        << QStringList{"Found server: Belgium, Gent address: be1 ip: 10.0.0.3 "
-                       "is_nearest: true alive: false p2p: false streaming: true B2B: true",
-                       "Server be1 added to full B2B list as Belgium, Gent",
-                       "Server be1 added to smart B2B list as Belgium, Streaming server",
-                       "Is_nearest flag set in smart B2B server list on: Belgium, Streaming server"};
-}
-
-void tst_BuildServerLists::logLines()
-{
-    QFETCH(QString, server);
-    LogCapture capture;
-    BuildServerLists(Servers({server}));
-    QTEST(LogCapture::lines(), "lines");
 }
 
 QTEST_MAIN(tst_BuildServerLists)

@@ -106,65 +106,49 @@ void tst_ToolOutput::vpnDns_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<VpnDnsLookup::Outcome>("outcome");
     QTest::addColumn<QString>("address");
+    const auto row = [](const char *name, const char *tool, const QString &output, const char *address,
+                        VpnDnsLookup::Outcome outcome = VpnDnsLookup::Found) {
+        QTest::newRow(name) << QString::fromLatin1(tool) << output << outcome << QString::fromLatin1(address);
+    };
+    const auto notFound = VpnDnsLookup::DnsNotFound;
+    const auto noAdapter = VpnDnsLookup::AdapterNotFound;
 
     const QString ethernet = QStringLiteral("Ethernet adapter Ethernet:\r\n\r\n"
                                             "   DNS Servers . . . . . . . . . . . : 192.168.1.1\r\n\r\n");
-    QTest::newRow("ipconfig: first server only, suffix line passed over")
-        << "ipconfig"
-        << ethernet + "PPP adapter TOVRAVPN:\r\n\r\n"
-                      "   Connection-specific DNS Suffix  . : vpn.tovra.test\r\n"
-                      "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n"
-                      "                                       10.8.0.2\r\n"
-        << VpnDnsLookup::Found << "10.8.0.1";
+    row("ipconfig: first server only, suffix line passed over", "ipconfig",
+        ethernet +
+            "PPP adapter TOVRAVPN:\r\n\r\n   Connection-specific DNS Suffix  . : vpn.tovra.test\r\n"
+            "   DNS Servers . . . . . . . . . . . : 10.8.0.1\r\n                                       10.8.0.2\r\n",
+        "10.8.0.1");
     // The IPv6 line splits at its colons and the continuation line has none: nothing qualifies.
-    QTest::newRow("ipconfig: IPv6 server line, IPv4 only on continuation line")
-        << "ipconfig"
-        << "PPP adapter TOVRAVPN:\r\n\r\n   DNS Servers . . . . : fd00::53\r\n                 10.8.0.1\r\n"
-        << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("ipconfig: no DNS in the block, the next block's does not count")
-        << "ipconfig"
-        << "PPP adapter TOVRAVPN:\r\n\r\n   IPv4 Address. . . : 10.8.0.6\r\n\r\n" + ethernet
-        << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("ipconfig: adapter name in other letter case")
-        << "ipconfig" << ethernet + "PPP adapter TovraVPN:\r\n\r\n   DNS Servers . . . : 10.8.0.1\r\n"
-        << VpnDnsLookup::AdapterNotFound << QString();
-    QTest::newRow("resolvectl: first server of the link, a zoned one passed over")
-        << "resolvectl"
-        << "Global: 1.1.1.1\nLink 2 (eth0): 192.168.1.1\nLink 7 (TOVRAVPN): fe80::1%tun0 10.8.0.1#dns.tovra.test "
-           "fd00::53\n"
-        << VpnDnsLookup::Found << "10.8.0.1";
-    QTest::newRow("resolvectl: IPv6 server with port") << "resolvectl"
-                                                       << "Link 7 (TOVRAVPN): [fd00::53]:5353#dns.tovra.test 10.8.0.1\n"
-                                                       << VpnDnsLookup::Found << "fd00::53";
-    QTest::newRow("nmcli: escaped IPv6 server")
-        << "nmcli"
-        << "GENERAL.DEVICE:tun0\nGENERAL.CONNECTION:TOVRAVPN\nIP6.DNS[1]:fd00\\:\\:53\n"
-        << VpnDnsLookup::Found << "fd00::53";
-    QTest::newRow("resolvectl: server with port") << "resolvectl"
-                                                  << "Link 9 (TOVRAVPN): 10.8.0.1:5353\n"
-                                                  << VpnDnsLookup::Found << "10.8.0.1";
-    QTest::newRow("resolvectl: link without servers") << "resolvectl"
-                                                      << "Global:\nLink 7 (TOVRAVPN):\n"
-                                                      << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("resolvectl: other letter case") << "resolvectl"
-                                                   << "Link 7 (tovravpn): 10.8.0.1\n"
-                                                   << VpnDnsLookup::AdapterNotFound << QString();
-    QTest::newRow("nmcli: connection named TOVRAVPN")
-        << "nmcli"
-        << "GENERAL.DEVICE:eth0\nGENERAL.CONNECTION:w\nIP4.DNS[1]:192.168.1.1\n\nGENERAL.DEVICE:tun0\n"
-           "GENERAL.CONNECTION:TOVRAVPN\nIP4.DNS[1]:10.8.0.1\nIP4.DNS[2]:10.8.0.2\n"
-        << VpnDnsLookup::Found << "10.8.0.1";
-    QTest::newRow("nmcli: device named TOVRAVPN")
-        << "nmcli"
-        << "GENERAL.DEVICE:TOVRAVPN\nGENERAL.CONNECTION:\nIP4.DNS[1]:10.7.0.1\n"
-        << VpnDnsLookup::Found << "10.7.0.1";
-    QTest::newRow("nmcli: no DNS on the VPN, the next device's does not count")
-        << "nmcli"
-        << "GENERAL.DEVICE:tun0\nGENERAL.CONNECTION:TOVRAVPN\n\nGENERAL.DEVICE:eth0\nIP4.DNS[1]:192.168.1.1\n"
-        << VpnDnsLookup::DnsNotFound << QString();
-    QTest::newRow("nmcli: no VPN") << "nmcli"
-                                   << "GENERAL.DEVICE:eth0\nIP4.DNS[1]:192.168.1.1\n"
-                                   << VpnDnsLookup::AdapterNotFound << QString();
+    row("ipconfig: IPv6 server line, IPv4 only on continuation line", "ipconfig",
+        "PPP adapter TOVRAVPN:\r\n\r\n   DNS Servers . . . . : fd00::53\r\n                 10.8.0.1\r\n", "",
+        notFound);
+    row("ipconfig: no DNS in the block, the next block's does not count", "ipconfig",
+        "PPP adapter TOVRAVPN:\r\n\r\n   IPv4 Address. . . : 10.8.0.6\r\n\r\n" + ethernet, "", notFound);
+    row("ipconfig: adapter name in other letter case", "ipconfig",
+        ethernet + "PPP adapter TovraVPN:\r\n\r\n   DNS Servers . . . : 10.8.0.1\r\n", "", noAdapter);
+    row("resolvectl: first server of the link, a zoned one passed over", "resolvectl",
+        "Global: 1.1.1.1\nLink 2 (eth0): 192.168.1.1\nLink 7 (TOVRAVPN): fe80::1%tun0 10.8.0.1#dns.tovra.test "
+        "fd00::53\n",
+        "10.8.0.1");
+    row("resolvectl: IPv6 server with port", "resolvectl",
+        "Link 7 (TOVRAVPN): [fd00::53]:5353#dns.tovra.test 10.8.0.1\n", "fd00::53");
+    row("resolvectl: server with port", "resolvectl", "Link 9 (TOVRAVPN): 10.8.0.1:5353\n", "10.8.0.1");
+    row("resolvectl: link without servers", "resolvectl", "Global:\nLink 7 (TOVRAVPN):\n", "", notFound);
+    row("resolvectl: other letter case", "resolvectl", "Link 7 (tovravpn): 10.8.0.1\n", "", noAdapter);
+    row("nmcli: escaped IPv6 server", "nmcli",
+        "GENERAL.DEVICE:tun0\nGENERAL.CONNECTION:TOVRAVPN\nIP6.DNS[1]:fd00\\:\\:53\n", "fd00::53");
+    row("nmcli: connection named TOVRAVPN", "nmcli",
+        "GENERAL.DEVICE:eth0\nGENERAL.CONNECTION:w\nIP4.DNS[1]:192.168.1.1\n\nGENERAL.DEVICE:tun0\n"
+        "GENERAL.CONNECTION:TOVRAVPN\nIP4.DNS[1]:10.8.0.1\nIP4.DNS[2]:10.8.0.2\n",
+        "10.8.0.1");
+    row("nmcli: device named TOVRAVPN", "nmcli", "GENERAL.DEVICE:TOVRAVPN\nGENERAL.CONNECTION:\nIP4.DNS[1]:10.7.0.1\n",
+        "10.7.0.1");
+    row("nmcli: no DNS on the VPN, the next device's does not count", "nmcli",
+        "GENERAL.DEVICE:tun0\nGENERAL.CONNECTION:TOVRAVPN\n\nGENERAL.DEVICE:eth0\nIP4.DNS[1]:192.168.1.1\n", "",
+        notFound);
+    row("nmcli: no VPN", "nmcli", "GENERAL.DEVICE:eth0\nIP4.DNS[1]:192.168.1.1\n", "", noAdapter);
 }
 
 void tst_ToolOutput::vpnDns()

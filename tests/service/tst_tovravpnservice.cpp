@@ -18,28 +18,52 @@ class tst_TovraVPNService : public QObject
 
 private slots:
     void commandLine();
-    void installAndRemove();
     void init();
     void cleanup();
     void protocol_data();
     void protocol();
     void pauseAndResume();
     void killSwitch();
-    void killSwitchAcrossRestarts();
     void connectionLimits();
     void dnsFilters();
 
 private:
-    bool startService();
+    bool startService(
+        const QByteArray &resolvectl = "Global:\nLink 2 (veth0): 192.168.98.1\nLink 4 (TOVRAVPN): 10.99.0.53\n")
+    {
+        m_service = std::make_unique<TovraService>();
+        return m_service->launch(m_ns->prefix(), resolvectl, m_state->path());
+    }
     // Everything the service has answered on socket, read after a full exchange on a second connection:
     // the service serves one connection at a time.
-    QByteArray answeredSoFar(QTcpSocket &socket);
+    QByteArray answeredSoFar(QTcpSocket &socket)
+    {
+        const QByteArray barrier = serviceCommand("REMOVE_DNS_FILTERS\n");
+        if (!barrier.startsWith("SRV SUCCESS"))
+            return "barrier: " + barrier;
+        socket.waitForReadyRead(0);
+        return socket.readAll();
+    }
     QByteArray routes() { return m_ns->exec({"ip", "-4", "route", "show"}).output; }
     QByteArray routes6() { return m_ns->exec({"ip", "-6", "route", "show", "default"}).output; }
     bool chainPresent() { return m_ns->exec({"nft", "list", "chain", "inet", "tovravpn", "dns"}).ok(); }
     QString stateFile() const { return m_state->filePath("TovraVPNService.gateway"); }
     // Whether TCP and UDP to port 53 of address get through (a blocked datagram is refused by the send).
-    bool dnsReaches(const char *address);
+    bool dnsReaches(const char *address)
+    {
+        QTcpSocket tcp;
+        tcp.connectToHost(QString::fromLatin1(address), 53);
+        const bool tcpReaches = tcp.waitForConnected(10000);
+        QUdpSocket udp;
+        const QByteArray probe = QByteArray("probe-") + address;
+        const bool udpReaches =
+            udp.writeDatagram(probe, QHostAddress(QString::fromLatin1(address)), 53) > 0 &&
+            QTest::qWaitFor(
+                [&] { return m_dnsUdp->hasPendingDatagrams() && m_dnsUdp->receiveDatagram().data() == probe; }, 10000);
+        if (tcpReaches != udpReaches)
+            qWarning("TCP %s, UDP %s", tcpReaches ? "reaches" : "blocked", udpReaches ? "reaches" : "blocked");
+        return tcpReaches && udpReaches;
+    }
 
     std::unique_ptr<NetNamespace> m_ns;
     std::unique_ptr<QTemporaryDir> m_state;
@@ -48,23 +72,18 @@ private:
     std::unique_ptr<QUdpSocket> m_dnsUdp;
 };
 
-// commandLine and installAndRemove need no namespace.
+// commandLine needs no namespace: wrong arguments, then registering the program as a service and removing it.
 void tst_TovraVPNService::commandLine()
 {
-    const ProcessResult run = runProcess({TovraService::program(), QStringLiteral("-INSTALL")}); // case matters
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.output, QByteArray("Wrong argument passed. Exiting..."));
-}
-
-void tst_TovraVPNService::installAndRemove()
-{
+    const ProcessResult wrong = runProcess({TovraService::program(), QStringLiteral("-INSTALL")}); // case matters
+    QCOMPARE(wrong.exitCode, 0);
+    QCOMPARE(wrong.output, QByteArray("Wrong argument passed. Exiting..."));
     ServiceController controller(QStringLiteral("TovraVPNService"));
     if (controller.isInstalled())
         QSKIP("TovraVPNService is installed on this machine; the test would replace its registration");
     const ProcessResult install = runProcess({TovraService::program(), QStringLiteral("-install")});
     const bool installed = controller.isInstalled();
-    QCOMPARE(install.output, installed ? QByteArray("TOVRA VPN service was installed.\n")
-                                       : QByteArray("TOVRA VPN service was not installed.\n"));
+    QCOMPARE(install.output, QByteArray("TOVRA VPN service was ") + (installed ? "" : "not ") + "installed.\n");
     if (installed)
         QCOMPARE(QFileInfo(controller.serviceFilePath()).canonicalFilePath(),
                  QFileInfo(TovraService::program()).canonicalFilePath());
@@ -77,8 +96,7 @@ void tst_TovraVPNService::installAndRemove()
 
 void tst_TovraVPNService::init()
 {
-    if (QTest::currentTestFunction() == QLatin1String("commandLine") ||
-        QTest::currentTestFunction() == QLatin1String("installAndRemove"))
+    if (QTest::currentTestFunction() == QLatin1String("commandLine"))
         return;
     QString reason;
     m_ns = NetNamespace::entered(&reason, {QStringLiteral("nft")});
@@ -102,38 +120,6 @@ void tst_TovraVPNService::cleanup()
     m_dnsUdp.reset();
     m_ns.reset();
     m_state.reset();
-}
-
-bool tst_TovraVPNService::startService()
-{
-    m_service = std::make_unique<TovraService>();
-    return m_service->launch(m_ns->prefix(), "Global:\nLink 2 (veth0): 192.168.98.1\nLink 4 (TOVRAVPN): 10.99.0.53\n",
-                             m_state->path());
-}
-
-QByteArray tst_TovraVPNService::answeredSoFar(QTcpSocket &socket)
-{
-    const QByteArray barrier = serviceCommand("REMOVE_DNS_FILTERS\n");
-    if (!barrier.startsWith("SRV SUCCESS"))
-        return "barrier: " + barrier;
-    socket.waitForReadyRead(0);
-    return socket.readAll();
-}
-
-bool tst_TovraVPNService::dnsReaches(const char *address)
-{
-    QTcpSocket tcp;
-    tcp.connectToHost(QString::fromLatin1(address), 53);
-    const bool tcpReaches = tcp.waitForConnected(10000);
-    QUdpSocket udp;
-    const QByteArray probe = QByteArray("probe-") + address;
-    const bool udpReaches =
-        udp.writeDatagram(probe, QHostAddress(QString::fromLatin1(address)), 53) > 0 &&
-        QTest::qWaitFor([&] { return m_dnsUdp->hasPendingDatagrams() && m_dnsUdp->receiveDatagram().data() == probe; },
-                        10000);
-    if (tcpReaches != udpReaches)
-        qWarning("TCP %s, UDP %s", tcpReaches ? "reaches" : "blocked", udpReaches ? "reaches" : "blocked");
-    return tcpReaches && udpReaches;
 }
 
 void tst_TovraVPNService::protocol_data()
@@ -195,24 +181,69 @@ void tst_TovraVPNService::pauseAndResume()
     QCOMPARE(before.readAll(), QByteArray("SRV ERROR INFO: Default gateway () not found"));
 }
 
+// DELETE and RESTORE of the default routes, IPv6 ones too; the saved routes outlive the helper: a new run,
+// and "-restore" by hand, put them back.
 void tst_TovraVPNService::killSwitch()
 {
+    // An IPv6 default route through a peer in a namespace of its own, which answers for 2001:db8::1.
+    NetNamespace peer;
+    QVERIFY(peer.isValid());
+    QVERIFY(
+        m_ns->ip({"link add v6a type veth peer name v6b netns " + peer.name(), "addr add fd00:6::2/64 dev v6a nodad",
+                  "link set v6a up", "-6 route add default via fd00:6::53 dev v6a"}));
+    QVERIFY(peer.ip({"addr add fd00:6::53/64 dev v6b nodad", "addr add 2001:db8::1/128 dev lo", "link set v6b up"}));
+    // A refused connection is an answer from the peer; without a route nothing leaves.
+    const auto ipv6Outcome = [] {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("2001:db8::1"), 9);
+        socket.waitForConnected(10000);
+        return socket.error();
+    };
+    const auto restoredAll = [&] {
+        return routes().contains("default via 192.168.98.1 dev veth0") &&
+               routes6().contains("default via fd00:6::53 dev v6a");
+    };
+    const QByteArray removed("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1");
+    const QByteArray restored("Default gateway restored - 192.168.98.1 (Full entry: ");
+    QTRY_COMPARE_WITH_TIMEOUT(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError, 20000);
+
     QCOMPARE(serviceCommand("RESTORE\n"), QByteArray("SRV ERROR RESTORE: Default gateway not found after restoring"));
-    QCOMPARE(serviceCommand("DELETE\n"), QByteArray("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1"));
-    // Only the default route went; the tunnel's half-default stays.
+    QCOMPARE(serviceCommand("DELETE\n"), removed);
+    // Only the default routes went; the tunnel's half-default stays.
     QVERIFY2(!routes().contains("default") && routes().contains("0.0.0.0/1 via 10.99.0.1 dev TOVRAVPN"), routes());
+    QCOMPARE(routes6(), QByteArray());
+    QCOMPARE(ipv6Outcome(), QAbstractSocket::NetworkError);
     QCOMPARE(serviceCommand("INFO\n"), QByteArray("SRV ERROR INFO: Default gateway (192.168.98.1) not found"));
     QCOMPARE(serviceCommand("DELETE\n"), QByteArray("SRV ERROR DELETE: Default gateway not found"));
-    const QByteArray restored = serviceCommand("RESTORE\n");
+    const QFile::Permissions open = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QVERIFY(QFileInfo::exists(stateFile()));
+    QCOMPARE(QFileInfo(stateFile()).permissions() & open, QFile::Permissions());
+
+    m_service->kill();
+    QVERIFY(startService());
+    const QByteArray answer = serviceCommand("RESTORE\n");
     QVERIFY2(QRegularExpression("^SRV SUCCESS RESTORE: Default gateway restored - 192\\.168\\.98\\.1 \\(Full entry: "
                                 "+0\\.0\\.0\\.0 +0\\.0\\.0\\.0 +192\\.168\\.98\\.1 +192\\.168\\.98\\.2 +0\\)$")
-                 .match(QString::fromLatin1(restored))
+                 .match(QString::fromLatin1(answer))
                  .hasMatch(),
-             restored);
-    QVERIFY(routes().contains("default via 192.168.98.1 dev veth0"));
+             answer);
+    QVERIFY2(restoredAll(), routes() + routes6());
+    QCOMPARE(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError);
+    QVERIFY(!QFileInfo::exists(stateFile()));
     QCOMPARE(serviceCommand("INFO\n"), QByteArray("SRV SUCCESS INFO: Default gateway exists - 192.168.98.1"));
     QVERIFY(serviceCommand("RESTORE\n")
                 .startsWith("SRV ERROR RESTORE: Default gateway already exists - 192.168.98.1 (Full entry: "));
+
+    QCOMPARE(serviceCommand("DELETE\n"), removed);
+    QVERIFY(m_service->stop());
+    const QStringList restore{TovraService::program(), "-restore", "-statedir", m_state->path()};
+    ProcessResult run = m_ns->exec(restore);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.output.startsWith("SRV SUCCESS RESTORE: " + restored), run.output);
+    QVERIFY(restoredAll());
+    run = m_ns->exec(restore);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.output, "No saved default gateway found in " + stateFile().toUtf8() + ".\n");
 }
 
 void tst_TovraVPNService::dnsFilters()
@@ -251,60 +282,10 @@ void tst_TovraVPNService::dnsFilters()
 
     // The VPN's DNS server may be an IPv6 address.
     QVERIFY(m_ns->ip({"addr add fd00:99::53/64 dev vpnpeer nodad"}));
-    m_service = std::make_unique<TovraService>();
-    QVERIFY(m_service->launch(m_ns->prefix(), "Link 4 (TOVRAVPN): fd00:99::53\n", m_state->path()));
+    QVERIFY(startService("Link 4 (TOVRAVPN): fd00:99::53\n"));
     QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
     QVERIFY(dnsReaches("fd00:99::53"));
     QVERIFY(!dnsReaches("10.99.0.53"));
-}
-
-// The saved routes outlive the helper: a new run, and "-restore" by hand, put them back, IPv6 ones too.
-void tst_TovraVPNService::killSwitchAcrossRestarts()
-{
-    // An IPv6 default route through a peer in a namespace of its own, which answers for 2001:db8::1.
-    NetNamespace peer;
-    QVERIFY(peer.isValid());
-    QVERIFY(
-        m_ns->ip({"link add v6a type veth peer name v6b netns " + peer.name(), "addr add fd00:6::2/64 dev v6a nodad",
-                  "link set v6a up", "-6 route add default via fd00:6::53 dev v6a"}));
-    QVERIFY(peer.ip({"addr add fd00:6::53/64 dev v6b nodad", "addr add 2001:db8::1/128 dev lo", "link set v6b up"}));
-    // A refused connection is an answer from the peer; without a route nothing leaves.
-    const auto ipv6Outcome = [] {
-        QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("2001:db8::1"), 9);
-        socket.waitForConnected(10000);
-        return socket.error();
-    };
-    const QByteArray removed("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1");
-    const QByteArray restored("Default gateway restored - 192.168.98.1 (Full entry: ");
-    QTRY_COMPARE_WITH_TIMEOUT(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError, 20000);
-
-    QCOMPARE(serviceCommand("DELETE\n"), removed);
-    QCOMPARE(routes6(), QByteArray());
-    QCOMPARE(ipv6Outcome(), QAbstractSocket::NetworkError);
-    const QFile::Permissions open = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
-    QVERIFY(QFileInfo::exists(stateFile()));
-    QCOMPARE(QFileInfo(stateFile()).permissions() & open, QFile::Permissions());
-
-    m_service->kill();
-    QVERIFY(startService());
-    QVERIFY(serviceCommand("RESTORE\n").startsWith("SRV SUCCESS RESTORE: " + restored));
-    QVERIFY(routes().contains("default via 192.168.98.1 dev veth0"));
-    QVERIFY2(routes6().contains("default via fd00:6::53 dev v6a"), routes6());
-    QCOMPARE(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError);
-    QVERIFY(!QFileInfo::exists(stateFile()));
-
-    QCOMPARE(serviceCommand("DELETE\n"), removed);
-    QVERIFY(m_service->stop());
-    const QStringList restore{TovraService::program(), "-restore", "-statedir", m_state->path()};
-    ProcessResult run = m_ns->exec(restore);
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.output.startsWith("SRV SUCCESS RESTORE: " + restored), run.output);
-    QVERIFY(routes().contains("default via 192.168.98.1 dev veth0"));
-    QVERIFY(routes6().contains("default via fd00:6::53 dev v6a"));
-    run = m_ns->exec(restore);
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.output, "No saved default gateway found in " + stateFile().toUtf8() + ".\n");
 }
 
 // 16 open connections at most and a line of 1 KiB: the rest is refused while a client is still served.
