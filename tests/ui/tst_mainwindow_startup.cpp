@@ -36,6 +36,8 @@ private slots:
     void passwordReset();
     void mainView_data();
     void mainView();
+    void socialCancel_data();
+    void socialCancel();
 
 private:
     int view() { return w(QStackedWidget, "tovraCurrentView")->currentIndex(); }
@@ -190,6 +192,8 @@ void tst_MainWindowStartup::storedToken()
         QVERIFY2(text.startsWith("API error occurred with message:\n\"Network error: ") && text.endsWith('"'),
                  qPrintable(text));
         QVERIFY(!w(QPushButton, "tovraInitRetryButton")->isVisible());
+        const auto tray = m_window->findChild<QMenu *>(QString(), Qt::FindDirectChildrenOnly)->actions();
+        QCOMPARE(tray.size(), 2); // open and quit only
         QTest::qWait(300);
         QVERIFY(m_fixture.provider.requests("/config/openvpn/tcp").isEmpty());
         return;
@@ -298,6 +302,38 @@ void tst_MainWindowStartup::mainView()
     QCOMPARE(picker->currentIndex(), AppContext::instance()->serverManager()->StartIndex());
     QVERIFY(readFile(AppContext::instance()->dataPaths()->settingsFile())
                 .contains(QString("<B2bServerList enabled=\"%1\"/>").arg(int(!wasB2b)).toUtf8()));
+}
+
+// A second press cancels the browser sign-in and gives back the e-mail sign-in.
+void tst_MainWindowStartup::socialCancel_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("facebook") << "Facebook";
+    QTest::newRow("google") << "Google";
+}
+
+void tst_MainWindowStartup::socialCancel()
+{
+    QFETCH(QString, name);
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(view(), 1, kWait);
+    auto *button = w(QPushButton, "tovraLogin" + name + "Button");
+    auto *other = w(QPushButton, name == "Google" ? "tovraLoginFacebookButton" : "tovraLoginGoogleButton");
+    const auto inputs = [&] {
+        return QString("%1%2%3")
+            .arg(w(QLineEdit, "tovraLoginEmailEdit")->isEnabled())
+            .arg(w(QLineEdit, "tovraLoginPasswordEdit")->isEnabled())
+            .arg(other->isEnabled());
+    };
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(button->text(), "CANCEL LOGIN WITH " + name.toUpper());
+    QCOMPARE(inputs(), QString("000"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->isMinimized() && !m_fixture.opened.isEmpty(), kWait);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(button->text(), "LOGIN WITH " + name.toUpper());
+    QCOMPARE(inputs(), QString("111"));
+    QVERIFY(LogCapture::contains("Cancel login with " + name.toLower() + " process"));
+    QCOMPARE(AppContext::instance()->config()->loginMethod, name == "Google" ? 2 : 1);
 }
 
 QTEST_MAIN(tst_MainWindowStartup)
