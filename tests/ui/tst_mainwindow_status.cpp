@@ -266,6 +266,35 @@ private slots:
         QTRY_COMPARE(m_fixture.opened.size(), 1);
         QVERIFY(m_fixture.opened[0].toString().contains("/viewticket.php?tid="));
     }
+
+    void mapImage_data()
+    {
+        QTest::addColumn<bool>("business");
+        QTest::addColumn<bool>("highDpi");
+        QTest::newRow("personal, 2x screen") << false << true;
+        QTest::newRow("business, 1x screen") << true << false;
+    }
+
+    void mapImage()
+    {
+        // A failed map falls back to the account's default; a received one keeps the screen's density.
+        QFETCH(bool, business);
+        QFETCH(bool, highDpi);
+        setAccount(false, business);
+        AppContext::instance()->config()->highDpiScreen = highDpi;
+        auto *label = m_window->findChild<QLabel *>("tovraMainMapLabel");
+        m_window->UpdateMapImage(false, QImage());
+        const QIcon fallback(business ? ":/map/resources/map/DefaultMapB2B.png" : ":/map/resources/map/DefaultMap.png");
+        QCOMPARE(label->pixmap(Qt::ReturnByValue).toImage(),
+                 fallback.pixmap(fallback.availableSizes().first()).toImage());
+        QImage received(40, 20, QImage::Format_ARGB32);
+        received.fill(Qt::red);
+        m_window->UpdateMapImage(true, received);
+        QCOMPARE(label->pixmap(Qt::ReturnByValue).devicePixelRatio(), highDpi ? 2.0 : 1.0);
+        QImage shown = label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+        shown.setDevicePixelRatio(1.0);
+        QCOMPARE(shown, received);
+    }
 };
 
 QTEST_MAIN(tst_MainWindowStatus)
