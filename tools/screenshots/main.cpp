@@ -368,23 +368,26 @@ void businessView(Shooter &shots)
 
 void dialogs(Shooter &shots)
 {
-    TovraSettingsDialog settings;
-    settings.SetLoginText(QStringLiteral("active@tovra.test"));
-    settings.show();
+    // The window's own settings and account windows, opened by its buttons after a sign-in.
+    MainWindowRun run(true);
+    if (!run.toMainView(QStringLiteral("active@tovra.test"), QStringLiteral("Active-2026"))) {
+        shots.fail(QStringLiteral("main view not reached for the settings and account windows"));
+        return;
+    }
+    child<QPushButton>(run.window.get(), "tovraMainSettingsButton")->click();
+    TovraSettingsDialog *settings = run.window->settingsDialog();
     const char *tabs[] = {"general", "connection", "protocol", "support"};
     for (int tab = 0; tab < 4; ++tab) {
-        settings.SetCurrentTab(tab);
-        shots.shoot(&settings, QStringLiteral("settings-") + QLatin1String(tabs[tab]),
-                    QStringLiteral("driven: SetCurrentTab(%1)").arg(tab));
+        settings->SetCurrentTab(tab);
+        shots.shoot(settings, QStringLiteral("settings-") + QLatin1String(tabs[tab]),
+                    QStringLiteral("driven: settings button, then SetCurrentTab(%1)").arg(tab));
     }
-    settings.hide();
+    settings->hide();
 
-    TovraAccountDialog account;
-    account.SetAccountText(QStringLiteral("active@tovra.test"));
-    account.SetTraffic(false, 10, 10240, 7.5, 7680);
-    account.show();
-    shots.shoot(&account, QStringLiteral("account"), QStringLiteral("driven: SetTraffic(10 GB, 7.50 GB left)"));
-    account.hide();
+    child<QPushButton>(run.window.get(), "tovraMainAccountButton")->click();
+    TovraAccountDialog *account = run.window->accountDialog();
+    shots.shoot(account, QStringLiteral("account"), QStringLiteral("driven: account button, the stand-in's traffic"));
+    account->hide();
 
     TovraWelcomeDialog welcome;
     welcome.show();
