@@ -29,7 +29,20 @@ bool CheckActiveNetwork(const QString &host)
         qDebug() << "No host to ping";
         return false;
     }
-    // One echo request, waiting at most two seconds for the answer.
-    return QProcess::execute(QStringLiteral("ping"), {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
-                                                      QStringLiteral("2"), host}) == 0;
+    // One echo request, waiting at most two seconds for the answer; ping's own output is not the client's.
+    QProcess ping;
+    ping.setStandardOutputFile(QProcess::nullDevice());
+    ping.setStandardErrorFile(QProcess::nullDevice());
+    ping.start(QStringLiteral("ping"),
+               {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("2"), host});
+    if (!ping.waitForStarted()) {
+        qDebug().noquote() << QStringLiteral("Could not run ping: ") + ping.errorString();
+        return false;
+    }
+    if (!ping.waitForFinished(10000)) {
+        ping.kill();
+        ping.waitForFinished();
+        return false;
+    }
+    return ping.exitStatus() == QProcess::NormalExit && ping.exitCode() == 0;
 }

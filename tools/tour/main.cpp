@@ -51,7 +51,6 @@
 
 namespace {
 
-const int kWindows10 = 0x00c0; // the automatic order then starts with IKEv2, as on current Windows
 const int kLongWait = 90000;
 
 QMutex g_logMutex;
@@ -299,7 +298,6 @@ bool Tour::prepare()
     backends.helperService = std::make_unique<ServiceController>(QStringLiteral("TovraVPNService"));
     backends.helperService->setRegistryDir(registry);
     m_window = std::make_unique<TovraMainWindow>(std::move(backends));
-    m_window->setWindowsVersion(kWindows10);
     const QString apiAddress = m_options.apiAddress;
     m_window->setNetworkCheck([apiAddress] { return CheckActiveNetwork(apiAddress); });
     if (auto *app = qobject_cast<TovraApplication *>(QCoreApplication::instance()))
