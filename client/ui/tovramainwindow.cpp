@@ -488,13 +488,22 @@ void TovraMainWindow::OnRemoteIpCheckFinished(bool isOK)
         m_ikev2Manager->Disconnect();
 }
 
+void TovraMainWindow::SetSecuredStatus(bool secured)
+{
+    ui->tovraMainStatusTextLabel->setText(
+        secured
+            ? tr("Your connection is %1secured%2")
+                  .arg(QStringLiteral("<font style=\"font-weight:bold; color: #30d126;\">"), QStringLiteral("</font>"))
+            : tr("Your connection is %1not secured%2")
+                  .arg(QStringLiteral("<font style=\"font-weight:bold; color: #dd4f32;\">"),
+                       QStringLiteral("</font>")));
+}
+
 void TovraMainWindow::OnVPNChannelConnected()
 {
     Configuration *config = AppContext::instance()->config();
     m_connectingAnimationTimer.stop();
-    ui->tovraMainStatusTextLabel->setText(
-        tr("Your connection is %1secured%2")
-            .arg(QStringLiteral("<font style=\"font-weight:bold; color: #30d126;\">"), QStringLiteral("</font>")));
+    SetSecuredStatus(true);
     m_trayIcon->setIcon(QIcon(kGreenTrayIcon));
     m_reminderShown = false;
     m_trayIcon->showMessage(QStringLiteral("TOVRA VPN"), tr("The VPN secured connection has started"),
@@ -623,9 +632,7 @@ void TovraMainWindow::OnVPNChannelDropped()
     // An assigned-IP check still waiting belongs to the tunnel that is gone.
     AppContext::instance()->ipManager()->CancelAssignedIpCheck();
     m_connectingAnimationTimer.stop();
-    ui->tovraMainStatusTextLabel->setText(
-        tr("Your connection is %1not secured%2")
-            .arg(QStringLiteral("<font style=\"font-weight:bold; color: #dd4f32;\">"), QStringLiteral("</font>")));
+    SetSecuredStatus(false);
     m_trayIcon->setIcon(QIcon(kRedTrayIcon));
     m_reminderShown = false;
     m_trayIcon->showMessage(QStringLiteral("TOVRA VPN"), tr("You no longer have a secured connection with VPN"),

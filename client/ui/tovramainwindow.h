@@ -205,6 +205,8 @@ private:
     void BuildAutoProtocolOrder();
     bool AdvanceAutoProtocol();
     void SetProtocolLabel();
+    // The status label's "secured" or "not secured" text.
+    void SetSecuredStatus(bool secured);
     void ShowConnectingDisplay();
     void ShowPopup(const QString &title, const QString &text, const QString &button);
     void ShowTrafficPopup();
@@ -291,6 +293,10 @@ private:
     // The start view's failure: the error text, and Retry or the ticket link.
     void ShowStartError(const QString &text, bool retry);
     void ResetSocialButtons();
+    // The Facebook or Google button: starts that sign-in in the browser, or cancels the one running.
+    void ToggleSocialLogin(bool facebook);
+    // That sign-in ended: the buttons and the window back, and the failure's popup.
+    void EndSocialLogin(bool facebook, bool failed);
     void SetOtherLoginInputsEnabled(bool enabled, QWidget *socialButton);
     void ShowLoginView(bool clearEmail);
     // The status text and the business accounts' server options of a new main view.

@@ -427,97 +427,87 @@ void TovraMainWindow::ResetSocialButtons()
     ui->tovraLoginPasswordEdit->setEnabled(true);
 }
 
-void TovraMainWindow::OnLoginViaFacebookButtonPressed()
+void TovraMainWindow::ToggleSocialLogin(bool facebook)
 {
-    TovraFacebookAuthManager *facebook = AppContext::instance()->facebookAuthManager();
-    if (m_facebookLoginInProgress) {
-        log(QStringLiteral("Cancel login with facebook process"));
-        m_facebookLoginInProgress = false;
-        facebook->CancelLoginViaFacebook();
-        ui->tovraLoginFacebookButton->setText(tr("LOGIN WITH FACEBOOK"));
-        SetOtherLoginInputsEnabled(true, ui->tovraLoginGoogleButton);
+    AppContext *context = AppContext::instance();
+    bool &inProgress = facebook ? m_facebookLoginInProgress : m_googleLoginInProgress;
+    QPushButton *button = facebook ? ui->tovraLoginFacebookButton : ui->tovraLoginGoogleButton;
+    QWidget *other = facebook ? ui->tovraLoginGoogleButton : ui->tovraLoginFacebookButton;
+    const QString name = facebook ? QStringLiteral("facebook") : QStringLiteral("google");
+    if (inProgress) {
+        log(QStringLiteral("Cancel login with ") + name + QStringLiteral(" process"));
+        inProgress = false;
+        if (facebook)
+            context->facebookAuthManager()->CancelLoginViaFacebook();
+        else
+            context->googleAuthManager()->CancelLoginViaGoogle();
+        button->setText(facebook ? tr("LOGIN WITH FACEBOOK") : tr("LOGIN WITH GOOGLE"));
+        SetOtherLoginInputsEnabled(true, other);
         return;
     }
-    log(QStringLiteral("Starting login with facebook process"));
-    m_facebookLoginInProgress = true;
-    ui->tovraLoginFacebookButton->setText(tr("CANCEL LOGIN WITH FACEBOOK"));
-    SetOtherLoginInputsEnabled(false, ui->tovraLoginGoogleButton);
-    Configuration *config = AppContext::instance()->config();
-    config->loginMethod = LoginFacebook;
+    log(QStringLiteral("Starting login with ") + name + QStringLiteral(" process"));
+    inProgress = true;
+    button->setText(facebook ? tr("CANCEL LOGIN WITH FACEBOOK") : tr("CANCEL LOGIN WITH GOOGLE"));
+    SetOtherLoginInputsEnabled(false, other);
+    Configuration *config = context->config();
+    config->loginMethod = facebook ? LoginFacebook : LoginGoogle;
     config->SaveSettings();
     m_storedTokenCheck = false;
     ui->MinimizeButton->click();
     if (!isMinimized())
         showMinimized();
-    facebook->LoginViaFacebook();
+    if (facebook)
+        context->facebookAuthManager()->LoginViaFacebook();
+    else
+        context->googleAuthManager()->LoginViaGoogle();
+}
+
+void TovraMainWindow::EndSocialLogin(bool facebook, bool failed)
+{
+    (facebook ? m_facebookLoginInProgress : m_googleLoginInProgress) = false;
+    if (failed)
+        log(facebook ? QStringLiteral("Login with facebook failed") : QStringLiteral("Login with google failed"));
+    ResetSocialButtons();
+    showNormal();
+    raise();
+    activateWindow();
+    if (!failed) {
+        ui->tovraCurrentView->setCurrentIndex(StartView);
+        return;
+    }
+    ShowPopup(facebook ? tr("Unfortunately login with Facebook failed.")
+                       : tr("Unfortunately login with Google failed."),
+              tr("Please try again or contact our support."), tr("OK"));
+}
+
+void TovraMainWindow::OnLoginViaFacebookButtonPressed()
+{
+    ToggleSocialLogin(true);
 }
 
 void TovraMainWindow::OnLoginViaFacebookFinished()
 {
-    m_facebookLoginInProgress = false;
-    showNormal();
-    raise();
-    activateWindow();
-    ResetSocialButtons();
-    ui->tovraCurrentView->setCurrentIndex(StartView);
+    EndSocialLogin(true, false);
 }
 
 void TovraMainWindow::OnLoginViaFacebookFailed()
 {
-    m_facebookLoginInProgress = false;
-    log(QStringLiteral("Login with facebook failed"));
-    ResetSocialButtons();
-    showNormal();
-    raise();
-    activateWindow();
-    ShowPopup(tr("Unfortunately login with Facebook failed."), tr("Please try again or contact our support."),
-              tr("OK"));
+    EndSocialLogin(true, true);
 }
 
 void TovraMainWindow::OnLoginViaGoogleButtonPressed()
 {
-    TovraGoogleAuthManager *google = AppContext::instance()->googleAuthManager();
-    if (m_googleLoginInProgress) {
-        log(QStringLiteral("Cancel login with google process"));
-        m_googleLoginInProgress = false;
-        google->CancelLoginViaGoogle();
-        ui->tovraLoginGoogleButton->setText(tr("LOGIN WITH GOOGLE"));
-        SetOtherLoginInputsEnabled(true, ui->tovraLoginFacebookButton);
-        return;
-    }
-    log(QStringLiteral("Starting login with google process"));
-    m_googleLoginInProgress = true;
-    ui->tovraLoginGoogleButton->setText(tr("CANCEL LOGIN WITH GOOGLE"));
-    SetOtherLoginInputsEnabled(false, ui->tovraLoginFacebookButton);
-    Configuration *config = AppContext::instance()->config();
-    config->loginMethod = LoginGoogle;
-    config->SaveSettings();
-    m_storedTokenCheck = false;
-    ui->MinimizeButton->click();
-    if (!isMinimized())
-        showMinimized();
-    google->LoginViaGoogle();
+    ToggleSocialLogin(false);
 }
 
 void TovraMainWindow::OnLoginViaGoogleFinished()
 {
-    m_googleLoginInProgress = false;
-    showNormal();
-    raise();
-    activateWindow();
-    ResetSocialButtons();
-    ui->tovraCurrentView->setCurrentIndex(StartView);
+    EndSocialLogin(false, false);
 }
 
 void TovraMainWindow::OnLoginViaGoogleFailed()
 {
-    m_googleLoginInProgress = false;
-    log(QStringLiteral("Login with google failed"));
-    ResetSocialButtons();
-    showNormal();
-    raise();
-    activateWindow();
-    ShowPopup(tr("Unfortunately login with Google failed."), tr("Please try again or contact our support."), tr("OK"));
+    EndSocialLogin(false, true);
 }
 
 void TovraMainWindow::GetLocalIp()
@@ -564,9 +554,7 @@ void TovraMainWindow::GetUpdateDataOnStart()
 
 void TovraMainWindow::SetUpMainView()
 {
-    ui->tovraMainStatusTextLabel->setText(
-        tr("Your connection is %1not secured%2")
-            .arg(QStringLiteral("<font style=\"font-weight:bold; color: #dd4f32;\">"), QStringLiteral("</font>")));
+    SetSecuredStatus(false);
     ui->tovraCancelConnectButton->hide();
 
     const Configuration *config = AppContext::instance()->config();

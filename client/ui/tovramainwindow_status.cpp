@@ -578,16 +578,10 @@ void TovraMainWindow::UpdateMapImage(bool result, const QImage &mapImage)
 void TovraMainWindow::RetranslateUI()
 {
     ui->retranslateUi(this);
-    if (m_connectionState == StateConnected)
-        ui->tovraMainStatusTextLabel->setText(
-            tr("Your connection is %1secured%2")
-                .arg(QStringLiteral("<font style=\"font-weight:bold; color: #30d126;\">"), QStringLiteral("</font>")));
-    else if (m_connectionState == StateConnecting)
+    if (m_connectionState == StateConnecting)
         ui->tovraMainStatusTextLabel->setText(tr("Connecting"));
     else
-        ui->tovraMainStatusTextLabel->setText(
-            tr("Your connection is %1not secured%2")
-                .arg(QStringLiteral("<font style=\"font-weight:bold; color: #dd4f32;\">"), QStringLiteral("</font>")));
+        SetSecuredStatus(m_connectionState == StateConnected);
     m_settingsAction->setText(tr("Settings"));
     m_accountAction->setText(tr("Account"));
     m_openAction->setText(tr("Open TOVRA VPN"));

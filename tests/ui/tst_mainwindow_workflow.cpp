@@ -12,6 +12,7 @@
 #include "guard/tovraservicemanager.h"
 #include "openvpnfixture.h"
 #include "servers/tovraservermanager.h"
+#include "support/mainwindowstartup.h"
 #include "support/standinprovider.h"
 #include "testfiles.h"
 #include "ui/tovraaccountdialog.h"
@@ -145,11 +146,7 @@ private:
     void makeWindow(std::unique_ptr<ServiceController> openVpnService);
     int page() { return m_window->findChild<QStackedWidget *>(QStringLiteral("tovraMainButtonPanel"))->currentIndex(); }
     // Title of the popup on show, or empty.
-    QString shownPopup()
-    {
-        QWidget *dialog = m_window->messageDialog();
-        return dialog->isVisible() ? dialog->findChild<QLabel *>(QStringLiteral("titleLabel"))->text() : QString();
-    }
+    QString shownPopup() { return shownPopupTitle(m_window.get()); }
     void click(const char *name) { QTest::mouseClick(m_window->findChild<QPushButton *>(name), Qt::LeftButton); }
     void setProtocol(int protocol)
     {
@@ -208,20 +205,13 @@ void tst_MainWindowWorkflow::makeWindow(std::unique_ptr<ServiceController> openV
     backends.helperService = std::make_unique<HelperController>();
     m_window = std::make_unique<TovraMainWindow>(std::move(backends));
     m_window->setTimings({1, 1, 1, 1, 1, 1, 3, 240000});
-    m_window->setStartupNetworkChecks([] { return true; }, [] { return true; });
-    // The start-up answers come from this test alone.
-    for (QAbstractState *state : m_window->stateMachine()->findChildren<QAbstractState *>())
-        for (void (TovraMainWindow::*slot)() :
-             {&TovraMainWindow::GetLocalIp, &TovraMainWindow::GetServersList, &TovraMainWindow::GetOpenVpnConfig,
-              &TovraMainWindow::GetUpdateDataOnStart})
-            QObject::disconnect(state, &QAbstractState::entered, m_window.get(), slot);
+    detachStartupRequests(m_window.get());
     m_window->serviceManager()->setTimings({5000, 10, 5, 5000});
     m_window->openVpnManager()->setTimings({1, 1, 0, kWait, 50, kWait});
     m_window->ikev2Manager()->setTimings({50, 1, 1, kWait, 1});
     context->ipManager()->setTimings({1});
     m_window->show();
     m_window->Initialize();
-    QTRY_VERIFY(m_window->stateMachine()->isRunning());
     // Without a token the start-up shows the sign-in view and has cleared the account record; with one it signs in.
     QAbstractState *localIpState =
         m_window->stateMachine()->findChildren<QState *>(QString(), Qt::FindDirectChildrenOnly).at(1);
@@ -229,12 +219,7 @@ void tst_MainWindowWorkflow::makeWindow(std::unique_ptr<ServiceController> openV
                                  m_window->stateMachine()->configuration().contains(localIpState),
                              kWait);
     context->authManager()->OnTrafficUpdated(true, 10, 1, false);
-    // The start-up answers, as the sign-in flow gives them.
-    emit m_window->UserDataReceived();
-    emit m_window->LocalIpUpdated();
-    emit context->serverManager()->ServersUpdated();
-    emit m_window->OpenVpnConfigUpdated();
-    emit m_window->UpdateDataReceived();
+    answerStartup(m_window.get());
     QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateDisconnected, kWait);
 }
 
