@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "common/servicecontroller.h"
+#include "foreignclient.h"
 #include "netns.h"
 #include "tovraservice.h"
 
@@ -148,9 +149,15 @@ void tst_TovraVPNService::protocol()
     QVERIFY(socket.waitForBytesWritten(10000));
     if (!reply.isEmpty())
         QVERIFY(socket.bytesAvailable() > 0 || socket.waitForReadyRead(20000));
-    // Exactly the reply, no line end, and the connection stays open for the client to close.
+    // Exactly the reply, no line end; the service ends the connection after its one answer, and only then.
     QCOMPARE(socket.readAll() + answeredSoFar(socket), reply);
-    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    if (reply.isEmpty()) {
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    } else {
+        socket.write("INFO\n");
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 20000);
+        QCOMPARE(socket.readAll(), QByteArray());
+    }
 }
 
 void tst_TovraVPNService::pauseAndResume()
@@ -207,6 +214,12 @@ void tst_TovraVPNService::killSwitch()
     const QByteArray restored("Default gateway restored - 192.168.98.1 (Full entry: ");
     QTRY_COMPARE_WITH_TIMEOUT(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError, 20000);
 
+    // Another user's command is refused and changes nothing.
+    ForeignClient nobody;
+    QVERIFY(nobody.start(ForeignClient::Nobody, 56143, "DELETE\n"));
+    QCOMPARE(nobody.answer(), QByteArray("SRV ERROR DELETE: Caller not permitted"));
+    QVERIFY(m_service->waitForOutput("Command DELETE refused: uid 65534 is neither root nor a member of group tovra"));
+    QVERIFY(restoredAll());
     QCOMPARE(serviceCommand("RESTORE\n"), QByteArray("SRV ERROR RESTORE: Default gateway not found after restoring"));
     QCOMPARE(serviceCommand("DELETE\n"), removed);
     // Only the default routes went; the tunnel's half-default stays.
@@ -288,32 +301,30 @@ void tst_TovraVPNService::dnsFilters()
     QVERIFY(!dnsReaches("10.99.0.53"));
 }
 
-// 16 open connections at most and a line of 1 KiB: the rest is refused while a client is still served.
+// Four connections of one user at most (callers not permitted count as one), a line of 1 KiB, and no
+// connection open past the idle time.
 void tst_TovraVPNService::connectionLimits()
 {
-    std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int i = 0; i < 17; ++i) {
-        held.push_back(std::make_unique<QTcpSocket>());
-        held.back()->connectToHost(QStringLiteral("127.0.0.1"), 56143);
-        QVERIFY(held.back()->waitForConnected(10000));
-        if (i < 16)
-            QVERIFY2(m_service->waitForOutput("New Connection"), m_service->output().constData());
-    }
-    QVERIFY(m_service->waitForOutput("Connection refused: 16 connections are open"));
-    QTRY_COMPARE_WITH_TIMEOUT(held.back()->state(), QAbstractSocket::UnconnectedState, 20000);
+    // Another user's 16 idle connections take four slots; root is still served.
+    ForeignClient nobody;
+    QVERIFY(nobody.start(ForeignClient::Nobody, 56143, "INFO", 16));
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(m_service->waitForOutput("New Connection"), m_service->output().constData());
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(m_service->waitForOutput("Connection refused: callers not permitted hold 4 connections (uid 65534)"));
+    QCOMPARE(serviceCommand("DELETE\n"), QByteArray("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1"));
 
-    QTcpSocket &flooding = *held.at(0);
+    QTcpSocket flooding;
+    flooding.connectToHost(QStringLiteral("127.0.0.1"), 56143);
+    QVERIFY(flooding.waitForConnected(10000));
     flooding.write(QByteArray(2048, 'A'));
     QVERIFY(flooding.waitForBytesWritten(10000));
     QVERIFY(m_service->waitForOutput("Connection closed: command line longer than 1024 bytes"));
     QTRY_COMPARE_WITH_TIMEOUT(flooding.state(), QAbstractSocket::UnconnectedState, 20000);
 
-    QTcpSocket &client = *held.at(15);
-    client.write("INFO\n");
-    QVERIFY(client.waitForReadyRead(20000));
-    QCOMPARE(client.readAll(), QByteArray("SRV ERROR INFO: Default gateway () not found"));
-    // Connections that send no command are closed after 10 s.
+    // Connections that send no command are closed 10 s after they were taken.
     QVERIFY(m_service->waitForOutput("Connection closed: no complete command within 10000 ms", 40000));
+    QCOMPARE(nobody.answer(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_TovraVPNService)
