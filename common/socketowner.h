@@ -10,7 +10,7 @@ class QAbstractSocket;
 namespace SocketOwner {
 
 // True when process pid holds the peer end of socket; on Windows also when a direct child of pid, started
-// after it from the same program, does, as a service may run its program as a child. False, with *reason
+// after it from a program in the same folder, does, as a service may run its program as a child. False, with *reason
 // set, otherwise or when it cannot be told.
 bool peerHeldBy(const QAbstractSocket &socket, qint64 pid, QString *reason);
 

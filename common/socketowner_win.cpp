@@ -79,6 +79,11 @@ DWORD parentProcess(DWORD pid)
     return parent;
 }
 
+QString folderOf(const QString &program)
+{
+    return program.left(program.lastIndexOf(QLatin1Char('\\')));
+}
+
 // Start time and program of an open process; false when either cannot be read.
 bool processFacts(HANDLE process, quint64 *started, QString *image)
 {
@@ -94,8 +99,10 @@ bool processFacts(HANDLE process, quint64 *started, QString *image)
     return true;
 }
 
-// A pid names whichever process has it now: a child counts only when it started after the service, from
-// the service's own program, so that a reused parent pid does not pass.
+// A pid names whichever process has it now: a child counts only when it started after the service, from a
+// program in the service program's own folder (the service's program itself, or a tool installed beside it
+// such as the OpenVPN service's openvpn.exe), so that a reused parent pid does not pass. Fails closed when
+// either process cannot be opened for these facts.
 bool childOfService(DWORD child, DWORD service)
 {
     HandleCloser childHandle{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child)};
@@ -107,7 +114,7 @@ bool childOfService(DWORD child, DWORD service)
     return childHandle.handle != nullptr && serviceHandle.handle != nullptr &&
            processFacts(childHandle.handle, &childStarted, &childImage) &&
            processFacts(serviceHandle.handle, &serviceStarted, &serviceImage) && childStarted >= serviceStarted &&
-           childImage.compare(serviceImage, Qt::CaseInsensitive) == 0;
+           folderOf(childImage).compare(folderOf(serviceImage), Qt::CaseInsensitive) == 0;
 }
 
 // The security identifier of the local group named, on this machine only (a domain group of the same name
