@@ -83,8 +83,7 @@ void TcpDaemon::incomingConnection(qintptr socketDescriptor)
     auto *socket = new QTcpSocket(this);
     socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
     // Known before anything is read: the caller's uid (pid) decides its share of the slots and its commands.
-    const SocketOwner::Caller caller =
-        disabled ? SocketOwner::Caller() : SocketOwner::peerCaller(*socket, m_settings.callerGroup);
+    const SocketOwner::Caller caller = disabled ? SocketOwner::Caller() : callerOf(*socket);
     const QString refusal = disabled ? QString() : connectionRefusal(caller);
     if (disabled || !refusal.isEmpty()) {
         // Not served while paused or when full; closed rather than left open with nobody to read it.
@@ -118,6 +117,11 @@ void TcpDaemon::incomingConnection(qintptr socketDescriptor)
     });
     idle->start(m_limits.idleTimeoutMs);
     emit serviceLog(QStringLiteral("New Connection"));
+}
+
+SocketOwner::Caller TcpDaemon::callerOf(const QAbstractSocket &socket) const
+{
+    return SocketOwner::peerCaller(socket, m_settings.callerGroup);
 }
 
 QString TcpDaemon::connectionRefusal(const SocketOwner::Caller &caller) const

@@ -87,6 +87,8 @@ public slots:
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
+    // Who holds the far end of a connection just taken (the socket table's owner).
+    virtual SocketOwner::Caller callerOf(const QAbstractSocket &socket) const;
 
 private:
     QString addDnsFilters();
