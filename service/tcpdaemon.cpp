@@ -1,10 +1,13 @@
 #include "service/tcpdaemon.h"
 
+#include "service/openvpnconfigfile.h"
 #include "service/routetable.h"
 
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,13 +28,14 @@ std::unique_ptr<GatewayStateFile> MakeStateFile(const QString &dir)
 TcpDaemon::TcpDaemon(const Settings &settings, QObject *parent)
     : QTcpServer(parent), m_tools(MakeToolRunner(settings)), m_routes(CreateSystemRouteTool(*m_tools)),
       m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir))
+      m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir)),
+      m_stateDir(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir)
 {}
 
 TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
                      const Settings &settings, QObject *parent)
     : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir))
+      m_stateFile(MakeStateFile(settings.stateDir)), m_stateDir(settings.stateDir)
 {}
 
 TcpDaemon::~TcpDaemon() = default;
@@ -87,7 +91,7 @@ void TcpDaemon::incomingConnection(qintptr socketDescriptor)
     connect(socket, &QTcpSocket::readyRead, this, &TcpDaemon::readClient);
     connect(socket, &QTcpSocket::disconnected, this, &TcpDaemon::discardClient);
     // Bounds what a client can make the root process hold.
-    socket->setReadBufferSize(m_limits.maxLineBytes);
+    socket->setReadBufferSize(std::max(m_limits.maxLineBytes, m_limits.maxConfigLineBytes));
     auto *idle = new QTimer(socket);
     idle->setObjectName(QStringLiteral("idle"));
     idle->setSingleShot(true);
@@ -119,16 +123,20 @@ void TcpDaemon::readClient()
     auto *socket = qobject_cast<QTcpSocket *>(sender());
     if (!socket)
         return;
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() >= m_limits.maxLineBytes)
-            closeClient(
-                socket,
-                QStringLiteral("Connection closed: command line longer than %1 bytes").arg(m_limits.maxLineBytes));
+    // The configuration's command has a cap of its own; every other command keeps the short one.
+    const QByteArray configWord = QByteArray(OpenVpnConfigFile::Command) + ' ';
+    const bool config = socket->peek(configWord.size()) == configWord;
+    const int cap = config ? m_limits.maxConfigLineBytes : m_limits.maxLineBytes;
+    if (socket->peek(cap).indexOf('\n') < 0) {
+        if (socket->bytesAvailable() >= cap)
+            closeClient(socket, QStringLiteral("Connection closed: command line longer than %1 bytes").arg(cap));
         return;
     }
 
-    const QString text = ToolText(socket->readAll()).trimmed();
-    const QString reply = runCommand(text.split(QLatin1Char(' ')).first());
+    const QByteArray bytes = socket->readAll();
+    const QString text = ToolText(bytes).trimmed();
+    const QString reply = config ? writeOpenVpnConfig(bytes.left(bytes.indexOf('\n')).trimmed())
+                                 : runCommand(text.split(QLatin1Char(' ')).first());
     if (reply.isNull())
         return;
     if (auto *idle = socket->findChild<QTimer *>(QStringLiteral("idle")))
@@ -167,6 +175,14 @@ void TcpDaemon::discardClient()
 {
     if (QObject *socket = sender())
         socket->deleteLater();
+}
+
+QString TcpDaemon::writeOpenVpnConfig(const QByteArray &line)
+{
+    QString log;
+    const QString reply = OpenVpnConfigFile(m_stateDir).run(line, &log);
+    emit serviceLog(log);
+    return reply;
 }
 
 bool TcpDaemon::readTable(QStringList *lines)

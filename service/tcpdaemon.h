@@ -43,7 +43,8 @@ public:
     {
         int maxLineBytes = 1024;
         int maxConnections = 16;
-        int idleTimeoutMs = 10000; // without a complete command
+        int idleTimeoutMs = 10000;          // without a complete command
+        int maxConfigLineBytes = 64 * 1024; // the OpenVPN configuration's command
     };
 
     // Works on the system's own route table and packet filter.
@@ -89,6 +90,7 @@ private:
     QString info();
     QString deleteGateway();
     QString restoreGateway();
+    QString writeOpenVpnConfig(const QByteArray &line);
 
     bool readTable(QStringList *lines);
     // Puts back the saved IPv6 default routes that are missing; true when all are present afterwards.
@@ -98,6 +100,7 @@ private:
     void closeClient(QTcpSocket *socket, const QString &reason);
 
     std::unique_ptr<GatewayStateFile> m_stateFile;
+    QString m_stateDir;
     QStringList m_savedIpv6;
     bool m_tableUnreadable = false;
     Limits m_limits;
