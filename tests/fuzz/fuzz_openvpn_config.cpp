@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const OpenVpnConfig::Result result = OpenVpnConfig::check(Fuzz::bytes(data, size));
-    if (result.ok == result.refusal.isEmpty())
+    if (result.ok != result.refusal.isEmpty())
         std::abort();
     if (!result.ok)
         return 0;
