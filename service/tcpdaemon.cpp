@@ -1,10 +1,13 @@
 #include "service/tcpdaemon.h"
 
+#include "service/openvpnconfigfile.h"
 #include "service/routetable.h"
 
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -33,13 +36,15 @@ TcpDaemon::TcpDaemon(const Settings &settings, QObject *parent)
     : QTcpServer(parent), m_tools(MakeToolRunner(settings)), m_routes(CreateSystemRouteTool(*m_tools)),
       m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters),
       m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir)),
+      m_stateDir(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir),
       m_settings(WithCallerGroup(settings))
 {}
 
 TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
                      const Settings &settings, QObject *parent)
     : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir)), m_settings(WithCallerGroup(settings))
+      m_stateFile(MakeStateFile(settings.stateDir)), m_stateDir(settings.stateDir),
+      m_settings(WithCallerGroup(settings))
 {}
 
 TcpDaemon::~TcpDaemon() = default;
@@ -98,7 +103,7 @@ void TcpDaemon::incomingConnection(qintptr socketDescriptor)
     connect(socket, &QTcpSocket::readyRead, this, &TcpDaemon::readClient);
     connect(socket, &QTcpSocket::disconnected, this, &TcpDaemon::discardClient);
     // Bounds what a client can make the root process hold.
-    socket->setReadBufferSize(m_limits.maxLineBytes);
+    socket->setReadBufferSize(std::max(m_limits.maxLineBytes, m_limits.maxConfigLineBytes));
     // Counted from accept, and once more from the answer: no command extends a connection's life.
     auto *idle = new QTimer(socket);
     idle->setObjectName(QStringLiteral("idle"));
@@ -161,17 +166,26 @@ void TcpDaemon::readClient()
         socket->readAll();
         return;
     }
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() >= m_limits.maxLineBytes)
-            closeClient(
-                socket,
-                QStringLiteral("Connection closed: command line longer than %1 bytes").arg(m_limits.maxLineBytes));
+    // The configuration's command has a cap of its own; every other command keeps the short one.
+    const QByteArray configWord = QByteArray(OpenVpnConfigFile::Command) + ' ';
+    const bool config = socket->peek(configWord.size()) == configWord;
+    const int cap = config ? m_limits.maxConfigLineBytes : m_limits.maxLineBytes;
+    if (socket->peek(cap).indexOf('\n') < 0) {
+        if (socket->bytesAvailable() >= cap)
+            closeClient(socket, QStringLiteral("Connection closed: command line longer than %1 bytes").arg(cap));
         return;
     }
 
-    const QString text = ToolText(socket->readAll()).trimmed();
+    const QByteArray bytes = socket->readAll();
+    const QString text = ToolText(bytes).trimmed();
     const QString word = text.split(QLatin1Char(' ')).first();
-    const QString reply = client.caller.permitted ? runCommand(word) : refusedCommand(word, client.caller);
+    QString reply;
+    if (!client.caller.permitted)
+        reply = refusedCommand(word, client.caller);
+    else if (config)
+        reply = writeOpenVpnConfig(bytes.left(bytes.indexOf('\n')).trimmed());
+    else
+        reply = runCommand(word);
     if (reply.isNull())
         return;
     answer(socket, reply);
@@ -183,7 +197,8 @@ QString TcpDaemon::refusedCommand(const QString &word, const SocketOwner::Caller
                                               {QStringLiteral("REMOVE_DNS_FILTERS"), QStringLiteral("DNS REMOVE")},
                                               {QStringLiteral("INFO"), QStringLiteral("INFO")},
                                               {QStringLiteral("DELETE"), QStringLiteral("DELETE")},
-                                              {QStringLiteral("RESTORE"), QStringLiteral("RESTORE")}};
+                                              {QStringLiteral("RESTORE"), QStringLiteral("RESTORE")},
+                                              {QStringLiteral("OVPN_CONFIG"), QStringLiteral("OVPN CONFIG")}};
     const QString tag = tags.value(word);
     if (tag.isNull())
         return QString();
@@ -242,6 +257,14 @@ void TcpDaemon::discardClient()
 {
     if (QObject *socket = sender())
         socket->deleteLater();
+}
+
+QString TcpDaemon::writeOpenVpnConfig(const QByteArray &line)
+{
+    QString log;
+    const QString reply = OpenVpnConfigFile(m_stateDir).run(line, &log);
+    emit serviceLog(log);
+    return reply;
 }
 
 bool TcpDaemon::readTable(QStringList *lines)

@@ -47,8 +47,9 @@ public:
     {
         int maxLineBytes = 1024;
         int maxConnections = 16;
-        int idleTimeoutMs = 10000; // from accept to a complete command, and from the answer to the close
-        int maxPerCaller = 4;      // connections of one uid (pid on Windows); refused callers count as one
+        int idleTimeoutMs = 10000;          // from accept to a complete command, and from the answer to the close
+        int maxPerCaller = 4;               // connections of one uid (pid on Windows); refused callers count as one
+        int maxConfigLineBytes = 64 * 1024; // the OpenVPN configuration's command
     };
 
     // Works on the system's own route table and packet filter.
@@ -96,6 +97,7 @@ private:
     QString info();
     QString deleteGateway();
     QString restoreGateway();
+    QString writeOpenVpnConfig(const QByteArray &line);
 
     bool readTable(QStringList *lines);
     // Puts back the saved IPv6 default routes that are missing; true when all are present afterwards.
@@ -111,6 +113,7 @@ private:
     void answer(QTcpSocket *socket, const QString &reply);
 
     std::unique_ptr<GatewayStateFile> m_stateFile;
+    QString m_stateDir;
     QStringList m_savedIpv6;
     bool m_tableUnreadable = false;
     Limits m_limits;

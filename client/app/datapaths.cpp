@@ -38,10 +38,6 @@ QString DataPaths::intervalFile() const
 {
     return dataFile(QStringLiteral("interval.config"));
 }
-QString DataPaths::openVpnConfigFile() const
-{
-    return dataFile(QStringLiteral("conn.ovpn"));
-}
 QString DataPaths::diagnosticsScript() const
 {
     return dataFile(QStringLiteral("getdata.bat"));

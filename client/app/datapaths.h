@@ -19,7 +19,6 @@ public:
     QString popupFile() const;
     QString welcomeFile() const;
     QString intervalFile() const;
-    QString openVpnConfigFile() const;
     QString diagnosticsScript() const;
     QString diagnosticsOutput() const;
     QString supportDataFile() const;

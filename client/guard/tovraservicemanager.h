@@ -42,6 +42,8 @@ public:
     void RestoreGateway();
     void AddDnsFilters();
     void RemoveDnsFilters();
+    // Has the helper check and write the OpenVPN configuration and its management password.
+    void WriteOpenVpnConfig(const QByteArray &config, const QByteArray &managementPassword);
 
     // Tests shorten the waits.
     void setTimings(const Timings &timings) { m_timings = timings; }
@@ -54,6 +56,7 @@ signals:
     void srvTaskRestoreFinished(bool result);
     void srvTaskAddFiltersFinished(bool result);
     void srvTaskRmvFiltersFinished(bool result);
+    void srvTaskOvpnConfigFinished(bool result);
     void srvStatusTimerFinished();
 
 private slots:
@@ -68,11 +71,13 @@ private:
     void DisconnectFromService();
     struct Task
     {
-        QString command;
+        QByteArray command;
         AnswerSignal answer;
+        QString logText; // what the log shows of the command
     };
 
     void runTask(const QString &command, AnswerSignal answer);
+    void runTask(const Task &task);
     void runOneTask(const Task &task);
 
     std::unique_ptr<ServiceController> m_controller;

@@ -246,7 +246,7 @@ void tst_ServiceControl::plainCommand()
     QVERIFY(controller.stop() && processGone(pid) && controller.uninstall());
 }
 
-// The registration script's service runs the real openvpn in the client's data folder.
+// The registration script's service runs the real openvpn in the helper's state folder.
 void tst_ServiceControl::openVpnRegistration()
 {
     const QString openvpn =
@@ -255,11 +255,11 @@ void tst_ServiceControl::openVpnRegistration()
         QSKIP("openvpn is not installed (Debian package openvpn)");
     ServiceFolder folder;
     QVERIFY(prepare(folder, QString()));
-    const QString data = folder.path(QStringLiteral("client/Data"));
+    const QString data = folder.path(QStringLiteral("state"));
     // A tunnel on the null device bound to loopback: openvpn runs, waits for a peer and sends nothing.
     QVERIFY(writeFile(data + "/conn.ovpn", "dev null\nlocal 127.0.0.1\nlport 0\nproto udp\n"));
-    const ProcessResult registered = runProcess({TOVRA_SOURCE_DIR "/scripts/register-openvpn-service", "--registry",
-                                                 folder.registryDir(), folder.path("client")});
+    const ProcessResult registered =
+        runProcess({TOVRA_SOURCE_DIR "/scripts/register-openvpn-service", "--registry", folder.registryDir(), data});
     QVERIFY2(registered.ok(), qPrintable(registered.error));
     ServiceController controller = folder.controller(QStringLiteral("OpenVPNService"));
     QCOMPARE(controller.serviceFilePath(), QFileInfo(openvpn).canonicalFilePath());

@@ -3,6 +3,7 @@
 #include "common/servicecontroller.h"
 #include "foreignclient.h"
 #include "netns.h"
+#include "testfiles.h"
 #include "tovraservice.h"
 
 #include <QNetworkDatagram>
@@ -27,6 +28,8 @@ private slots:
     void killSwitch();
     void connectionLimits();
     void dnsFilters();
+    void openVpnConfig_data();
+    void openVpnConfig();
 
 private:
     bool startService(
@@ -325,6 +328,76 @@ void tst_TovraVPNService::connectionLimits()
     // Connections that send no command are closed 10 s after they were taken.
     QVERIFY(m_service->waitForOutput("Connection closed: no complete command within 10000 ms", 40000));
     QCOMPARE(nobody.answer(), QByteArray());
+}
+
+void tst_TovraVPNService::openVpnConfig_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("reply");   // after "SRV "
+    QTest::addColumn<QByteArray>("written"); // after the management lines; empty: the old files stay
+
+    const QByteArray ours = "remote nl1.vpn.tovra.test 443\n";
+    const QByteArray password = "0123456789abcdef0123456789abcdef";
+    // Longer than the other commands' 1 KiB line, well within its own.
+    const QByteArray key = "<ca>\n" + QByteArray(40, 'A').append('\n').repeated(60) + "</ca>\n";
+    const QByteArray refused = "ERROR OVPN CONFIG: the configuration must start with the one remote line, port 443";
+    QTest::newRow("checked and written") << ours + "client\n" + key << password
+                                         << QByteArray("SUCCESS OVPN CONFIG: configuration written")
+                                         << "remote nl1.vpn.tovra.test 443\nclient\n" + key;
+    QTest::newRow("a provider's remote left in") << ours + "remote evil.example.net 443\n"
+                                                 << password << refused << QByteArray();
+    QTest::newRow("our remote not first") << "client\n" + ours << password << refused << QByteArray();
+    QTest::newRow("another port") << QByteArray("remote nl1.vpn.tovra.test 1194\n") << password << refused
+                                  << QByteArray();
+    QTest::newRow("a command in the text")
+        << ours + "script-security 2\n"
+        << password
+        << QByteArray("ERROR OVPN CONFIG: OpenVPN configuration refused: line 2: directive \"script-security\" not "
+                      "allowed")
+        << QByteArray();
+    QTest::newRow("a password with a blank")
+        << ours << QByteArray("0123456789 abcdef0123") << QByteArray("ERROR OVPN CONFIG: unusable management password")
+        << QByteArray();
+}
+
+// The helper checks the client's configuration again and writes it, behind its own management lines, with the
+// password file beside it: owner-only, a link planted at either path replaced rather than followed.
+void tst_TovraVPNService::openVpnConfig()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, written);
+    const QString configFile = m_state->filePath("conn.ovpn"), passwordFile = m_state->filePath("conn.pw");
+    const QString target = m_state->filePath("target");
+    QVERIFY(writeFile(target, "untouched"));
+    QVERIFY(QFile::link(target, configFile) && QFile::link(target, passwordFile));
+
+    QCOMPARE(serviceCommand("OVPN_CONFIG " + config.toBase64() + ' ' + password.toBase64() + '\n'), "SRV " + reply);
+
+    QCOMPARE(readFile(target), QByteArray("untouched"));
+    QVERIFY(m_service->waitForOutput(written.isEmpty() ? "OpenVPN configuration not written: "
+                                                       : "OpenVPN configuration written: "));
+    if (written.isEmpty()) {
+        QVERIFY(QFileInfo(configFile).isSymLink() && QFileInfo(passwordFile).isSymLink());
+        return;
+    }
+    QCOMPARE(readFile(configFile), "management 127.0.0.1 52025 \"" + passwordFile.toUtf8() +
+                                       "\"\nmanagement-query-passwords\nmanagement-hold\n" + written);
+    QCOMPARE(readFile(passwordFile), password + '\n');
+    for (const QString &file : {configFile, passwordFile}) {
+        QVERIFY(!QFileInfo(file).isSymLink());
+        QCOMPARE(QFile::permissions(file) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    }
+    // The line cap of the configuration's command is its own.
+    QTcpSocket flood;
+    flood.connectToHost(QStringLiteral("127.0.0.1"), 56143);
+    QVERIFY(flood.waitForConnected(10000));
+    flood.write("OVPN_CONFIG " + QByteArray(70000, 'A'));
+    while (flood.bytesToWrite() > 0 && flood.waitForBytesWritten(10000)) {
+    }
+    QVERIFY(m_service->waitForOutput("Connection closed: command line longer than 65536 bytes"));
 }
 
 QTEST_GUILESS_MAIN(tst_TovraVPNService)

@@ -230,20 +230,20 @@ void Tour::screenshot(const QString &name)
 }
 
 // The helper service and OpenVPN as the install step registers them, in a registry of this run: the helper in
-// the foreground with its kill-switch state in this run's folder, OpenVPN on the client's conn.ovpn.
+// the foreground with its state folder in this run's folder, OpenVPN on the conn.ovpn the helper writes there.
 bool Tour::registerServices(QString *error)
 {
     const QString helper = m_dir.filePath(QStringLiteral("TovraVPNService"));
     const QString openvpn = QStandardPaths::findExecutable(
         QStringLiteral("openvpn"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
-    const QString data = AppContext::instance()->dataPaths()->dir() + QStringLiteral("/Data");
+    const QString state = m_dir.filePath(QStringLiteral("state"));
     if (openvpn.isEmpty()) {
         *error = QStringLiteral("openvpn is not installed");
         return false;
     }
     // A copy in a root-only folder: the registry starts nothing others could change.
     if (!QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/TovraVPNService"), helper) ||
-        !QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)) || !QDir().mkpath(data)) {
+        !QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)) || !QDir().mkpath(state)) {
         *error = QStringLiteral("cannot prepare %1").arg(m_dir.path());
         return false;
     }
@@ -252,14 +252,14 @@ bool Tour::registerServices(QString *error)
     service.name = QStringLiteral("TovraVPNService");
     service.isProgram = false;
     service.program = helper;
-    service.arguments = QStringList{QStringLiteral("-e"), QStringLiteral("foreground"), QStringLiteral("-statedir"),
-                                    m_dir.filePath(QStringLiteral("state"))};
+    service.arguments =
+        QStringList{QStringLiteral("-e"), QStringLiteral("foreground"), QStringLiteral("-statedir"), state};
     ServiceRegistry::Registration tunnel;
     tunnel.name = QStringLiteral("OpenVPNService");
     tunnel.isProgram = false;
     tunnel.program = openvpn;
-    tunnel.arguments = QStringList{QStringLiteral("--cd"), data, QStringLiteral("--config"),
-                                   AppContext::instance()->dataPaths()->openVpnConfigFile()};
+    tunnel.arguments = QStringList{QStringLiteral("--cd"), state, QStringLiteral("--config"),
+                                   QDir(state).filePath(QStringLiteral("conn.ovpn"))};
     return ServiceRegistry::writeRegistration(registry, service, error) &&
            ServiceRegistry::writeRegistration(registry, tunnel, error);
 }
