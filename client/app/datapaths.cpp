@@ -42,6 +42,10 @@ QString DataPaths::openVpnConfigFile() const
 {
     return dataFile(QStringLiteral("conn.ovpn"));
 }
+QString DataPaths::ikev2Folder() const
+{
+    return dataFile(QStringLiteral("ikev2"));
+}
 QString DataPaths::diagnosticsScript() const
 {
     return dataFile(QStringLiteral("getdata.bat"));
