@@ -238,9 +238,11 @@ bool DialJob::loadConnection()
         return false;
     }
     QStringList cas = settings.caFiles;
-    const QFileInfoList system = QDir(settings.systemCaDir).entryInfoList({QStringLiteral("*.pem")}, QDir::Files);
-    for (const QFileInfo &file : system)
-        cas << file.absoluteFilePath();
+    if (!settings.systemCaDir.isEmpty()) {
+        const QFileInfoList system = QDir(settings.systemCaDir).entryInfoList({QStringLiteral("*.pem")}, QDir::Files);
+        for (const QFileInfo &file : system)
+            cas << file.absoluteFilePath();
+    }
     int index = 0;
     for (const QString &ca : qAsConst(cas)) {
         if (!ca.isEmpty() && QFileInfo(ca).isFile())

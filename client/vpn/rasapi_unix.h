@@ -18,7 +18,7 @@ struct StrongSwanSettings
     QString folder;
     // CA certificates trusted for the server's certificate besides the system's store.
     QStringList caFiles;
-    QString systemCaDir = QStringLiteral("/etc/ssl/certs");
+    QString systemCaDir = QStringLiteral("/etc/ssl/certs"); // the system's store; empty for none
     // A server that does not answer is given up after the first IKE retransmit waited this long and the
     // others 1.4 times longer each.
     int retransmitTimeoutMs = 1000;

@@ -245,6 +245,8 @@ void tst_StrongSwan::drop()
     ::kill(pid_t(m_responder), SIGTERM);
     QVERIFY2(disconnected.wait(kWait), qPrintable(LogCapture::dump()));
     QVERIFY(LogCapture::contains(QStringLiteral("Regular check result: IKEv2 disconnected")));
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(m_responder), kWait);
+    m_responder = 0;
     manager.Disconnect();
     expectNothingLeft();
 }
