@@ -38,6 +38,10 @@ QString DataPaths::intervalFile() const
 {
     return dataFile(QStringLiteral("interval.config"));
 }
+QString DataPaths::ikev2Folder() const
+{
+    return dataFile(QStringLiteral("ikev2"));
+}
 QString DataPaths::diagnosticsScript() const
 {
     return dataFile(QStringLiteral("getdata.bat"));
