@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <ws2tcpip.h>
+
 #include <fwpmu.h>
 #include <iphlpapi.h>
 #include <netioapi.h>

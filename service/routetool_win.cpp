@@ -3,9 +3,11 @@
 #include "common/windowssystem_win.h"
 #include "service/toolrunner.h"
 
+// ws2tcpip.h before the IP helper headers, which declare the routing table's records only after it.
+#include <ws2tcpip.h>
+
 #include <iphlpapi.h>
 #include <netioapi.h>
-#include <ws2tcpip.h>
 
 #include <QHostAddress>
 
@@ -113,7 +115,7 @@ private:
         }
         if (route.metric >= 0)
             row->Metric = ULONG(route.metric);
-        row->Protocol = MIB_IPPROTO_NETMGMT;
+        row->Protocol = RouteProtocolNetMgmt;
         return true;
     }
 

@@ -65,14 +65,16 @@ private:
             }
             if (got <= 0)
                 break;
-            int length = int(got);
-            for (auto *header = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(header, length);
-                 header = NLMSG_NEXT(header, length)) {
-                if (header->nlmsg_type != RTM_NEWROUTE || header->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg)))
-                    continue;
-                const auto *route = static_cast<const rtmsg *>(NLMSG_DATA(header));
-                if (route->rtm_dst_len == 0)
+            const size_t length = size_t(got);
+            size_t offset = 0;
+            while (offset + sizeof(nlmsghdr) <= length) {
+                auto *header = reinterpret_cast<nlmsghdr *>(buffer + offset);
+                if (header->nlmsg_len < sizeof(nlmsghdr) || header->nlmsg_len > length - offset)
+                    break;
+                if (header->nlmsg_type == RTM_NEWROUTE && header->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg)) &&
+                    static_cast<rtmsg *>(NLMSG_DATA(header))->rtm_dst_len == 0)
                     added = true;
+                offset += NLMSG_ALIGN(header->nlmsg_len);
             }
         }
         if (added)
