@@ -221,10 +221,21 @@ bool TcpDaemon::isSavedGatewayExists()
     if (!readTable(&lines))
         return false;
     const int index = RouteTable::findDefaultRouteVia(lines, savedGateway);
-    if (index < 0)
+    if (index >= 0) {
+        savedGatewayEntry = lines.at(index);
+        return true;
+    }
+    // An IPv6 gateway, or one of another table, is not in the IPv4 table's lines.
+    QList<DefaultRoute> routes;
+    if (savedGateway.isEmpty() || !m_killSwitch->routes().readDefaultRoutes(&routes))
         return false;
-    savedGatewayEntry = lines.at(index);
-    return true;
+    for (const DefaultRoute &route : qAsConst(routes)) {
+        if (route.gatewayText() == savedGateway) {
+            savedGatewayEntry = route.toText();
+            return true;
+        }
+    }
+    return false;
 }
 
 QString TcpDaemon::addDnsFilters()

@@ -277,30 +277,35 @@ void tst_TovraVPNService::killSwitchLayouts_data()
     QTest::addColumn<QStringList>("layout"); // ip commands on top of the guard network
     QTest::addColumn<QByteArray>("server");  // sent before DELETE
     QTest::addColumn<QByteArray>("deleteReply");
-    QTest::addColumn<QStringList>("kept"); // default routes while the block holds
+    QTest::addColumn<QStringList>("kept");        // default routes while the block holds
+    QTest::addColumn<QByteArray>("restoreReply"); // its beginning
 
     const QByteArray removed("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1");
+    const QByteArray restored("SRV SUCCESS RESTORE: Default gateway restored - 192.168.98.1 (Full entry: ");
     const QStringList tunnelRoute{"default dev TOVRAVPN scope link metric 5"};
     QTest::newRow("tunnel half routes") << QStringList{"route add 128.0.0.0/1 via 10.99.0.1 dev TOVRAVPN",
                                                        "route add default dev TOVRAVPN metric 5"}
-                                        << QByteArray() << removed << tunnelRoute;
+                                        << QByteArray() << removed << tunnelRoute << restored;
     QTest::newRow("tunnel device named by the client")
         << QStringList{"route add default dev TOVRAVPN metric 5"}
-        << QByteArray("GUARD_SERVER 192.168.98.53 udp 1194 TOVRAVPN\n") << removed << tunnelRoute;
+        << QByteArray("GUARD_SERVER 192.168.98.53 udp 1194 TOVRAVPN\n") << removed << tunnelRoute << restored;
     QTest::newRow("two uplinks") << QStringList{"route del default",
                                                 "route add default via 192.168.98.1 dev veth0 metric 100",
                                                 "route add default via 192.168.98.254 dev veth0 metric 600"}
-                                 << QByteArray() << removed << QStringList();
+                                 << QByteArray() << removed << QStringList() << restored;
     QTest::newRow("other table and IPv6")
         << QStringList{"route add default via 192.168.98.254 dev veth0 table 220",
                        "addr add fd00:98::2/64 dev veth0 nodad", "-6 route add default via fd00:98::1 dev veth0"}
-        << QByteArray() << removed << QStringList();
+        << QByteArray() << removed << QStringList() << restored;
     QTest::newRow("IPv6 only") << QStringList{"route del default", "addr add fd00:98::2/64 dev veth0 nodad",
                                               "-6 route add default via fd00:98::1 dev veth0"}
                                << QByteArray() << QByteArray("SRV SUCCESS DELETE: Default gateway removed - fd00:98::1")
-                               << QStringList();
+                               << QStringList()
+                               << QByteArray("SRV SUCCESS RESTORE: Default gateway restored - fd00:98::1 (Full entry: "
+                                             "inet6 via fd00:98::1 dev veth0 metric 1024)");
     QTest::newRow("LAN only") << QStringList{"route del default"} << QByteArray()
-                              << QByteArray("SRV ERROR DELETE: Default gateway not found") << QStringList();
+                              << QByteArray("SRV ERROR DELETE: Default gateway not found") << QStringList()
+                              << QByteArray("SRV ERROR RESTORE: Default gateway not found after restoring");
 }
 
 // DELETE takes every default route outside the tunnel away and sets up the block; RESTORE puts back
@@ -311,6 +316,7 @@ void tst_TovraVPNService::killSwitchLayouts()
     QFETCH(QByteArray, server);
     QFETCH(QByteArray, deleteReply);
     QFETCH(QStringList, kept);
+    QFETCH(QByteArray, restoreReply);
     QVERIFY(m_ns->ip(layout));
     const QStringList before = defaultRoutes();
     if (!server.isEmpty())
@@ -321,7 +327,8 @@ void tst_TovraVPNService::killSwitchLayouts()
     QVERIFY(blockPresent());
     QVERIFY(QFileInfo::exists(stateFile()));
 
-    QVERIFY(serviceCommand("RESTORE\n").startsWith("SRV "));
+    const QByteArray reply = serviceCommand("RESTORE\n");
+    QVERIFY2(reply.startsWith(restoreReply), reply);
     QCOMPARE(defaultRoutes(), before);
     QCOMPARE(serviceCommand("GUARD_STATUS\n"), QByteArray("SRV SUCCESS GUARD STATUS: open"));
     QVERIFY(!blockPresent());
