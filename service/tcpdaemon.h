@@ -40,10 +40,13 @@ class KillSwitch;
 //       VPN adapter up; REMOVE_DNS_FILTERS forgets them.
 //       "SRV SUCCESS VPN DNS: <ip> [<ip> ...]"
 //       "SRV ERROR VPN DNS: usage: VPN_DNS <ip> [<ip> ...]"
+// Addresses in replies are in their canonical text form.
 // DELETE sets up the firewall block (until RESTORE or "-restore", also across service runs) and takes away
-// every default route outside the tunnel. With no default route to take away (a LAN-only machine) it still
-// sets up the block and answers "SRV ERROR DELETE: Default gateway not found"; GUARD_STATUS then tells
-// whether the block holds. RESTORE puts every route back and lifts the block.
+// every default route outside the tunnel; a DELETE while routes are held away answers success again. With no
+// default route taken away since the last RESTORE (a LAN-only machine) it still sets up the block and answers
+// "SRV ERROR DELETE: Default gateway not found"; GUARD_STATUS then tells whether the block holds. RESTORE puts
+// every route back and lifts the block (also one found without its state); with no route to put back it
+// answers "SRV ERROR RESTORE: Default gateway not found after restoring".
 class TcpDaemon : public QTcpServer
 {
     Q_OBJECT
