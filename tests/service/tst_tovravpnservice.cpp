@@ -2,6 +2,7 @@
 
 #include "common/servicecontroller.h"
 #include "netns.h"
+#include "service/firewallblock_unix.h"
 #include "tovraservice.h"
 
 #include <QNetworkDatagram>
@@ -27,6 +28,7 @@ private slots:
     void killSwitchLayouts_data();
     void killSwitchLayouts();
     void blockOutlivesService();
+    void blockRulesLoad();
     void connectionLimits();
     void dnsFilters();
 
@@ -404,6 +406,24 @@ void tst_TovraVPNService::blockOutlivesService()
                              ".\nKill switch firewall block was lifted.\n");
     QCOMPARE(run.exitCode, 0);
     QVERIFY(!blockPresent());
+}
+
+// The rules no command sets up yet (an IPv6 server, the IPsec exception) load as well.
+void tst_TovraVPNService::blockRulesLoad()
+{
+    BlockRules rules;
+    rules.tunnelDevice = QStringLiteral("tun0");
+    QVERIFY(GuardServer::fromWords({"2001:db8::1", "udp", "1194"}, &rules.server));
+    rules.allowIpsec = true;
+    QProcess nft;
+    nft.start("ip", {"netns", "exec", m_ns->name(), "nft", "-f", "-"});
+    nft.write(nftBlockScript(rules).toUtf8());
+    nft.closeWriteChannel();
+    QVERIFY(nft.waitForFinished(30000) && nft.exitCode() == 0);
+    const QByteArray table = m_ns->exec({"nft", "list", "table", "inet", "tovra_killswitch"}).output;
+    QVERIFY2(table.contains("ip6 daddr 2001:db8::1 udp dport 1194 accept") &&
+                 table.count("rt ipsec exists accept") == 2,
+             table);
 }
 
 void tst_TovraVPNService::dnsFilters()
