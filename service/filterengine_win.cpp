@@ -14,6 +14,7 @@
 
 #include <QDebug>
 
+#include <cstring>
 #include <string>
 
 #ifndef FWPM_SESSION_FLAG_DYNAMIC
@@ -24,6 +25,7 @@ namespace {
 
 // The SDK's keys (fwpmu.h), which the mingw headers lack.
 const GUID LayerAleAuthConnectV4 = {0xc38d57d1, 0x05a7, 0x4c33, {0x90, 0x4f, 0x7f, 0xbc, 0xee, 0xe6, 0x0e, 0x82}};
+const GUID LayerAleAuthConnectV6 = {0x4a72393b, 0x319f, 0x44bc, {0x84, 0xc3, 0xba, 0x54, 0xdc, 0xb3, 0xb6, 0xb4}};
 const GUID ConditionIpProtocol = {0x3971ef2b, 0x623e, 0x4f9a, {0x8c, 0xb1, 0x6e, 0x79, 0xb8, 0x06, 0xb9, 0xa7}};
 const GUID ConditionIpRemoteAddress = {0xb235ae9a, 0x1d64, 0x49b8, {0xa4, 0x4c, 0x5f, 0xf3, 0xd9, 0x09, 0x50, 0x45}};
 const GUID ConditionIpRemotePort = {0xc35a604d, 0xd22b, 0x4e1a, {0x91, 0xb4, 0x68, 0xf6, 0x74, 0xee, 0x67, 0x4b}};
@@ -33,7 +35,8 @@ HANDLE ToHandle(FilterEngine::Handle handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// Windows Filtering Platform through fwpuclnt: filters on the ALE connect layer for IPv4.
+// Windows Filtering Platform through fwpuclnt: filters on the ALE connect layers. A filter for an address
+// sits on the layer of its family; one for every address on both, so IPv6 is blocked as IPv4 is.
 class WfpFilterEngine : public FilterEngine
 {
 public:
@@ -80,11 +83,8 @@ public:
 
     quint32 addFilter(Handle session, const FilterSpec &spec) override
     {
-        if (spec.matchRemoteAddress && spec.remoteHost.protocol() != QAbstractSocket::IPv4Protocol) {
-            // The filters sit on the IPv4 connect layer.
-            ToolLog(QStringLiteral("Not an IPv4 DNS server: ") + spec.remoteHost.toString());
-            return ERROR_INVALID_PARAMETER;
-        }
+        const bool ipv6Address = spec.matchRemoteAddress && spec.remoteHost.protocol() == QAbstractSocket::IPv6Protocol;
+        FWP_BYTE_ARRAY16 ipv6Bytes;
         FWPM_FILTER_CONDITION0 conditions[3];
         ZeroMemory(conditions, sizeof(conditions));
         UINT32 count = 0;
@@ -96,8 +96,15 @@ public:
         if (spec.matchRemoteAddress) {
             conditions[count].fieldKey = ConditionIpRemoteAddress;
             conditions[count].matchType = FWP_MATCH_EQUAL;
-            conditions[count].conditionValue.type = FWP_UINT32;
-            conditions[count].conditionValue.uint32 = spec.remoteAddress;
+            if (ipv6Address) {
+                const Q_IPV6ADDR bytes = spec.remoteHost.toIPv6Address();
+                memcpy(ipv6Bytes.byteArray16, bytes.c, sizeof bytes.c);
+                conditions[count].conditionValue.type = FWP_BYTE_ARRAY16_TYPE;
+                conditions[count].conditionValue.byteArray16 = &ipv6Bytes;
+            } else {
+                conditions[count].conditionValue.type = FWP_UINT32;
+                conditions[count].conditionValue.uint32 = spec.remoteAddress;
+            }
             ++count;
         }
         conditions[count].fieldKey = ConditionIpRemotePort;
@@ -109,7 +116,6 @@ public:
         std::wstring name = spec.name.toStdWString();
         FWPM_FILTER0 filter;
         ZeroMemory(&filter, sizeof(filter));
-        filter.layerKey = LayerAleAuthConnectV4;
         filter.subLayerKey = spec.sublayer;
         filter.displayData.name = &name[0];
         filter.flags = 0;
@@ -119,8 +125,19 @@ public:
         filter.numFilterConditions = count;
         filter.filterCondition = conditions;
         filter.action.type = spec.permit ? FWP_ACTION_PERMIT : FWP_ACTION_BLOCK;
+        const bool v4 = !spec.matchRemoteAddress || !ipv6Address;
+        const bool v6 = !spec.matchRemoteAddress || ipv6Address;
+        DWORD result = ERROR_SUCCESS;
         UINT64 filterId = 0;
-        return FwpmFilterAdd0(ToHandle(session), &filter, nullptr, &filterId);
+        if (v4) {
+            filter.layerKey = LayerAleAuthConnectV4;
+            result = FwpmFilterAdd0(ToHandle(session), &filter, nullptr, &filterId);
+        }
+        if (v6 && result == ERROR_SUCCESS) {
+            filter.layerKey = LayerAleAuthConnectV6;
+            result = FwpmFilterAdd0(ToHandle(session), &filter, nullptr, &filterId);
+        }
+        return result;
     }
 
     // Each filter is in force as soon as it is added.

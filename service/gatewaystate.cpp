@@ -29,15 +29,35 @@ bool GatewayStateFile::load(GatewayState *state) const
     for (const QString &line : lines) {
         const QString key = line.section(QLatin1Char('='), 0, 0);
         const QString value = line.section(QLatin1Char('='), 1);
-        if (key == QLatin1String("gateway"))
+        DefaultRoute route;
+        if (key == QLatin1String("gateway")) {
             loaded.gateway = value;
-        else if (key == QLatin1String("entry"))
+        } else if (key == QLatin1String("entry")) {
             loaded.entry = value;
-        else if (key == QLatin1String("ipv6") && !value.isEmpty())
-            loaded.ipv6Routes << value;
+        } else if (key == QLatin1String("route") || key == QLatin1String("ipv6")) {
+            // "ipv6=" lines of earlier versions hold the same words without the family.
+            const QString text = key == QLatin1String("ipv6") ? QStringLiteral("inet6 ") + value : value;
+            if (DefaultRoute::fromText(text, &route))
+                loaded.routes << route;
+            else
+                ToolLog(QStringLiteral("Kill switch state: not a default route: ") + value);
+        } else if (key == QLatin1String("block")) {
+            loaded.blocking = value == QLatin1String("1");
+        } else if (key == QLatin1String("server")) {
+            if (!GuardServer::fromWords(value.split(QLatin1Char(' ')), &loaded.server))
+                ToolLog(QStringLiteral("Kill switch state: not a server: ") + value);
+        } else if (key == QLatin1String("tunnel") && IsDeviceName(value)) {
+            loaded.tunnelDevice = value;
+        }
     }
-    if (loaded.gateway.isEmpty()) {
-        ToolLog(QStringLiteral("Kill switch state file names no gateway: ") + m_path);
+    // Files of earlier versions name the IPv4 gateway only.
+    if (loaded.routes.isEmpty() && !loaded.gateway.isEmpty()) {
+        DefaultRoute route;
+        if (DefaultRoute::fromText(QStringLiteral("inet via ") + loaded.gateway, &route))
+            loaded.routes << route;
+    }
+    if (loaded.isEmpty()) {
+        ToolLog(QStringLiteral("Kill switch state file names no route and no block: ") + m_path);
         return false;
     }
     *state = loaded;
@@ -52,8 +72,14 @@ bool GatewayStateFile::save(const GatewayState &state) const
     }
     QString text = QStringLiteral("gateway=") + oneLine(state.gateway) + QStringLiteral("\nentry=") +
                    oneLine(state.entry) + QLatin1Char('\n');
-    for (const QString &route : state.ipv6Routes)
-        text += QStringLiteral("ipv6=") + oneLine(route) + QLatin1Char('\n');
+    for (const DefaultRoute &route : state.routes)
+        text += QStringLiteral("route=") + oneLine(route.toText()) + QLatin1Char('\n');
+    if (state.blocking)
+        text += QStringLiteral("block=1\n");
+    if (state.server.isSet())
+        text += QStringLiteral("server=") + oneLine(state.server.toText()) + QLatin1Char('\n');
+    if (!state.tunnelDevice.isEmpty())
+        text += QStringLiteral("tunnel=") + oneLine(state.tunnelDevice) + QLatin1Char('\n');
     QSaveFile file(m_path);
     const bool ok = file.open(QIODevice::WriteOnly) &&
                     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&

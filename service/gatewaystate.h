@@ -1,15 +1,25 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-// What the kill switch took away: the IPv4 default gateway, the route line it stood on, and the IPv6
-// default routes (in the route tool's words).
+#include "service/firewallblock.h"
+#include "service/routetool.h"
+
+// What the kill switch took away and holds: the gateway its replies name, the route line it stood on, every
+// default route taken away, whether the firewall block is to hold, the server it admits and the tunnel's
+// device.
 struct GatewayState
 {
     QString gateway;
     QString entry;
-    QStringList ipv6Routes;
+    QList<DefaultRoute> routes;
+    bool blocking = false;
+    GuardServer server;
+    QString tunnelDevice;
+
+    bool isEmpty() const { return routes.isEmpty() && !blocking; }
 };
 
 // The kill switch's state file, so that a later run of the service (or "-restore") can put the routes back.

@@ -14,8 +14,9 @@ void HttpService::start()
     m_daemon = new TcpDaemon(m_settings, application());
     QObject::connect(m_daemon, &TcpDaemon::serviceLog, [this](const QString &message) { logMessage(message); });
     m_daemon->removeLeftoverFilters();
-    // A kill switch left on by an earlier run can still be undone.
+    // A kill switch left on by an earlier run can still be undone, and its block holds meanwhile.
     m_daemon->loadGatewayState();
+    m_daemon->resumeKillSwitch();
     // The only client is on this machine; nobody else may change its routes or filters.
     m_daemon->listen(QHostAddress::LocalHost, TcpDaemon::ServicePort);
     if (!m_daemon->isListening()) {

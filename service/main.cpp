@@ -32,21 +32,35 @@ std::vector<char *> takeSettings(int argc, char *argv[], TcpDaemon::Settings *se
     return rest;
 }
 
-// Puts back the default routes a kill switch took away, for a user left offline.
+// Puts back the default routes a kill switch took away and lifts its firewall block, for a user left offline.
 int restoreByHand(int argc, char *argv[], const TcpDaemon::Settings &settings)
 {
     QCoreApplication app(argc, argv);
     TcpDaemon daemon(settings);
-    if (!daemon.loadGatewayState()) {
+    const bool saved = daemon.loadGatewayState();
+    bool ok = true;
+    if (saved) {
+        // Lifts the block too.
+        const QString reply = daemon.runCommand(QStringLiteral("RESTORE"));
+        std::printf("%s\n", reply.toLocal8Bit().constData());
+        ok = reply.startsWith(QLatin1String("SRV SUCCESS")) ||
+             reply.startsWith(QLatin1String("SRV ERROR RESTORE: Default gateway already exists"));
+    } else {
         std::printf("No saved default gateway found in %s.\n", qPrintable(daemon.stateFilePath()));
-        return 1;
     }
-    const QString reply = daemon.runCommand(QStringLiteral("RESTORE"));
-    std::printf("%s\n", reply.toLocal8Bit().constData());
-    return reply.startsWith(QLatin1String("SRV SUCCESS")) ||
-                   reply.startsWith(QLatin1String("SRV ERROR RESTORE: Default gateway already exists"))
-               ? 0
-               : 1;
+    QString status = daemon.runCommand(QStringLiteral("GUARD_STATUS"));
+    if (!saved) {
+        // A block whose state file is lost is still found by its name.
+        if (!status.endsWith(QLatin1String(": blocking")))
+            return 1;
+        daemon.runCommand(QStringLiteral("RESTORE"));
+        status = daemon.runCommand(QStringLiteral("GUARD_STATUS"));
+    }
+    if (status.startsWith(QLatin1String("SRV ERROR")))
+        std::printf("%s\n", status.toLocal8Bit().constData());
+    else
+        std::printf("Kill switch firewall block %s lifted.\n", wasOrWasNot(status.endsWith(QLatin1String(": open"))));
+    return ok && status.endsWith(QLatin1String(": open")) ? 0 : 1;
 }
 
 } // namespace

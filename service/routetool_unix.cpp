@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace {
 
@@ -96,7 +95,8 @@ QString ipRouteLine(const IpRoute &route)
 
 namespace {
 
-// iproute2 on the main table, presented in the same five-field lines as Windows' route print.
+// iproute2: the main table in the same five-field lines as Windows' route print, and the default routes of
+// every table.
 class LinuxRouteTool : public RouteTool
 {
 public:
@@ -113,56 +113,26 @@ public:
         return true;
     }
 
-    bool deleteDefaultRoute(const QString &gateway) override
+    bool readDefaultRoutes(QList<DefaultRoute> *routes, QString *tunnelDevice) override
     {
-        bool ok = true;
-        int deleted = 0;
-        QList<IpRoute> routes;
-        readRoutes(&routes);
-        for (const IpRoute &route : qAsConst(routes)) {
-            if (route.destination != QLatin1String("0.0.0.0") || route.gateway != gateway || gateway.isEmpty())
-                continue;
-            QStringList args{
-                QStringLiteral("-4"),  QStringLiteral("route"),
-                QStringLiteral("del"), QStringLiteral("%1/%2").arg(route.destination).arg(route.prefixLength),
-                QStringLiteral("via"), route.gateway};
-            if (!route.device.isEmpty())
-                args << QStringLiteral("dev") << route.device;
-            if (route.hasMetric)
-                args << QStringLiteral("metric") << QString::number(route.metric);
-            args << QStringLiteral("table") << QStringLiteral("main");
-            ok = runIp(args) && ok;
-            ++deleted;
+        QByteArray json[2];
+        for (int family = 0; family < 2; ++family) {
+            const ToolRun run = m_runner.run(
+                QStringLiteral("ip"),
+                {QStringLiteral("-j"), family ? QStringLiteral("-6") : QStringLiteral("-4"), QStringLiteral("route"),
+                 QStringLiteral("show"), QStringLiteral("table"), QStringLiteral("all")});
+            if (!run.succeeded()) {
+                ToolLog(QStringLiteral("Reading the route tables failed: ") + ToolText(run.errorOutput).trimmed());
+                return false;
+            }
+            json[family] = run.output;
         }
-        if (deleted == 0) {
-            ToolLog(QStringLiteral("No default route to delete through ") + gateway);
-            return false;
-        }
-        return ok;
-    }
-
-    bool addDefaultRoute(const QString &gateway) override
-    {
-        return runIp({QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("default"),
-                      QStringLiteral("via"), gateway});
-    }
-
-    bool readIpv6DefaultRoutes(QStringList *routes) override
-    {
-        const ToolRun run =
-            m_runner.run(QStringLiteral("ip"),
-                         {QStringLiteral("-j"), QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"),
-                          QStringLiteral("table"), QStringLiteral("main"), QStringLiteral("default")});
-        if (!run.succeeded()) {
-            ToolLog(QStringLiteral("Reading the IPv6 route table failed: ") + ToolText(run.errorOutput).trimmed());
-            return false;
-        }
-        *routes = parseIpv6DefaultRoutes(run.output);
+        *routes = parseDefaultRoutes(json[0], false, tunnelDevice) + parseDefaultRoutes(json[1], true);
         return true;
     }
 
-    bool deleteIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("del"), route); }
-    bool addIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("add"), route); }
+    bool deleteRoute(const DefaultRoute &route) override { return changeRoute(QStringLiteral("del"), route); }
+    bool addRoute(const DefaultRoute &route) override { return changeRoute(QStringLiteral("add"), route); }
 
 private:
     bool readRoutes(QList<IpRoute> *result)
@@ -182,15 +152,18 @@ private:
         return true;
     }
 
-    bool changeIpv6(const QString &verb, const QString &route)
+    bool changeRoute(const QString &verb, const DefaultRoute &route)
     {
-        const QStringList words = route.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (!isIpv6RouteWords(words)) {
-            ToolLog(QStringLiteral("Not an IPv6 default route: ") + route);
-            return false;
-        }
-        return runIp(QStringList{QStringLiteral("-6"), QStringLiteral("route"), verb, QStringLiteral("default")} +
-                     words + QStringList{QStringLiteral("table"), QStringLiteral("main")});
+        QStringList args{route.ipv6 ? QStringLiteral("-6") : QStringLiteral("-4"), QStringLiteral("route"), verb,
+                         QStringLiteral("default")};
+        if (!route.gateway.isEmpty())
+            args << QStringLiteral("via") << route.gateway;
+        if (!route.device.isEmpty())
+            args << QStringLiteral("dev") << route.device;
+        if (route.metric >= 0)
+            args << QStringLiteral("metric") << QString::number(route.metric);
+        args << QStringLiteral("table") << (route.table.isEmpty() ? QStringLiteral("main") : route.table);
+        return runIp(args);
     }
 
     bool runIp(const QStringList &args)
@@ -207,55 +180,44 @@ private:
 
 } // namespace
 
-QStringList parseIpv6DefaultRoutes(const QByteArray &routesJson)
+QList<DefaultRoute> parseDefaultRoutes(const QByteArray &routesJson, bool ipv6, QString *tunnelDevice)
 {
-    QStringList result;
+    QList<DefaultRoute> result;
+    QString lowHalf, highHalf;
     const QJsonArray entries = QJsonDocument::fromJson(routesJson).array();
     for (const QJsonValue &entry : entries) {
         const QJsonObject object = entry.toObject();
         const QString type = object.value(QLatin1String("type")).toString();
-        if (object.value(QLatin1String("dst")).toString() != QLatin1String("default") ||
-            (!type.isEmpty() && type != QLatin1String("unicast")))
+        if (!type.isEmpty() && type != QLatin1String("unicast"))
             continue;
+        const QString dst = object.value(QLatin1String("dst")).toString();
+        const QString device = object.value(QLatin1String("dev")).toString();
+        if (dst == QLatin1String("0.0.0.0/1"))
+            lowHalf = device;
+        else if (dst == QLatin1String("128.0.0.0/1"))
+            highHalf = device;
+        if (dst != QLatin1String("default"))
+            continue;
+        DefaultRoute base;
+        base.ipv6 = ipv6;
+        base.table = object.value(QLatin1String("table")).toString();
+        if (base.table == QLatin1String("main"))
+            base.table.clear();
+        if (object.contains(QLatin1String("metric")))
+            base.metric = object.value(QLatin1String("metric")).toVariant().toLongLong();
         QJsonArray hops = object.value(QLatin1String("nexthops")).toArray();
         if (hops.isEmpty())
             hops.append(object);
         for (const QJsonValue &hop : qAsConst(hops)) {
-            const QJsonObject hopObject = hop.toObject();
-            QStringList words;
-            const QString gateway = hopObject.value(QLatin1String("gateway")).toString();
-            if (!gateway.isEmpty())
-                words << QStringLiteral("via") << gateway;
-            words << QStringLiteral("dev") << hopObject.value(QLatin1String("dev")).toString();
-            if (object.contains(QLatin1String("metric")))
-                words << QStringLiteral("metric") << QString::number(object.value(QLatin1String("metric")).toInt());
-            if (isIpv6RouteWords(words))
-                result << words.join(QLatin1Char(' '));
+            DefaultRoute route = base;
+            route.gateway = hop.toObject().value(QLatin1String("gateway")).toString();
+            route.device = hop.toObject().value(QLatin1String("dev")).toString();
+            result << route;
         }
     }
+    if (tunnelDevice)
+        *tunnelDevice = lowHalf == highHalf ? lowHalf : QString();
     return result;
-}
-
-bool isIpv6RouteWords(const QStringList &words)
-{
-    static const QRegularExpression deviceName(QStringLiteral("^[A-Za-z0-9_.@][A-Za-z0-9_.@:-]{0,14}$"));
-    if (words.isEmpty() || words.size() % 2 != 0)
-        return false;
-    bool haveDevice = false;
-    for (int i = 0; i < words.size(); i += 2) {
-        const QString &key = words.at(i);
-        const QString &value = words.at(i + 1);
-        bool ok = false;
-        if (key == QLatin1String("via"))
-            ok = QHostAddress(value).protocol() == QAbstractSocket::IPv6Protocol;
-        else if (key == QLatin1String("dev"))
-            ok = haveDevice = deviceName.match(value).hasMatch();
-        else if (key == QLatin1String("metric"))
-            value.toUInt(&ok);
-        if (!ok)
-            return false;
-    }
-    return haveDevice;
 }
 
 std::unique_ptr<RouteTool> CreateSystemRouteTool(ToolRunner &runner)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "service/routetool.h"
+
 // One IPv4 route of the main table as iproute2 reports it.
 struct IpRoute
 {
@@ -23,8 +25,6 @@ QList<IpRoute> parseIpRoutes(const QByteArray &routesJson, const QByteArray &add
 // The route as a five-field line: destination, netmask, gateway ("On-link" without one), interface address,
 // metric.
 QString ipRouteLine(const IpRoute &route);
-// The IPv6 default routes of `ip -j -6 route show table main default`, one line of words per next hop:
-// "via GATEWAY dev DEVICE metric N" (no "via" for an on-link route).
-QStringList parseIpv6DefaultRoutes(const QByteArray &routesJson);
-// Whether words are "via ADDRESS", "dev NAME" and "metric N" pairs, a device among them.
-bool isIpv6RouteWords(const QStringList &words);
+// The unicast default routes of `ip -j -4|-6 route show table all`, one per next hop. For IPv4,
+// *tunnelDevice (when given) is set to the device of both 0.0.0.0/1 and 128.0.0.0/1, or emptied.
+QList<DefaultRoute> parseDefaultRoutes(const QByteArray &routesJson, bool ipv6, QString *tunnelDevice = nullptr);

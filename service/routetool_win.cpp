@@ -3,16 +3,22 @@
 #include "common/windowssystem_win.h"
 #include "service/toolrunner.h"
 
+// ws2tcpip.h before the IP helper headers, which declare the routing table's records only after it.
+#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
+#include <netioapi.h>
+
 #include <QHostAddress>
 
-#include <algorithm>
+#include <cstring>
 
 namespace {
 
-// Windows' own route command, run from the system folder by its full path (not through cmd.exe, whose command
-// line would take "&" as the start of a second command, and which looks in the current folder first). The
-// service runs with system rights and must not pick up a copy from its own or the current folder. IPv6
-// default routes are read from "route print -6" and changed through the system folder's netsh.
+// The IPv4 table as Windows' own route command prints it, run from the system folder by its full path (not
+// through cmd.exe): the service runs with system rights and must not pick up a copy from its own or the
+// current folder.
+// Default routes are read and changed through the IP Helper API, with no command line in between.
 class WindowsRouteTool : public RouteTool
 {
 public:
@@ -25,86 +31,99 @@ public:
         return run.started && !run.timedOut;
     }
 
-    bool deleteDefaultRoute(const QString &gateway) override
+    bool readDefaultRoutes(QList<DefaultRoute> *routes, QString *tunnelDevice) override
     {
-        return isIpv4Literal(gateway) &&
-               report(runSystemTool(QStringLiteral("route.exe"),
-                                    {QStringLiteral("delete"), QStringLiteral("0.0.0.0"), gateway}));
-    }
-
-    bool addDefaultRoute(const QString &gateway) override
-    {
-        return isIpv4Literal(gateway) &&
-               report(runSystemTool(QStringLiteral("route.exe"),
-                                    {QStringLiteral("add"), QStringLiteral("0.0.0.0"), QStringLiteral("mask"),
-                                     QStringLiteral("0.0.0.0"), gateway}));
-    }
-
-    // Lines of the IPv6 table: interface index, metric, destination, gateway ("On-link" without one).
-    bool readIpv6DefaultRoutes(QStringList *routes) override
-    {
-        const ToolRun run = runSystemTool(QStringLiteral("route.exe"), {QStringLiteral("print"), QStringLiteral("-6")});
-        if (!run.started || run.timedOut)
+        PMIB_IPFORWARD_TABLE2 table = nullptr;
+        const DWORD result = GetIpForwardTable2(AF_UNSPEC, &table);
+        if (result != NO_ERROR) {
+            ToolLog(QStringLiteral("Reading the route table failed: %1").arg(result));
             return false;
-        routes->clear();
-        const QStringList lines = ToolLines(ToolText(run.output));
-        for (const QString &line : lines) {
-            const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            if (fields.size() == 4 && fields.at(2) == QLatin1String("::/0")) {
-                const QString route = fields.at(0) + QLatin1Char(' ') + fields.at(3);
-                if (isRoute(route) && !routes->contains(route))
-                    routes->append(route);
-            }
         }
+        routes->clear();
+        QString lowHalf, highHalf;
+        for (ULONG i = 0; i < table->NumEntries; ++i) {
+            const MIB_IPFORWARD_ROW2 &row = table->Table[i];
+            const SOCKADDR_INET &prefix = row.DestinationPrefix.Prefix;
+            const QString device = QString::number(row.InterfaceIndex);
+            if (prefix.si_family == AF_INET && row.DestinationPrefix.PrefixLength == 1) {
+                (prefix.Ipv4.sin_addr.s_addr == 0 ? lowHalf : highHalf) = device;
+                continue;
+            }
+            if (row.DestinationPrefix.PrefixLength != 0)
+                continue;
+            DefaultRoute route;
+            route.ipv6 = prefix.si_family == AF_INET6;
+            route.gateway = address(row.NextHop);
+            route.device = device;
+            route.metric = row.Metric;
+            routes->append(route);
+        }
+        FreeMibTable(table);
+        if (tunnelDevice)
+            *tunnelDevice = lowHalf == highHalf ? lowHalf : QString();
         return true;
     }
 
-    bool deleteIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("delete"), route); }
-    bool addIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("add"), route); }
+    bool deleteRoute(const DefaultRoute &route) override
+    {
+        MIB_IPFORWARD_ROW2 row;
+        if (!toRow(route, &row))
+            return false;
+        return report(QStringLiteral("Deleting"), route, DeleteIpForwardEntry2(&row));
+    }
+
+    bool addRoute(const DefaultRoute &route) override
+    {
+        MIB_IPFORWARD_ROW2 row;
+        if (!toRow(route, &row))
+            return false;
+        return report(QStringLiteral("Adding"), route, CreateIpForwardEntry2(&row));
+    }
 
 private:
-    // A gateway from the route table or the state file reaches a command line only as a dotted IPv4 address in
-    // its one written form.
-    static bool isIpv4Literal(const QString &gateway)
+    // The gateway as text; empty for an unspecified (on-link) next hop.
+    static QString address(const SOCKADDR_INET &address)
     {
-        QHostAddress address;
-        if (address.setAddress(gateway) && address.protocol() == QAbstractSocket::IPv4Protocol &&
-            address.toString() == gateway)
-            return true;
-        ToolLog(QStringLiteral("Not an IPv4 gateway address: ") + gateway);
-        return false;
+        QHostAddress host;
+        if (address.si_family == AF_INET)
+            host.setAddress(quint32(ntohl(address.Ipv4.sin_addr.s_addr)));
+        else if (address.si_family == AF_INET6)
+            host.setAddress(reinterpret_cast<const quint8 *>(&address.Ipv6.sin6_addr));
+        return host.isNull() || host == QHostAddress::AnyIPv4 || host == QHostAddress::AnyIPv6 ? QString()
+                                                                                               : host.toString();
     }
 
-    // "INTERFACE GATEWAY": an interface index and an IPv6 address (hex digits, colons and dots only, no zone)
-    // or "On-link".
-    static bool isRoute(const QString &route)
+    static bool toRow(const DefaultRoute &route, MIB_IPFORWARD_ROW2 *row)
     {
-        const QStringList words = route.split(QLatin1Char(' '));
+        InitializeIpForwardEntry(row);
         bool indexOk = false;
-        words.value(0).toUInt(&indexOk);
-        if (words.size() != 2 || !indexOk)
-            return false;
-        const QString &gateway = words.at(1);
-        const QString allowed = QStringLiteral("0123456789abcdefABCDEF:.");
-        const bool literal =
-            std::all_of(gateway.cbegin(), gateway.cend(), [&](QChar c) { return allowed.contains(c); }) &&
-            QHostAddress(gateway).protocol() == QAbstractSocket::IPv6Protocol;
-        return gateway == QLatin1String("On-link") || literal;
-    }
-
-    bool changeIpv6(const QString &verb, const QString &route)
-    {
-        if (!isRoute(route)) {
-            ToolLog(QStringLiteral("Not an IPv6 default route: ") + route);
+        row->InterfaceIndex = route.device.toULong(&indexOk);
+        const QHostAddress gateway(route.gateway);
+        if (!indexOk || (!route.gateway.isEmpty() && gateway.isNull())) {
+            ToolLog(QStringLiteral("Not a default route of this system: ") + route.toText());
             return false;
         }
-        const QStringList words = route.split(QLatin1Char(' '));
-        QStringList arguments{
-            QStringLiteral("interface"), QStringLiteral("ipv6"), verb,
-            QStringLiteral("route"),     QStringLiteral("::/0"), QStringLiteral("interface=") + words.at(0)};
-        if (words.at(1) != QLatin1String("On-link"))
-            arguments << QStringLiteral("nexthop=") + words.at(1);
-        return report(runSystemTool(QStringLiteral("netsh.exe"), arguments));
+        const ADDRESS_FAMILY family = route.ipv6 ? AF_INET6 : AF_INET;
+        row->DestinationPrefix.Prefix.si_family = family;
+        row->DestinationPrefix.PrefixLength = 0;
+        row->NextHop.si_family = family;
+        if (!route.gateway.isEmpty() && route.ipv6) {
+            const Q_IPV6ADDR bytes = gateway.toIPv6Address();
+            memcpy(&row->NextHop.Ipv6.sin6_addr, bytes.c, sizeof bytes.c);
+        } else if (!route.gateway.isEmpty()) {
+            row->NextHop.Ipv4.sin_addr.s_addr = htonl(gateway.toIPv4Address());
+        }
+        if (route.metric >= 0)
+            row->Metric = ULONG(route.metric);
+        row->Protocol = RouteProtocolNetMgmt;
+        return true;
+    }
+
+    static bool report(const QString &what, const DefaultRoute &route, DWORD result)
+    {
+        if (result != NO_ERROR)
+            ToolLog(QStringLiteral("%1 the route %2 failed: %3").arg(what, route.toText()).arg(result));
+        return result == NO_ERROR;
     }
 
     // A program of the system folder; not started when that folder cannot be read.
@@ -114,13 +133,6 @@ private:
         if (path.isEmpty())
             return ToolRun();
         return m_runner.run(path, arguments);
-    }
-
-    static bool report(const ToolRun &run)
-    {
-        if (!run.succeeded())
-            ToolLog(QStringLiteral("route failed: ") + ToolText(run.output).trimmed());
-        return run.succeeded();
     }
 
     ToolRunner &m_runner;

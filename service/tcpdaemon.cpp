@@ -1,8 +1,10 @@
 #include "service/tcpdaemon.h"
 
+#include "service/killswitch.h"
 #include "service/openvpnconfigfile.h"
 #include "service/routetable.h"
 
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
@@ -33,19 +35,33 @@ std::unique_ptr<GatewayStateFile> MakeStateFile(const QString &dir)
 } // namespace
 
 TcpDaemon::TcpDaemon(const Settings &settings, QObject *parent)
-    : QTcpServer(parent), m_tools(MakeToolRunner(settings)), m_routes(CreateSystemRouteTool(*m_tools)),
+    : QTcpServer(parent), m_tools(MakeToolRunner(settings)),
+      m_killSwitch(std::make_unique<KillSwitch>(
+          CreateSystemRouteTool(*m_tools), CreateSystemFirewallBlock(*m_tools), CreateSystemRouteWatcher(),
+          MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir))),
       m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir)),
       m_stateDir(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir),
       m_settings(WithCallerGroup(settings))
-{}
+{
+    connect(m_killSwitch.get(), &KillSwitch::log, this, &TcpDaemon::serviceLog);
+}
 
 TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
                      const Settings &settings, QObject *parent)
-    : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir)), m_stateDir(settings.stateDir),
-      m_settings(WithCallerGroup(settings))
+    : TcpDaemon(std::move(routeTool), std::move(filterEngine), nullptr, nullptr, settings, parent)
 {}
+
+TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
+                     std::unique_ptr<FirewallBlock> block, std::unique_ptr<RouteWatcher> watcher,
+                     const Settings &settings, QObject *parent)
+    : QTcpServer(parent),
+      m_killSwitch(std::make_unique<KillSwitch>(std::move(routeTool), std::move(block), std::move(watcher),
+                                                MakeStateFile(settings.stateDir))),
+      m_filters(std::move(filterEngine)), dnsFilter(*m_filters), m_stateDir(settings.stateDir),
+      m_settings(WithCallerGroup(settings))
+{
+    connect(m_killSwitch.get(), &KillSwitch::log, this, &TcpDaemon::serviceLog);
+}
 
 TcpDaemon::~TcpDaemon() = default;
 
@@ -68,19 +84,22 @@ void TcpDaemon::removeFilters()
 
 bool TcpDaemon::loadGatewayState()
 {
-    GatewayState state;
-    if (!m_stateFile || !m_stateFile->load(&state))
+    if (!m_killSwitch->load())
         return false;
-    savedGateway = state.gateway;
-    savedGatewayEntry = state.entry;
-    m_savedIpv6 = state.ipv6Routes;
+    savedGateway = m_killSwitch->state().gateway;
+    savedGatewayEntry = m_killSwitch->state().entry;
     emit serviceLog(QStringLiteral("Saved default gateway loaded: ") + savedGateway);
     return true;
 }
 
+void TcpDaemon::resumeKillSwitch()
+{
+    m_killSwitch->resume();
+}
+
 QString TcpDaemon::stateFilePath() const
 {
-    return m_stateFile ? m_stateFile->path() : QString();
+    return m_killSwitch->stateFilePath();
 }
 
 void TcpDaemon::incomingConnection(qintptr socketDescriptor)
@@ -177,15 +196,15 @@ void TcpDaemon::readClient()
     }
 
     const QByteArray bytes = socket->readAll();
-    const QString text = ToolText(bytes).trimmed();
-    const QString word = text.split(QLatin1Char(' ')).first();
+    const QStringList words = ToolText(bytes).trimmed().split(QLatin1Char(' '));
+    const QString &word = words.first();
     QString reply;
     if (!client.caller.permitted)
         reply = refusedCommand(word, client.caller);
     else if (config)
         reply = writeOpenVpnConfig(bytes.left(bytes.indexOf('\n')).trimmed());
     else
-        reply = runCommand(word);
+        reply = runCommand(word, words.mid(1));
     if (reply.isNull())
         return;
     answer(socket, reply);
@@ -198,7 +217,10 @@ QString TcpDaemon::refusedCommand(const QString &word, const SocketOwner::Caller
                                               {QStringLiteral("INFO"), QStringLiteral("INFO")},
                                               {QStringLiteral("DELETE"), QStringLiteral("DELETE")},
                                               {QStringLiteral("RESTORE"), QStringLiteral("RESTORE")},
-                                              {QStringLiteral("OVPN_CONFIG"), QStringLiteral("OVPN CONFIG")}};
+                                              {QStringLiteral("OVPN_CONFIG"), QStringLiteral("OVPN CONFIG")},
+                                              {QStringLiteral("GUARD_SERVER"), QStringLiteral("GUARD SERVER")},
+                                              {QStringLiteral("GUARD_STATUS"), QStringLiteral("GUARD STATUS")},
+                                              {QStringLiteral("VPN_DNS"), QStringLiteral("VPN DNS")}};
     const QString tag = tags.value(word);
     if (tag.isNull())
         return QString();
@@ -232,7 +254,7 @@ void TcpDaemon::answer(QTcpSocket *socket, const QString &reply)
         connect(socket, &QTcpSocket::bytesWritten, socket, endSending);
 }
 
-QString TcpDaemon::runCommand(const QString &word)
+QString TcpDaemon::runCommand(const QString &word, const QStringList &arguments)
 {
     // One command's tools together stay within the client's wait for the answer.
     if (m_tools)
@@ -248,6 +270,12 @@ QString TcpDaemon::runCommand(const QString &word)
         reply = deleteGateway();
     else if (word == QLatin1String("RESTORE"))
         reply = restoreGateway();
+    else if (word == QLatin1String("GUARD_SERVER"))
+        reply = guardServer(arguments);
+    else if (word == QLatin1String("GUARD_STATUS"))
+        reply = guardStatus();
+    else if (word == QLatin1String("VPN_DNS"))
+        reply = vpnDns(arguments);
     if (m_tools)
         m_tools->endCommand();
     return reply;
@@ -269,7 +297,7 @@ QString TcpDaemon::writeOpenVpnConfig(const QByteArray &line)
 
 bool TcpDaemon::readTable(QStringList *lines)
 {
-    if (m_routes->readRouteTable(lines))
+    if (m_killSwitch->routes().readRouteTable(lines))
         return true;
     m_tableUnreadable = true;
     return false;
@@ -294,10 +322,21 @@ bool TcpDaemon::isSavedGatewayExists()
     if (!readTable(&lines))
         return false;
     const int index = RouteTable::findDefaultRouteVia(lines, savedGateway);
-    if (index < 0)
+    if (index >= 0) {
+        savedGatewayEntry = lines.at(index);
+        return true;
+    }
+    // An IPv6 gateway, or one of another table, is not in the IPv4 table's lines.
+    QList<DefaultRoute> routes;
+    if (savedGateway.isEmpty() || !m_killSwitch->routes().readDefaultRoutes(&routes))
         return false;
-    savedGatewayEntry = lines.at(index);
-    return true;
+    for (const DefaultRoute &route : qAsConst(routes)) {
+        if (route.gatewayText() == savedGateway) {
+            savedGatewayEntry = route.toText();
+            return true;
+        }
+    }
+    return false;
 }
 
 QString TcpDaemon::addDnsFilters()
@@ -309,6 +348,7 @@ QString TcpDaemon::addDnsFilters()
 
 QString TcpDaemon::removeDnsFilters()
 {
+    dnsFilter.setVpnDnsServers({});
     if (dnsFilter.removeFilters() == 0)
         return QStringLiteral("SRV SUCCESS DNS REMOVE: Wfp filters removed");
     return QStringLiteral("SRV ERROR DNS REMOVE: ") + dnsFilter.lastError;
@@ -324,29 +364,24 @@ QString TcpDaemon::info()
 QString TcpDaemon::deleteGateway()
 {
     m_tableUnreadable = false;
-    if (!getDefaultGateway())
+    // The line the first IPv4 default route stands on, for the replies that name it.
+    QStringList lines;
+    readTable(&lines);
+    QList<DefaultRoute> left;
+    const bool tablesRead = m_killSwitch->takeDefaultRoutes(&left);
+    if (m_killSwitch->state().routes.isEmpty()) {
+        emit serviceLog(QStringLiteral("No default route to take away; the firewall block alone holds"));
         return QStringLiteral("SRV ERROR DELETE: Default gateway not found");
-
-    QStringList ipv6;
-    bool ipv6Gone = m_routes->readIpv6DefaultRoutes(&ipv6);
-    // IPv6 routes an earlier DELETE took away and nothing has put back stay saved.
-    for (const QString &route : qAsConst(ipv6)) {
-        if (!m_savedIpv6.contains(route))
-            m_savedIpv6 << route;
     }
-    // Saved before anything is taken away, so that no crash can lose the way back.
-    saveGatewayState();
-
-    m_routes->deleteDefaultRoute(savedGateway);
-    for (const QString &route : qAsConst(ipv6))
-        m_routes->deleteIpv6DefaultRoute(route);
-    if (!ipv6.isEmpty()) {
-        QStringList left;
-        ipv6Gone = m_routes->readIpv6DefaultRoutes(&left) && left.isEmpty();
-        for (const QString &route : qAsConst(left))
-            emit serviceLog(QStringLiteral("IPv6 default route exists after removing: ") + route);
+    savedGateway = m_killSwitch->replyGateway();
+    const int index = RouteTable::findDefaultRouteVia(lines, savedGateway);
+    if (index >= 0) {
+        savedGatewayEntry = lines.at(index);
+        m_killSwitch->setEntry(savedGatewayEntry);
     }
-    if (isSavedGatewayExists() || m_tableUnreadable || !ipv6Gone)
+    for (const DefaultRoute &route : qAsConst(left))
+        emit serviceLog(QStringLiteral("Default route exists after removing: ") + route.toText());
+    if (!tablesRead || !left.isEmpty() || m_tableUnreadable)
         return QStringLiteral("SRV ERROR DELETE: Default gateway (") + savedGateway +
                QStringLiteral(") exists after removing");
     return QStringLiteral("SRV SUCCESS DELETE: Default gateway removed - ") + savedGateway;
@@ -355,57 +390,59 @@ QString TcpDaemon::deleteGateway()
 QString TcpDaemon::restoreGateway()
 {
     m_tableUnreadable = false;
-    const bool ipv6Restored = restoreIpv6Routes();
-    if (isSavedGatewayExists()) {
-        if (ipv6Restored)
-            forgetGatewayState();
+    const bool existed = isSavedGatewayExists();
+    m_killSwitch->putBackRoutes();
+    m_killSwitch->liftBlock();
+    if (existed)
         return QStringLiteral("SRV ERROR RESTORE: Default gateway already exists - ") + savedGateway +
                QStringLiteral(" (Full entry: ") + savedGatewayEntry + QStringLiteral(")");
-    }
-    if (m_tableUnreadable)
-        return QStringLiteral("SRV ERROR RESTORE: Default gateway not found after restoring");
-    m_routes->addDefaultRoute(savedGateway);
-    if (isSavedGatewayExists()) {
-        if (ipv6Restored)
-            forgetGatewayState();
+    if (isSavedGatewayExists())
         return QStringLiteral("SRV SUCCESS RESTORE: Default gateway restored - ") + savedGateway +
                QStringLiteral(" (Full entry: ") + savedGatewayEntry + QStringLiteral(")");
-    }
     return QStringLiteral("SRV ERROR RESTORE: Default gateway not found after restoring");
 }
 
-bool TcpDaemon::restoreIpv6Routes()
+QString TcpDaemon::guardServer(const QStringList &arguments)
 {
-    if (m_savedIpv6.isEmpty())
-        return true;
-    QStringList present;
-    if (!m_routes->readIpv6DefaultRoutes(&present))
-        return false;
-    bool ok = true;
-    for (const QString &route : qAsConst(m_savedIpv6)) {
-        if (!present.contains(route) && !m_routes->addIpv6DefaultRoute(route)) {
-            emit serviceLog(QStringLiteral("IPv6 default route cannot be restored: ") + route);
-            ok = false;
-        }
+    GuardServer server;
+    if (!GuardServer::fromWords(arguments, &server))
+        return QStringLiteral("SRV ERROR GUARD SERVER: usage: GUARD_SERVER <ip> <udp|tcp> <port> [<device>]");
+    QString error;
+    if (!m_killSwitch->admitServer(server, &error))
+        return QStringLiteral("SRV ERROR GUARD SERVER: block not changed: ") + error;
+    emit serviceLog(QStringLiteral("Kill switch admits ") + server.toText());
+    return QStringLiteral("SRV SUCCESS GUARD SERVER: admitted ") + server.toText();
+}
+
+QString TcpDaemon::guardStatus()
+{
+    QString error;
+    switch (m_killSwitch->blockStatus(&error)) {
+    case FirewallBlock::Status::Blocking:
+        return QStringLiteral("SRV SUCCESS GUARD STATUS: blocking");
+    case FirewallBlock::Status::Open:
+        return QStringLiteral("SRV SUCCESS GUARD STATUS: open");
+    case FirewallBlock::Status::Unknown:
+        break;
     }
-    return ok;
+    return QStringLiteral("SRV ERROR GUARD STATUS: ") + error;
 }
 
-void TcpDaemon::saveGatewayState()
+QString TcpDaemon::vpnDns(const QStringList &arguments)
 {
-    if (!m_stateFile)
-        return;
-    GatewayState state;
-    state.gateway = savedGateway;
-    state.entry = savedGatewayEntry;
-    state.ipv6Routes = m_savedIpv6;
-    if (!m_stateFile->save(state))
-        emit serviceLog(QStringLiteral("Kill switch state cannot be saved: ") + m_stateFile->path());
-}
-
-void TcpDaemon::forgetGatewayState()
-{
-    m_savedIpv6.clear();
-    if (m_stateFile)
-        m_stateFile->remove();
+    QList<QHostAddress> servers;
+    for (const QString &word : arguments) {
+        QHostAddress address;
+        if (!ParseAddressLiteral(word, &address))
+            return QStringLiteral("SRV ERROR VPN DNS: usage: VPN_DNS <ip> [<ip> ...]");
+        servers << address;
+    }
+    if (servers.isEmpty() || servers.size() > 8)
+        return QStringLiteral("SRV ERROR VPN DNS: usage: VPN_DNS <ip> [<ip> ...]");
+    dnsFilter.setVpnDnsServers(servers);
+    QStringList texts;
+    for (const QHostAddress &address : qAsConst(servers))
+        texts << address.toString();
+    emit serviceLog(QStringLiteral("VPN DNS servers: ") + texts.join(QLatin1Char(' ')));
+    return QStringLiteral("SRV SUCCESS VPN DNS: ") + texts.join(QLatin1Char(' '));
 }

@@ -25,9 +25,10 @@ WfpDnsFilter::~WfpDnsFilter()
     closeSession();
 }
 
-QList<FilterSpec> WfpDnsFilter::filterSpecs(const QHostAddress &dnsAddress)
+QList<FilterSpec> WfpDnsFilter::filterSpecs(const QList<QHostAddress> &dnsServers)
 {
-    auto spec = [&dnsAddress](const char *name, quint8 weight, quint8 protocol, bool matchAddress, bool permit) {
+    auto spec = [](const QHostAddress &dnsAddress, const char *name, quint8 weight, quint8 protocol, bool matchAddress,
+                   bool permit) {
         FilterSpec filter;
         filter.sublayer = SublayerKey;
         filter.name = QString::fromLatin1(name);
@@ -42,12 +43,14 @@ QList<FilterSpec> WfpDnsFilter::filterSpecs(const QHostAddress &dnsAddress)
         filter.permit = permit;
         return filter;
     };
-    return {
-        spec("TOVRAVPN WFP Filter - allow TCP DNS on VPN interface", 15, ProtocolTcp, true, true),
-        spec("TOVRAVPN WFP Filter - allow UDP DNS on VPN interface", 15, ProtocolUdp, true, true),
-        spec("TOVRAVPN WFP Filter - block TCP DNS", 14, ProtocolTcp, false, false),
-        spec("TOVRAVPN WFP Filter - block UDP DNS", 14, ProtocolUdp, false, false),
-    };
+    QList<FilterSpec> filters;
+    for (const QHostAddress &server : dnsServers) {
+        filters << spec(server, "TOVRAVPN WFP Filter - allow TCP DNS on VPN interface", 15, ProtocolTcp, true, true)
+                << spec(server, "TOVRAVPN WFP Filter - allow UDP DNS on VPN interface", 15, ProtocolUdp, true, true);
+    }
+    filters << spec(QHostAddress(), "TOVRAVPN WFP Filter - block TCP DNS", 14, ProtocolTcp, false, false)
+            << spec(QHostAddress(), "TOVRAVPN WFP Filter - block UDP DNS", 14, ProtocolUdp, false, false);
+    return filters;
 }
 
 void WfpDnsFilter::closeSession()
@@ -84,9 +87,13 @@ quint32 WfpDnsFilter::addFilters()
         }
     }
 
-    if (!lookUpVpnDns()) {
-        closeSession();
-        return DnsLookupFailure;
+    QList<QHostAddress> servers = m_vpnDnsServers;
+    if (servers.isEmpty()) {
+        if (!lookUpVpnDns()) {
+            closeSession();
+            return DnsLookupFailure;
+        }
+        servers << vpnDnsAddress;
     }
 
     static const char *const failures[] = {
@@ -95,12 +102,14 @@ quint32 WfpDnsFilter::addFilters()
         "Failed to add 3rd filter (Block tcp dns) with error: %1",
         "Failed to add 4th filter (Block udp dns) with error: %1",
     };
-    const QList<FilterSpec> filters = filterSpecs(vpnDnsAddress);
+    const QList<FilterSpec> filters = filterSpecs(servers);
     for (int k = 0; k < filters.size(); ++k) {
         result = m_engine.addFilter(engineHandle, filters.at(k));
         if (result != 0) {
             closeSession();
-            lastError = QString::fromLatin1(failures[k]).arg(code(result));
+            // Named as the four filters of one server are: permits by protocol, then the blocks.
+            const int kind = k >= filters.size() - 2 ? k - filters.size() + 4 : k % 2;
+            lastError = QString::fromLatin1(failures[kind]).arg(code(result));
             return result;
         }
     }

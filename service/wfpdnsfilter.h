@@ -34,8 +34,12 @@ public:
     // Sessions whose close failed are kept and closed again here (service stop); the last failing result or 0.
     bool hasFailedRemovals() const { return !m_failedCloses.isEmpty(); }
     quint32 retryFailedRemovals();
-    // The four filters for a DNS server, in the order they are added.
-    static QList<FilterSpec> filterSpecs(const QHostAddress &dnsAddress);
+    // The filters for the DNS servers, in the order they are added: two permits per server, then the two
+    // blocks (four for one server).
+    static QList<FilterSpec> filterSpecs(const QList<QHostAddress> &dnsServers);
+    // The servers the tunnel pushed, admitted by the next addFilters() instead of looking the VPN adapter
+    // up; empty: looked up.
+    void setVpnDnsServers(const QList<QHostAddress> &servers) { m_vpnDnsServers = servers; }
 
     QHostAddress vpnDnsAddress;
     QString lastError;
@@ -48,4 +52,5 @@ private:
     FilterEngine &m_engine;
     FilterEngine::Handle engineHandle = 0;
     QList<FilterEngine::Handle> m_failedCloses;
+    QList<QHostAddress> m_vpnDnsServers;
 };

@@ -21,25 +21,27 @@ public:
         *lines = table;
         return true;
     }
-    bool deleteDefaultRoute(const QString &gateway) override
+    bool readDefaultRoutes(QList<DefaultRoute> *routes, QString *tunnel) override
     {
-        return table.removeAll(QStringLiteral("0.0.0.0 0.0.0.0 ") + gateway + QStringLiteral(" 192.168.1.20 25")) > 0;
-    }
-    bool addDefaultRoute(const QString &gateway) override
-    {
-        table.prepend(QStringLiteral("0.0.0.0 0.0.0.0 ") + gateway + QStringLiteral(" 192.168.1.20 25"));
+        routes->clear();
+        for (const QString &line : qAsConst(table)) {
+            DefaultRoute route;
+            if (line.startsWith(QLatin1String("0.0.0.0 ")) &&
+                DefaultRoute::fromText(QStringLiteral("inet via ") + line.section(' ', 2, 2), &route))
+                *routes << route;
+        }
+        if (tunnel)
+            tunnel->clear();
         return true;
     }
-    QStringList ipv6{QStringLiteral("default via fe80::1 dev eth0")};
-    bool readIpv6DefaultRoutes(QStringList *routes) override
+    bool deleteRoute(const DefaultRoute &route) override
     {
-        *routes = ipv6;
-        return true;
+        return table.removeAll(QStringLiteral("0.0.0.0 0.0.0.0 ") + route.gateway +
+                               QStringLiteral(" 192.168.1.20 25")) > 0;
     }
-    bool deleteIpv6DefaultRoute(const QString &route) override { return ipv6.removeAll(route) > 0; }
-    bool addIpv6DefaultRoute(const QString &route) override
+    bool addRoute(const DefaultRoute &route) override
     {
-        ipv6.append(route);
+        table.prepend(QStringLiteral("0.0.0.0 0.0.0.0 ") + route.gateway + QStringLiteral(" 192.168.1.20 25"));
         return true;
     }
 };
@@ -119,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (got > 0 && (got < 4 || memcmp(reply, "SRV ", 4) != 0))
         std::abort();
     // A plain command line is always answered.
-    static const QList<QByteArray> commands{"INFO\n", "DELETE\n", "RESTORE\n", "ADD_DNS_FILTERS\n",
-                                            "REMOVE_DNS_FILTERS\n"};
+    static const QList<QByteArray> commands{
+        "INFO\n", "DELETE\n", "RESTORE\n", "ADD_DNS_FILTERS\n", "REMOVE_DNS_FILTERS\n", "GUARD_STATUS\n"};
     if (got <= 0 && commands.contains(Fuzz::bytes(data, size)))
         std::abort();
     close(ends[1]);

@@ -14,15 +14,26 @@ namespace {
 class FakeRouteTool : public RouteTool
 {
 public:
-    QStringList lines;
+    QStringList lines; // the device of a route is its interface address
+    QString tunnelDevice;
     QStringList changes;
 
     bool readRouteTable(QStringList *table) override { return (*table = lines, true); }
-    bool deleteDefaultRoute(const QString &gateway) override { return record("delete " + gateway); }
-    bool addDefaultRoute(const QString &gateway) override { return record("add " + gateway); }
-    bool readIpv6DefaultRoutes(QStringList *routes) override { return (routes->clear(), true); }
-    bool deleteIpv6DefaultRoute(const QString &route) override { return record("delete6 " + route); }
-    bool addIpv6DefaultRoute(const QString &route) override { return record("add6 " + route); }
+    bool readDefaultRoutes(QList<DefaultRoute> *routes, QString *tunnel) override
+    {
+        routes->clear();
+        for (const QString &line : qAsConst(lines)) {
+            DefaultRoute route;
+            route.gateway = line.split(' ', Qt::SkipEmptyParts).value(2);
+            route.device = line.split(' ', Qt::SkipEmptyParts).value(3);
+            *routes << route;
+        }
+        if (tunnel)
+            *tunnel = tunnelDevice;
+        return true;
+    }
+    bool deleteRoute(const DefaultRoute &route) override { return record("delete " + route.gateway); }
+    bool addRoute(const DefaultRoute &route) override { return record("add " + route.gateway); }
     bool record(const QString &change) { return (changes << change, false); }
 };
 
@@ -98,6 +109,8 @@ private slots:
     void failureReplies();
     void callers_data();
     void callers();
+    void guardCommands_data();
+    void guardCommands();
     void toolBudget();
 };
 
@@ -204,6 +217,7 @@ void tst_TcpDaemon::failureReplies()
     // A route that survives its deletion: RESTORE then adds nothing and names the line it stands on.
     const QString wired = QStringLiteral("          0.0.0.0          0.0.0.0      192.168.1.1     192.168.1.20     25");
     routes.lines = QStringList{QStringLiteral("  0.0.0.0  0.0.0.0  10.8.0.5  10.8.0.6  35"), wired};
+    routes.tunnelDevice = QStringLiteral("10.8.0.6");
     QCOMPARE(command("DELETE\n"), QByteArray("SRV ERROR DELETE: Default gateway (192.168.1.1) exists after removing"));
     QCOMPARE(command("RESTORE\n"),
              "SRV ERROR RESTORE: Default gateway already exists - 192.168.1.1 (Full entry: " + wired.toLatin1() + ")");
@@ -290,6 +304,63 @@ void tst_TcpDaemon::callers()
              qPrintable(serviceLog.last().first().toString()));
     QCOMPARE(routes.changes,
              reply.contains("Caller not permitted") ? QStringList() : QStringList{"delete 192.168.1.1"});
+}
+
+void tst_TcpDaemon::guardCommands_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reply");
+
+    const QString server =
+        QStringLiteral("SRV ERROR GUARD SERVER: usage: GUARD_SERVER <ip> <udp|tcp> <port> [<device>]");
+    const QString dns = QStringLiteral("SRV ERROR VPN DNS: usage: VPN_DNS <ip> [<ip> ...]");
+    QTest::newRow("server IPv4 udp") << "GUARD_SERVER 203.0.113.5 udp 1194"
+                                     << "SRV SUCCESS GUARD SERVER: admitted 203.0.113.5 udp 1194";
+    QTest::newRow("server IPv6 tcp with device") << "GUARD_SERVER 2001:db8::5 tcp 65535 tun0"
+                                                 << "SRV SUCCESS GUARD SERVER: admitted 2001:db8::5 tcp 65535 tun0";
+    QTest::newRow("server name") << "GUARD_SERVER vpn.example.com udp 1194" << server;
+    QTest::newRow("server zoned address") << "GUARD_SERVER fe80::1%eth0 udp 1194" << server;
+    QTest::newRow("server loopback") << "GUARD_SERVER 127.0.0.1 udp 1194" << server;
+    QTest::newRow("server any address") << "GUARD_SERVER 0.0.0.0 udp 1194" << server;
+    QTest::newRow("server protocol") << "GUARD_SERVER 203.0.113.5 icmp 1" << server;
+    QTest::newRow("server port 0") << "GUARD_SERVER 203.0.113.5 udp 0" << server;
+    QTest::newRow("server port too big") << "GUARD_SERVER 203.0.113.5 udp 65536" << server;
+    QTest::newRow("server port sign") << "GUARD_SERVER 203.0.113.5 udp +1194" << server;
+    QTest::newRow("server device outside the allowlist") << "GUARD_SERVER 203.0.113.5 udp 1194 tun0;x" << server;
+    QTest::newRow("server device too long") << "GUARD_SERVER 203.0.113.5 udp 1194 abcdefghijklmnop" << server;
+    QTest::newRow("server double blank") << "GUARD_SERVER 203.0.113.5  udp 1194" << server;
+    QTest::newRow("server extra word") << "GUARD_SERVER 203.0.113.5 udp 1194 tun0 x" << server;
+    QTest::newRow("dns two servers") << "VPN_DNS 10.8.0.7 fd00::53"
+                                     << "SRV SUCCESS VPN DNS: 10.8.0.7 fd00::53";
+    QTest::newRow("dns none") << "VPN_DNS" << dns;
+    QTest::newRow("dns name among them") << "VPN_DNS 10.8.0.1 dns.example" << dns;
+    QTest::newRow("dns nine") << "VPN_DNS 1.1.1.1 1.1.1.2 1.1.1.3 1.1.1.4 1.1.1.5 1.1.1.6 1.1.1.7 1.1.1.8 1.1.1.9"
+                              << dns;
+    QTest::newRow("status without a firewall") << "GUARD_STATUS"
+                                               << "SRV ERROR GUARD STATUS: no firewall block on this system";
+}
+
+void tst_TcpDaemon::guardCommands()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, reply);
+    auto filterEngine = std::make_unique<FakeFilterEngine>();
+    FakeFilterEngine &filters = *filterEngine;
+    filters.sublayerPresent = true;
+    TcpDaemon daemon(std::make_unique<FakeRouteTool>(), std::move(filterEngine));
+    const QStringList words = line.split(' ');
+    QCOMPARE(daemon.runCommand(words.first(), words.mid(1)), reply);
+    // The pushed servers are admitted by the next ADD instead of the looked-up one, each on its own family.
+    QCOMPARE(daemon.runCommand("ADD_DNS_FILTERS"), QStringLiteral("SRV SUCCESS DNS ADD: Wfp filters added"));
+    QStringList permitted;
+    for (const FilterSpec &filter : filters.open.value(filters.lastHandle)) {
+        if (filter.permit)
+            permitted << filter.remoteHost.toString();
+    }
+    const bool pushed = reply.startsWith("SRV SUCCESS VPN DNS");
+    const QStringList expected =
+        pushed ? QStringList{"10.8.0.7", "10.8.0.7", "fd00::53", "fd00::53"} : QStringList{"10.8.0.1", "10.8.0.1"};
+    QCOMPARE(permitted, expected);
 }
 
 void tst_TcpDaemon::toolBudget()

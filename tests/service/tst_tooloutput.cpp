@@ -18,6 +18,8 @@ private slots:
     void defaultRoute_data();
     void defaultRoute();
     void iproute2Lines();
+    void defaultRoutes_data();
+    void defaultRoutes();
     void vpnDns_data();
     void vpnDns();
 };
@@ -98,6 +100,56 @@ void tst_ToolOutput::iproute2Lines()
                      "0.0.0.0|0.0.0.0|192.168.3.1|0.0.0.0|600", "192.168.1.0|255.255.255.0|On-link|192.168.1.20|0"}));
     // The same rules as on Windows: the tunnel's half-default is passed over.
     QCOMPARE(RouteTable::findDefaultRoute(lines), 1);
+}
+
+void tst_ToolOutput::defaultRoutes_data()
+{
+    QTest::addColumn<QByteArray>("json"); // "ip -j -4|-6 route show table all"
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<QStringList>("routes");
+    QTest::addColumn<QString>("tunnel");
+
+    const QByteArray halves = R"({"dst":"0.0.0.0/1","gateway":"10.8.0.5","dev":"tun0","flags":[]},
+        {"dst":"128.0.0.0/1","gateway":"10.8.0.5","dev":"tun0","flags":[]},)";
+    QTest::newRow("every table, unicast only, one route per next hop")
+        << QByteArray("[" + halves + R"(
+            {"dst":"default","gateway":"192.168.5.4","dev":"eth0","table":"220","flags":[]},
+            {"type":"unreachable","dst":"default","table":"200","metric":9,"flags":[]},
+            {"dst":"default","gateway":"192.168.1.1","dev":"eth0","metric":100,"flags":[]},
+            {"dst":"default","dev":"ppp0","scope":"link","table":"main","flags":[]},
+            {"dst":"default","metric":600,"flags":[],"nexthops":[{"gateway":"192.168.2.1","dev":"wlan0"},
+                                                                    {"gateway":"192.168.3.1","dev":"eth1"}]},
+            {"type":"local","dst":"127.0.0.1","dev":"lo","table":"local","flags":[]}])")
+        << false
+        << QStringList{"inet via 192.168.5.4 dev eth0 table 220", "inet via 192.168.1.1 dev eth0 metric 100",
+                       "inet dev ppp0", "inet via 192.168.2.1 dev wlan0 metric 600",
+                       "inet via 192.168.3.1 dev eth1 metric 600"}
+        << "tun0";
+    QTest::newRow("halves on two devices name no tunnel")
+        << QByteArray(R"([{"dst":"0.0.0.0/1","dev":"tun0","flags":[]},{"dst":"128.0.0.0/1","dev":"tun1","flags":[]}])")
+        << false << QStringList() << QString();
+    QTest::newRow("IPv6") << QByteArray(R"([{"dst":"default","gateway":"fd00:6::53","dev":"v6a","metric":1024,
+                                             "flags":[],"pref":"medium"},
+                                            {"dst":"fe80::/64","dev":"v6a","metric":256,"flags":[]}])")
+                          << true << QStringList{"inet6 via fd00:6::53 dev v6a metric 1024"} << QString();
+}
+
+void tst_ToolOutput::defaultRoutes()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(bool, ipv6);
+    QFETCH(QStringList, routes);
+    QFETCH(QString, tunnel);
+    QString device = QStringLiteral("before");
+    QStringList texts;
+    for (const DefaultRoute &route : parseDefaultRoutes(json, ipv6, &device)) {
+        texts << route.toText();
+        // What the state file keeps reads back as the same route.
+        DefaultRoute read;
+        QVERIFY2(DefaultRoute::fromText(texts.last(), &read) && read == route, qPrintable(texts.last()));
+    }
+    QCOMPARE(texts, routes);
+    QCOMPARE(device, tunnel);
 }
 
 void tst_ToolOutput::vpnDns_data()

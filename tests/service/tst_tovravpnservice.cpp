@@ -3,6 +3,7 @@
 #include "common/servicecontroller.h"
 #include "foreignclient.h"
 #include "netns.h"
+#include "service/firewallblock_unix.h"
 #include "testfiles.h"
 #include "tovraservice.h"
 
@@ -26,6 +27,10 @@ private slots:
     void protocol();
     void pauseAndResume();
     void killSwitch();
+    void killSwitchLayouts_data();
+    void killSwitchLayouts();
+    void blockOutlivesService();
+    void blockRulesLoad();
     void connectionLimits();
     void dnsFilters();
     void openVpnConfig_data();
@@ -51,6 +56,28 @@ private:
     QByteArray routes() { return m_ns->exec({"ip", "-4", "route", "show"}).output; }
     QByteArray routes6() { return m_ns->exec({"ip", "-6", "route", "show", "default"}).output; }
     bool chainPresent() { return m_ns->exec({"nft", "list", "chain", "inet", "tovravpn", "dns"}).ok(); }
+    bool blockPresent() { return m_ns->exec({"nft", "list", "table", "inet", "tovra_killswitch"}).ok(); }
+    // The default routes of every table of both families, sorted.
+    QStringList defaultRoutes()
+    {
+        QStringList lines;
+        for (const char *family : {"-4", "-6"}) {
+            for (const QByteArray &line :
+                 m_ns->exec({"ip", family, "route", "show", "table", "all"}).output.split('\n'))
+                if (line.startsWith("default"))
+                    lines << QString::fromLatin1(line.trimmed());
+        }
+        lines.sort();
+        return lines;
+    }
+    // The error of a TCP connect: ConnectionRefusedError when the peer answered.
+    static QAbstractSocket::SocketError connectOutcome(const char *host, quint16 port)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QString::fromLatin1(host), port);
+        socket.waitForConnected(10000);
+        return socket.error();
+    }
     QString stateFile() const { return m_state->filePath("TovraVPNService.gateway"); }
     // Whether TCP and UDP to port 53 of address get through (a blocked datagram is refused by the send).
     bool dnsReaches(const char *address)
@@ -230,7 +257,8 @@ void tst_TovraVPNService::killSwitch()
     QCOMPARE(routes6(), QByteArray());
     QCOMPARE(ipv6Outcome(), QAbstractSocket::NetworkError);
     QCOMPARE(serviceCommand("INFO\n"), QByteArray("SRV ERROR INFO: Default gateway (192.168.98.1) not found"));
-    QCOMPARE(serviceCommand("DELETE\n"), QByteArray("SRV ERROR DELETE: Default gateway not found"));
+    // Again while the routes are held away: the kill switch holds, and says so.
+    QCOMPARE(serviceCommand("DELETE\n"), removed);
     const QFile::Permissions open = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
     QVERIFY(QFileInfo::exists(stateFile()));
     QCOMPARE(QFileInfo(stateFile()).permissions() & open, QFile::Permissions());
@@ -260,6 +288,158 @@ void tst_TovraVPNService::killSwitch()
     run = m_ns->exec(restore);
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.output, "No saved default gateway found in " + stateFile().toUtf8() + ".\n");
+}
+
+void tst_TovraVPNService::killSwitchLayouts_data()
+{
+    QTest::addColumn<QStringList>("layout"); // ip commands on top of the guard network
+    QTest::addColumn<QByteArray>("server");  // sent before DELETE
+    QTest::addColumn<QByteArray>("deleteReply");
+    QTest::addColumn<QStringList>("kept");        // default routes while the block holds
+    QTest::addColumn<QByteArray>("restoreReply"); // its beginning
+
+    const QByteArray removed("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1");
+    const QByteArray restored("SRV SUCCESS RESTORE: Default gateway restored - 192.168.98.1 (Full entry: ");
+    const QStringList tunnelRoute{"default dev TOVRAVPN scope link metric 5"};
+    QTest::newRow("tunnel half routes") << QStringList{"route add 128.0.0.0/1 via 10.99.0.1 dev TOVRAVPN",
+                                                       "route add default dev TOVRAVPN metric 5"}
+                                        << QByteArray() << removed << tunnelRoute << restored;
+    QTest::newRow("tunnel device named by the client")
+        << QStringList{"route add default dev TOVRAVPN metric 5"}
+        << QByteArray("GUARD_SERVER 192.168.98.53 udp 1194 TOVRAVPN\n") << removed << tunnelRoute << restored;
+    QTest::newRow("two uplinks") << QStringList{"route del default",
+                                                "route add default via 192.168.98.1 dev veth0 metric 100",
+                                                "route add default via 192.168.98.254 dev veth0 metric 600"}
+                                 << QByteArray() << removed << QStringList() << restored;
+    QTest::newRow("other table and IPv6")
+        << QStringList{"route add default via 192.168.98.254 dev veth0 table 220",
+                       "addr add fd00:98::2/64 dev veth0 nodad", "-6 route add default via fd00:98::1 dev veth0"}
+        << QByteArray() << removed << QStringList() << restored;
+    QTest::newRow("IPv6 only") << QStringList{"route del default", "addr add fd00:98::2/64 dev veth0 nodad",
+                                              "-6 route add default via fd00:98::1 dev veth0"}
+                               << QByteArray() << QByteArray("SRV SUCCESS DELETE: Default gateway removed - fd00:98::1")
+                               << QStringList()
+                               << QByteArray("SRV SUCCESS RESTORE: Default gateway restored - fd00:98::1 (Full entry: "
+                                             "inet6 via fd00:98::1 dev veth0 metric 1024)");
+    QTest::newRow("LAN only") << QStringList{"route del default"} << QByteArray()
+                              << QByteArray("SRV ERROR DELETE: Default gateway not found") << QStringList()
+                              << QByteArray("SRV ERROR RESTORE: Default gateway not found after restoring");
+}
+
+// DELETE takes every default route outside the tunnel away and sets up the block; RESTORE puts back
+// exactly what was there and lifts it.
+void tst_TovraVPNService::killSwitchLayouts()
+{
+    QFETCH(QStringList, layout);
+    QFETCH(QByteArray, server);
+    QFETCH(QByteArray, deleteReply);
+    QFETCH(QStringList, kept);
+    QFETCH(QByteArray, restoreReply);
+    QVERIFY(m_ns->ip(layout));
+    const QStringList before = defaultRoutes();
+    if (!server.isEmpty())
+        QVERIFY(serviceCommand(server).startsWith("SRV SUCCESS GUARD SERVER: admitted "));
+    QCOMPARE(serviceCommand("DELETE\n"), deleteReply);
+    QCOMPARE(defaultRoutes(), kept);
+    QCOMPARE(serviceCommand("GUARD_STATUS\n"), QByteArray("SRV SUCCESS GUARD STATUS: blocking"));
+    QVERIFY(blockPresent());
+    QVERIFY(QFileInfo::exists(stateFile()));
+
+    const QByteArray reply = serviceCommand("RESTORE\n");
+    QVERIFY2(reply.startsWith(restoreReply), reply);
+    QCOMPARE(defaultRoutes(), before);
+    QCOMPARE(serviceCommand("GUARD_STATUS\n"), QByteArray("SRV SUCCESS GUARD STATUS: open"));
+    QVERIFY(!blockPresent());
+    QVERIFY(!QFileInfo::exists(stateFile()));
+}
+
+// The block keeps packets in while the helper watches the routes, after it is killed, and after a restart;
+// only RESTORE or "-restore" lift it, also when its state file is lost.
+void tst_TovraVPNService::blockOutlivesService()
+{
+    // A peer that answers for 198.51.100.1-2 and 2001:db8::2 behind the IPv4 and IPv6 uplinks; the VPN
+    // server 198.51.100.1 has a host route of its own, as a tunnel sets up.
+    NetNamespace peer;
+    QVERIFY(peer.isValid());
+    QVERIFY(m_ns->ip({"route del default", "link add v4a type veth peer name v4b netns " + peer.name(),
+                      "link add v6a type veth peer name v6b netns " + peer.name(), "addr add 192.168.97.2/24 dev v4a",
+                      "addr add fd00:6::2/64 dev v6a nodad", "link set v4a up", "link set v6a up",
+                      "route add 198.51.100.1/32 via 192.168.97.53 dev v4a"}));
+    QVERIFY(peer.ip({"addr add 192.168.97.53/24 dev v4b", "addr add fd00:6::53/64 dev v6b nodad",
+                     "addr add 198.51.100.1/32 dev lo", "addr add 198.51.100.2/32 dev lo",
+                     "addr add 2001:db8::2/128 dev lo", "link set v4b up", "link set v6b up"}));
+    const QStringList addBack{"route add default via 192.168.97.53 dev v4a metric 600",
+                              "-6 route add default via fd00:6::53 dev v6a"};
+    QVERIFY(m_ns->ip(addBack));
+    const auto reached = [](const char *host, quint16 port) {
+        return connectOutcome(host, port) == QAbstractSocket::ConnectionRefusedError;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(reached("198.51.100.2", 9) && reached("2001:db8::2", 9), 20000);
+
+    QCOMPARE(serviceCommand("GUARD_SERVER 198.51.100.1 tcp 9\n"),
+             QByteArray("SRV SUCCESS GUARD SERVER: admitted 198.51.100.1 tcp 9"));
+    QCOMPARE(serviceCommand("DELETE\n"), QByteArray("SRV SUCCESS DELETE: Default gateway removed - 192.168.97.53"));
+    // The server on its transport only.
+    QVERIFY(reached("198.51.100.1", 9));
+    QVERIFY(!reached("198.51.100.1", 10));
+
+    // A default route that comes back is taken away again.
+    QVERIFY(m_ns->ip({addBack.first()}));
+    QVERIFY(m_service->waitForOutput(
+        "Default route outside the tunnel removed again: inet via 192.168.97.53 dev v4a metric 600"));
+    QTRY_COMPARE_WITH_TIMEOUT(defaultRoutes(), QStringList(), 20000);
+
+    // Killed, the helper watches nothing, but the kernel still drops what the routes would let out.
+    m_service->kill();
+    QVERIFY(m_ns->ip(addBack));
+    QVERIFY(!reached("198.51.100.2", 9));
+    QVERIFY(!reached("2001:db8::2", 9));
+    QVERIFY(reached("198.51.100.1", 9));
+    const QByteArray chain = m_ns->exec({"nft", "list", "chain", "inet", "tovra_killswitch", "output"}).output;
+    QVERIFY2(QRegularExpression("counter packets [1-9]").match(QString::fromLatin1(chain)).hasMatch(), chain);
+
+    // A new run keeps the block and takes away what came back meanwhile.
+    QVERIFY(startService());
+    QCOMPARE(serviceCommand("GUARD_STATUS\n"), QByteArray("SRV SUCCESS GUARD STATUS: blocking"));
+    QTRY_COMPARE_WITH_TIMEOUT(defaultRoutes(), QStringList(), 20000);
+    m_service->kill();
+
+    const QStringList restore{TovraService::program(), "-restore", "-statedir", m_state->path()};
+    ProcessResult run = m_ns->exec(restore);
+    QVERIFY2(run.output.startsWith("SRV SUCCESS RESTORE: Default gateway restored - 192.168.97.53") &&
+                 run.output.endsWith(")\nKill switch firewall block was lifted.\n"),
+             run.output);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(reached("198.51.100.2", 9) && reached("2001:db8::2", 9));
+
+    // A block whose state file is lost is found by its name.
+    QVERIFY(startService());
+    QVERIFY(serviceCommand("DELETE\n").startsWith("SRV SUCCESS DELETE"));
+    m_service->kill();
+    QVERIFY(QFile::remove(stateFile()));
+    run = m_ns->exec(restore);
+    QCOMPARE(run.output, "No saved default gateway found in " + stateFile().toUtf8() +
+                             ".\nKill switch firewall block was lifted.\n");
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(!blockPresent());
+}
+
+// The rules no command sets up yet (an IPv6 server, the IPsec exception) load as well.
+void tst_TovraVPNService::blockRulesLoad()
+{
+    BlockRules rules;
+    rules.tunnelDevice = QStringLiteral("tun0");
+    QVERIFY(GuardServer::fromWords({"2001:db8::1", "udp", "1194"}, &rules.server));
+    rules.allowIpsec = true;
+    QProcess nft;
+    nft.start("ip", {"netns", "exec", m_ns->name(), "nft", "-f", "-"});
+    nft.write(nftBlockScript(rules).toUtf8());
+    nft.closeWriteChannel();
+    QVERIFY(nft.waitForFinished(30000) && nft.exitCode() == 0);
+    const QByteArray table = m_ns->exec({"nft", "list", "table", "inet", "tovra_killswitch"}).output;
+    QVERIFY2(table.contains("ip6 daddr 2001:db8::1 udp dport 1194 accept") &&
+                 table.count("rt ipsec exists accept") == 2,
+             table);
 }
 
 void tst_TovraVPNService::dnsFilters()
@@ -302,6 +482,12 @@ void tst_TovraVPNService::dnsFilters()
     QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
     QVERIFY(dnsReaches("fd00:99::53"));
     QVERIFY(!dnsReaches("10.99.0.53"));
+
+    // The servers a tunnel pushed are admitted instead of the looked-up one, until REMOVE.
+    QCOMPARE(serviceCommand("VPN_DNS 10.99.0.53\n"), QByteArray("SRV SUCCESS VPN DNS: 10.99.0.53"));
+    QCOMPARE(serviceCommand("ADD_DNS_FILTERS\n"), added);
+    QVERIFY(dnsReaches("10.99.0.53"));
+    QVERIFY(!dnsReaches("fd00:99::53"));
 }
 
 // Four connections of one user at most (callers not permitted count as one), a line of 1 KiB, and no
