@@ -10,24 +10,14 @@
 
 namespace {
 
-// Pixels of image in rect that have colour.
-int count(const QImage &image, const QRect &rect, QRgb colour)
+// The pixels of image inside rect that match: their number and the smallest rectangle holding them.
+QPair<int, QRect> find(const QImage &image, const QRect &rect, const std::function<bool(QRgb)> &match)
 {
-    int n = 0;
+    QPair<int, QRect> found{0, QRect()};
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
-            n += image.pixel(x, y) == colour;
-    return n;
-}
-
-// The smallest rectangle holding every pixel of that colour.
-QRect extent(const QImage &image, QRgb colour)
-{
-    QRect found;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixel(x, y) == colour)
-                found |= QRect(x, y, 1, 1);
+            if (match(image.pixel(x, y)))
+                found = {found.first + 1, found.second | QRect(x, y, 1, 1)};
     return found;
 }
 
@@ -186,17 +176,16 @@ private slots:
         map.fill(red);
         m_window->UpdateMapImage(true, map);
         const QImage shown = m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QRect drawn = extent(shown, red);
+        const auto is = [](QRgb colour) { return [colour](QRgb p) { return p == colour; }; };
+        const QRect drawn = find(shown, shown.rect(), is(red)).second;
         QCOMPARE(drawn.size(), map.size());
         QCOMPARE(drawn.left(), shown.width() - 1 - drawn.right()); // centred: as far from either edge
         const int footerLine = 446;
         QCOMPARE(shown.pixel(10, footerLine), qRgb(0xe2, 0xe7, 0xeb));
         QCOMPARE(drawn.bottom(), footerLine - 1);
         // Beside the map, from its top down: nothing of the white status panel.
-        QCOMPARE(count(shown, QRect(1, drawn.top(), drawn.left() - 1, drawn.height()), qRgb(255, 255, 255)), 0);
-        QCOMPARE(count(shown, QRect(drawn.right() + 1, drawn.top(), shown.width() - 2 - drawn.right(), drawn.height()),
-                       qRgb(255, 255, 255)),
-                 0);
+        const QRect beside(1, drawn.top(), shown.width() - 2, drawn.height());
+        QCOMPARE(find(shown, beside, is(qRgb(255, 255, 255))).first, 0);
         auto *picker = m_window->findChild<QWidget *>(QStringLiteral("tovraServersBox"));
         const int pickerBottom = picker->mapTo(m_window.get(), QPoint(0, picker->height() - 1)).y();
         QVERIFY2(pickerBottom + 8 < drawn.top(), qPrintable(QString::number(pickerBottom)));
@@ -209,19 +198,17 @@ private slots:
         auto *picker = m_window->findChild<QComboBox *>(QStringLiteral("tovraServersBox"));
         picker->setCurrentIndex(1);
         const QImage shown = picker->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QRect flag, text;
-        for (int y = 0; y < shown.height(); ++y)
-            for (int x = 0; x < shown.width() / 2; ++x) {
-                const QRgb p = shown.pixel(x, y);
-                if (qRed(p) > 150 && qGreen(p) < 80 && qBlue(p) < 80)
-                    flag |= QRect(x, y, 1, 1);
-                if (qAbs(qRed(p) - 0x5b) + qAbs(qGreen(p) - 0x71) + qAbs(qBlue(p) - 0x78) < 60)
-                    text |= QRect(x, y, 1, 1);
-            }
-        QVERIFY(flag.isValid() && text.isValid());
-        const QString where = QStringLiteral("flag %1,%2 %3x%4, text %5,%6 %7x%8")
-                                  .arg(flag.x()).arg(flag.y()).arg(flag.width()).arg(flag.height())
-                                  .arg(text.x()).arg(text.y()).arg(text.width()).arg(text.height());
+        const QRect half(0, 0, shown.width() / 2, shown.height());
+        const QRect flag = find(shown, half, [](QRgb p) {
+                               return qRed(p) > 150 && qGreen(p) < 80 && qBlue(p) < 80;
+                           }).second; // the flag's red band
+        const QRect text = find(shown, half, [](QRgb p) {
+                               return qAbs(qRed(p) - 0x5b) + qAbs(qGreen(p) - 0x71) + qAbs(qBlue(p) - 0x78) < 60;
+                           }).second;
+        const auto rectText = [](const QRect &r) {
+            return QStringLiteral("%1,%2 %3x%4 ").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        };
+        const QString where = rectText(flag) + rectText(text);
         QVERIFY2(text.left() - flag.right() > 5, qPrintable(where));
         // The flag's red band is its top third: the whole flag is three times as high. It stands on the letters'
         // line, no lower than a pixel under it, and centred on them.
@@ -247,8 +234,8 @@ private slots:
         const QRgb current = qRgb(226, 231, 235);
         // The icon's last bar (x 10 to 12, y 1 to 12) in the row as the delegate places it.
         const QRect bar(row.right() - 27 + 10, row.top() - 3 + 16 + 2, 3, 10);
-        QVERIFY(count(shown, row.adjusted(2, 2, -40, -2), current) > 100);
-        QCOMPARE(count(shown, bar, current), 0);
+        QVERIFY(find(shown, row.adjusted(2, 2, -40, -2), [current](QRgb p) { return p == current; }).first > 100);
+        QCOMPARE(find(shown, bar, [current](QRgb p) { return p == current; }).first, 0);
         picker->hidePopup();
     }
 
