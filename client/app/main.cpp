@@ -1,10 +1,12 @@
 #include <QDebug>
 #include <QSysInfo>
+#include <cstdio>
 
 #include "app/appcontext.h"
 #include "app/apptypes.h"
 #include "app/buildconstants.h"
 #include "app/logfilewriter.h"
+#include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/tovraapplication.h"
 #include "ui/tovramainwindow.h"
@@ -20,19 +22,21 @@ bool hasExitSwitch(int argc, char *argv[])
     return false;
 }
 
-// "/exit" asks the running instance to quit; any other start while one runs brings it forward.
-// Returns false when this process is to become the running instance.
-bool handOverToRunningInstance(TovraApplication *app, int argc, char *argv[])
+// "/exit" asks the running instance to quit; any other start while one runs brings it forward. Decided before the
+// GUI application exists, so that neither needs a display. Returns false when this process is to become the
+// running instance; otherwise the guard is gone.
+bool handOverToRunningInstance(SingleInstance *instance, int argc, char *argv[])
 {
-    if (hasExitSwitch(argc, argv)) {
-        app->sendMessage(QStringLiteral("EXIT"), 5000);
-        return true;
-    }
-    if (app->isRunning()) {
-        app->sendMessage(QStringLiteral("ACTIVATE"), 5000);
-        return true;
-    }
-    return false;
+    const bool exit = hasExitSwitch(argc, argv);
+    if (!exit && !instance->isRunning())
+        return false;
+    QCoreApplication core(argc, argv);
+    const bool delivered = instance->sendMessage(exit ? QStringLiteral("EXIT") : QStringLiteral("ACTIVATE"), 5000);
+    delete instance; // while its application object still exists
+    if (!exit)
+        fprintf(stderr, delivered ? "TOVRA VPN is already running; its window was brought forward.\n"
+                                  : "TOVRA VPN is already running but did not answer.\n");
+    return true;
 }
 
 void logStart()
@@ -51,15 +55,17 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
 
-    auto *app = new TovraApplication(BuildConstants::applicationId(), argc, argv);
+    auto *instance = new SingleInstance(BuildConstants::applicationId());
+    if (handOverToRunningInstance(instance, argc, argv))
+        return 0;
+
+    HoldEarlyMessages();
+    auto *app = new TovraApplication(instance, argc, argv);
+    instance->isRunning(); // listens now that the application exists
     AppContext::instance()->dataPaths()->setDir(QCoreApplication::applicationDirPath());
     LoadApplicationFont();
-    if (handOverToRunningInstance(app, argc, argv)) {
-        delete app;
-        return 0;
-    }
 
-    qInstallMessageHandler(LogMessageHandler);
+    StartLog();
     logStart();
 
     auto *window = new TovraMainWindow;

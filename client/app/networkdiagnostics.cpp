@@ -25,6 +25,8 @@ bool writeSupportData(const QString &outputPath, const QString &supportPath)
     QFile support(supportPath);
     if (!support.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qDebug().noquote() << "Can't write support data file:" << support.errorString();
+        // An older file must not go out as this ticket's data.
+        QFile::remove(supportPath);
         return false;
     }
     QFile output(outputPath);

@@ -23,7 +23,7 @@ void prepareProcess(QProcess &process, const QString &shell, const QString &scri
 QString hostOf(const QString &apiBaseUrl);
 // Copies the tool output into the support data file, per line its number from 0, ": " and the scrambled line; then
 // deletes the output. A missing output gives an empty support data file. False when the support data file cannot
-// be written (the output is then kept).
+// be written: an older support data file is then removed where possible and the output kept.
 bool writeSupportData(const QString &outputPath, const QString &supportPath);
 // The "?goto=" query that opens a ticket's page in the portal.
 QString ticketGotoQuery(const QString &ticketUrl);

@@ -1,5 +1,6 @@
 #include "app/singleinstance.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDeadlineTimer>
@@ -34,12 +35,15 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::isRunning()
 {
-    if (m_checked)
-        return !m_primary;
-    m_checked = true;
-    m_primary = m_lock.tryLock(0);
+    if (!m_checked) {
+        m_checked = true;
+        m_primary = m_lock.tryLock(0);
+    }
+    // The lock decides without an application object; listening waits for one.
     if (!m_primary)
         return true;
+    if (m_server || !QCoreApplication::instance())
+        return false;
 
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);

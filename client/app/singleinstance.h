@@ -17,7 +17,8 @@ public:
     explicit SingleInstance(const QString &appId, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // True when another instance holds the session; otherwise this one becomes the running instance.
+    // True when another instance holds the session; otherwise this one becomes the running instance, and listens
+    // for messages from the first call made while an application object exists.
     bool isRunning();
     // Delivers message to the running instance; false when none answered within timeoutMs.
     bool sendMessage(const QString &message, int timeoutMs);

@@ -4,8 +4,52 @@
 #include <QDebug>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QList>
+#include <QMutex>
+#include <QPair>
+#include <cstdio>
+#include <cstdlib>
 
 #include "app/appcontext.h"
+#include "app/logfilewriter.h"
+
+namespace {
+
+QMutex g_heldMutex;
+QList<QPair<QtMsgType, QString>> g_held;
+QtMessageHandler g_terminalHandler = nullptr;
+
+void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg || type == QtCriticalMsg) {
+        QMutexLocker lock(&g_heldMutex);
+        g_held.append({type, message});
+        return;
+    }
+    if (g_terminalHandler && type != QtFatalMsg)
+        g_terminalHandler(type, context, message);
+    if (type == QtFatalMsg) {
+        fprintf(stderr, "TOVRA VPN cannot start: %s\n", qPrintable(message));
+        fflush(stderr);
+        std::_Exit(1);
+    }
+}
+
+} // namespace
+
+void HoldEarlyMessages()
+{
+    g_terminalHandler = qInstallMessageHandler(holdMessage);
+}
+
+void StartLog()
+{
+    qInstallMessageHandler(LogMessageHandler);
+    QMutexLocker lock(&g_heldMutex);
+    for (const auto &held : qAsConst(g_held))
+        LogFileWriter::instance()->write(held.first, held.second);
+    g_held.clear();
+}
 
 bool LoadTranslation()
 {

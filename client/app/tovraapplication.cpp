@@ -5,8 +5,13 @@
 #include "app/singleinstance.h"
 
 TovraApplication::TovraApplication(const QString &appId, int &argc, char **argv)
-    : QApplication(argc, argv), m_instance(new SingleInstance(appId, this))
+    : TovraApplication(new SingleInstance(appId), argc, argv)
+{}
+
+TovraApplication::TovraApplication(SingleInstance *instance, int &argc, char **argv)
+    : QApplication(argc, argv), m_instance(instance)
 {
+    m_instance->setParent(this);
     connect(m_instance, &SingleInstance::messageReceived, this, &TovraApplication::messageReceived);
 }
 

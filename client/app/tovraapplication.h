@@ -12,6 +12,8 @@ class TovraApplication : public QApplication
 
 public:
     TovraApplication(const QString &appId, int &argc, char **argv);
+    // Takes over an instance guard made before the application object.
+    TovraApplication(SingleInstance *instance, int &argc, char **argv);
     ~TovraApplication() override;
 
     bool isRunning();

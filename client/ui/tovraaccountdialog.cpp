@@ -4,6 +4,7 @@
 
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
+#include "ui/placement.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/windowdrag.h"
 #include "ui_tovraaccountdialog.h"
@@ -115,7 +116,7 @@ void TovraAccountDialog::OnLogoutButtonPressed()
                            tr("You will be prompted to enter your login details again."), tr("LOGOUT"), tr("CANCEL"),
                            TovraGenericDialog::BothButtons);
     connect(m_messageDialog, &TovraGenericDialog::PrimaryPressed, this, &TovraAccountDialog::OnConfirmLogoutPressed);
-    m_messageDialog->move(geometry().center() - m_messageDialog->rect().center());
+    MoveCentredOn(m_messageDialog, geometry());
     m_messageDialog->show();
 }
 
@@ -128,6 +129,6 @@ void TovraAccountDialog::OnConfirmLogoutPressed()
 void TovraAccountDialog::showEvent(QShowEvent *event)
 {
     if (m_mainWindow.isValid())
-        move(BesideMainWindow(m_mainWindow, size(), m_screenRight));
+        move(InsideScreen(QRect(BesideMainWindow(m_mainWindow, size(), m_screenRight), size())));
     QWidget::showEvent(event);
 }

@@ -10,10 +10,19 @@ TovraGenericDialog::TovraGenericDialog(QWidget *parent)
       ui(std::make_unique<Ui::TovraGenericDialog>())
 {
     ui->setupUi(this);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Square and opaque: without a compositor the corners of a translucent window show black.
     setWindowModality(Qt::ApplicationModal);
     connect(ui->primaryButton, &QPushButton::clicked, this, &TovraGenericDialog::OnPrimaryPressed);
     connect(ui->secondaryButton, &QPushButton::clicked, this, &QWidget::close);
+    ui->titleLabel->setTextFormat(Qt::PlainText);
+    m_answerTimer.setSingleShot(true);
+    m_answerTimer.setInterval(50);
+    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
+        if (m_answerPrimary)
+            emit PrimaryPressed();
+        else
+            emit SecondaryPressed();
+    });
 }
 
 TovraGenericDialog::~TovraGenericDialog() = default;
@@ -21,6 +30,8 @@ TovraGenericDialog::~TovraGenericDialog() = default;
 void TovraGenericDialog::Setup(const QString &title, const QString &text, const QString &primaryText,
                                const QString &secondaryText, int buttons)
 {
+    // The answer of an earlier use belongs to connections the caller has just dropped.
+    m_answerTimer.stop();
     SetLabels(title, text);
     SetPrimaryText(primaryText);
     SetSecondaryText(secondaryText);
@@ -57,13 +68,8 @@ void TovraGenericDialog::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
     if (!isVisible())
         return;
-    const bool primary = m_primaryChosen;
-    QTimer::singleShot(50, this, [this, primary] {
-        if (primary)
-            emit PrimaryPressed();
-        else
-            emit SecondaryPressed();
-    });
+    m_answerPrimary = m_primaryChosen;
+    m_answerTimer.start();
 }
 
 void TovraGenericDialog::OnPrimaryPressed()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -7,7 +8,8 @@ namespace Ui {
 class TovraGenericDialog;
 }
 
-// The reusable message and question popup. The choice is signalled 50 ms after the dialog closed.
+// The reusable message and question popup. The choice is signalled 50 ms after the dialog closed; a new Setup drops
+// a choice not yet signalled. The title is plain text, the text may hold links.
 class TovraGenericDialog : public QWidget
 {
     Q_OBJECT
@@ -40,4 +42,6 @@ private:
     std::unique_ptr<Ui::TovraGenericDialog> ui;
     // How the open dialog was closed; kept per dialog so that one popup cannot flip another's answer.
     bool m_primaryChosen = false;
+    bool m_answerPrimary = false;
+    QTimer m_answerTimer;
 };

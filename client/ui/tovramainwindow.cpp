@@ -20,6 +20,8 @@
 #include "guard/tovraservicemanager.h"
 #include "servers/tovraservermanager.h"
 #include "servers/tovraservermodel.h"
+#include "servers/tovraserverscombobox.h"
+#include "ui/placement.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovrasettingsdialog.h"
 #include "vpn/ikev2manager.h"
@@ -118,6 +120,8 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
     connect(ui->tovraConnectButton, &QPushButton::clicked, this, &TovraMainWindow::AboutToConnect);
     connect(ui->tovraDisconnectButton, &QPushButton::clicked, this, &TovraMainWindow::Disconnect);
     connect(ui->tovraCancelConnectButton, &QPushButton::clicked, this, &TovraMainWindow::CancelConnect);
+    connect(ui->tovraServersBox, &TovraServersComboBox::favoriteStateChanged, this,
+            &TovraMainWindow::OnFavoriteStateChanged);
 
     connect(m_openVpnManager, &OpenVpnManager::CanCancelConnecting, this, &TovraMainWindow::EnableCancelButton);
     connect(m_ikev2Manager, &IKEv2Manager::CanCancelConnecting, this, &TovraMainWindow::EnableCancelButton);
@@ -318,8 +322,7 @@ void TovraMainWindow::ShowPopup(const QString &title, const QString &text, const
 {
     m_messageDialog->disconnect();
     m_messageDialog->Setup(title, text, button, QString(), TovraGenericDialog::PrimaryOnly);
-    m_messageDialog->move(x() + width() / 2 - m_messageDialog->width() / 2,
-                          y() + height() / 2 - m_messageDialog->height() / 2);
+    MoveCentredOn(m_messageDialog, frameGeometry());
     m_messageDialog->show();
 }
 
@@ -757,6 +760,30 @@ void TovraMainWindow::OnServerItemChanged(int index)
     log(QStringLiteral("Server changed, while app connected. Disconnect and request connect to selected server"));
     m_paramsChangeRequested = true;
     ui->tovraDisconnectButton->click();
+}
+
+void TovraMainWindow::OnFavoriteStateChanged()
+{
+    AppContext *context = AppContext::instance();
+    auto *model = qobject_cast<TovraServerModel *>(ui->tovraServersBox->model());
+    const int row = ui->tovraServersBox->currentIndex();
+    if (!model || row < 0 || row >= model->rowCount())
+        return;
+    const TovraServer server = model->server(row);
+    Configuration *config = context->config();
+    TovraServerManager *servers = context->serverManager();
+    const bool on = servers->IndexOfFavorite() != row;
+    model->SetFavorite(row, on);
+    config->favoriteServer = on ? server.key : QString();
+    config->SaveSettings();
+    if (on)
+        servers->SetFavorite(server.key);
+    else
+        servers->ClearFavorites();
+    log(QStringLiteral("Set favorite state %1 for ").arg(on ? QStringLiteral("TRUE") : QStringLiteral("FALSE")) +
+        server.displayName);
+    // The closed picker paints the star of the current row itself.
+    ui->tovraServersBox->update();
 }
 
 void TovraMainWindow::ApplyConfiguration()

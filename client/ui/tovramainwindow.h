@@ -127,6 +127,8 @@ public slots:
 
     void ApplyConfiguration();
     void OnServerItemChanged(int index);
+    // The star of the selected row: marks it as the one favourite, or unmarks it.
+    void OnFavoriteStateChanged();
     void OnRegularBwCheckTimer();
     void GetTrafficData();
     void UpdateTrafficData(bool isOk);

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "api/apipaths.h"
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
 #include "api/tovrafacebookauthmanager.h"
@@ -19,6 +20,7 @@
 #include "app/buildconstants.h"
 #include "guard/tovraservicemanager.h"
 #include "servers/tovraservermanager.h"
+#include "ui/placement.h"
 #include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovrasettingsdialog.h"
@@ -165,8 +167,7 @@ void TovraMainWindow::Initialize()
             m_welcomeDialog = new TovraWelcomeDialog(this);
             m_welcomeDialog->setWindowFlags(m_welcomeDialog->windowFlags() | Qt::Window);
         }
-        m_welcomeDialog->move(x() + width() / 2 - m_welcomeDialog->width() / 2,
-                              y() + height() / 2 - m_welcomeDialog->height() / 2);
+        MoveCentredOn(m_welcomeDialog, frameGeometry());
         m_welcomeDialog->show();
     }
     m_stateMachine.start();
@@ -415,6 +416,10 @@ void TovraMainWindow::SetOtherLoginInputsEnabled(bool enabled, QWidget *socialBu
     ui->tovraLoginEmailEdit->setEnabled(enabled);
     ui->tovraLoginPasswordEdit->setEnabled(enabled);
     socialButton->setEnabled(enabled);
+    if (enabled)
+        OnLoginDataChanged(QString());
+    else
+        ui->tovraLoginButton->setEnabled(false);
 }
 
 void TovraMainWindow::ResetSocialButtons()
@@ -425,6 +430,7 @@ void TovraMainWindow::ResetSocialButtons()
     ui->tovraLoginGoogleButton->setEnabled(true);
     ui->tovraLoginEmailEdit->setEnabled(true);
     ui->tovraLoginPasswordEdit->setEnabled(true);
+    OnLoginDataChanged(QString());
 }
 
 void TovraMainWindow::ToggleSocialLogin(bool facebook)
@@ -560,15 +566,18 @@ void TovraMainWindow::SetUpMainView()
     const Configuration *config = AppContext::instance()->config();
     QRadioButton *b2b = ui->tovraMainServersB2bRadioButton;
     QRadioButton *other = ui->tovraMainServersAllRadioButton;
-    if (!AppContext::instance()->authManager()->userData().isB2b) {
+    // The map (its band's edge line, then the image the map service draws for the account) stands on the footer;
+    // the picker keeps the same distance above it.
+    const bool isB2b = AppContext::instance()->authManager()->userData().isB2b;
+    const int mapHeight = 1 + (isB2b ? ApiPaths::MapHeightB2b : ApiPaths::MapHeight);
+    const int footer = ui->tovraMainPageBottomFrame->y() - 1;
+    ui->tovraMainPageMapFrame->setGeometry(1, footer - mapHeight, ui->tovraMainPageBottomFrame->width() - 2, mapHeight);
+    ui->tovraMainPageServersFrame->move(0, footer - mapHeight - (isB2b ? 79 : 75));
+    if (!isB2b) {
         ui->tovraMainPageServersOptionsFrame->hide();
-        ui->tovraMainPageServersFrame->move(0, 113);
-        ui->tovraMainPageMapFrame->setGeometry(QRect(QPoint(0, 176), QPoint(416, 369)));
         return;
     }
     ui->tovraMainPageServersOptionsFrame->show();
-    ui->tovraMainPageServersFrame->move(0, 137);
-    ui->tovraMainPageMapFrame->setGeometry(QRect(QPoint(0, 196), QPoint(416, 369)));
     b2b->disconnect(this);
     other->disconnect(this);
     (config->b2bServerList ? b2b : other)->setChecked(true);

@@ -16,6 +16,7 @@
 #include "api/tovraauthmanager.h"
 #include "app/appcontext.h"
 #include "app/buildconstants.h"
+#include "ui/placement.h"
 #include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/tovrasettingsdialog.h"
@@ -416,8 +417,7 @@ void TovraMainWindow::ShowQuestion(const QString &title, const QString &text, co
 {
     m_messageDialog->disconnect();
     m_messageDialog->Setup(title, text, primary, secondary, TovraGenericDialog::BothButtons);
-    m_messageDialog->move(x() + width() / 2 - m_messageDialog->width() / 2,
-                          y() + height() / 2 - m_messageDialog->height() / 2);
+    MoveCentredOn(m_messageDialog, frameGeometry());
     m_messageDialog->show();
 }
 

@@ -13,6 +13,7 @@
 #include "app/networkdiagnostics.h"
 #include "app/startatlogin.h"
 #include "app/startup.h"
+#include "ui/placement.h"
 #include "ui/tovraaccountdialog.h"
 #include "ui/tovragenericdialog.h"
 #include "ui/windowdrag.h"
@@ -171,8 +172,13 @@ void TovraSettingsDialog::fillControls()
 
 void TovraSettingsDialog::showEvent(QShowEvent *event)
 {
+    // A restore from minimized keeps the edits and a collection that runs.
+    if (event->spontaneous()) {
+        QWidget::showEvent(event);
+        return;
+    }
     if (m_mainWindow.isValid())
-        move(BesideMainWindow(m_mainWindow, size(), m_screenRight));
+        move(InsideScreen(QRect(BesideMainWindow(m_mainWindow, size(), m_screenRight), size())));
     fillControls();
     m_ticketInProgress = false;
     m_closeWithoutSaving = false;
@@ -312,7 +318,7 @@ void TovraSettingsDialog::closeEvent(QCloseEvent *event)
         connect(m_messageDialog, &TovraGenericDialog::SecondaryPressed, this,
                 &TovraSettingsDialog::OnCloseWithoutSavingPressed);
     }
-    m_messageDialog->move(geometry().center() - m_messageDialog->rect().center());
+    MoveCentredOn(m_messageDialog, geometry());
     m_messageDialog->show();
 }
 
@@ -327,7 +333,7 @@ void TovraSettingsDialog::OnLogoutButtonPressed()
     askMessage(tr("Are you sure you want to logout?"), tr("You will be prompted to enter your login details again."),
                tr("LOGOUT"), tr("CANCEL"), TovraGenericDialog::BothButtons);
     connect(m_messageDialog, &TovraGenericDialog::PrimaryPressed, this, &TovraSettingsDialog::OnConfirmLogoutPressed);
-    m_messageDialog->move(geometry().center() - m_messageDialog->rect().center());
+    MoveCentredOn(m_messageDialog, geometry());
     m_messageDialog->show();
 }
 
@@ -370,6 +376,6 @@ void TovraSettingsDialog::OnFaqLinkActivated(const QString &url)
     Q_UNUSED(url)
     const QString page =
         BuildConstants::faqPageUrls().value(ReadLocaleCode(AppContext::instance()->dataPaths()->localeFile()));
-    qDebug().noquote() << "Faq link clicked in Settings window: " << page;
+    qDebug().noquote() << QStringLiteral("Faq link clicked in Settings window: ") + page;
     QDesktopServices::openUrl(QUrl(page));
 }

@@ -48,7 +48,17 @@ void TovraSettingsDialog::OnSendTicketButtonPressed()
     GetWinNetworkInformation();
 
     const DataPaths *paths = AppContext::instance()->dataPaths();
-    NetworkDiagnostics::writeSupportData(paths->diagnosticsOutput(), paths->supportDataFile());
+    const bool written = NetworkDiagnostics::writeSupportData(paths->diagnosticsOutput(), paths->supportDataFile());
+    if (!written && !m_ticketCancelled) {
+        // Without this collection's data the ticket would carry an older file or none: it is not sent.
+        qDebug() << "Support data file cannot be written. Ticket not sent.";
+        QFile::remove(paths->diagnosticsOutput());
+        ui->ticketButtonStack->hide();
+        m_ticketStatus = TicketStatus::Failed;
+        showTicketStatus();
+        m_ticketInProgress = false;
+        return;
+    }
     qDebug() << "Network data collected and encrypted. Sending ticket.";
     if (m_ticketCancelled) {
         m_ticketStatus = TicketStatus::Idle;

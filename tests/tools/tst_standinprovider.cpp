@@ -3,6 +3,7 @@
 #include "support/standinprovider.h"
 #include "support/testfiles.h"
 
+#include <QImage>
 #include <QSslSocket>
 #include <QtTest>
 
@@ -23,6 +24,8 @@ private slots:
     void survivesGarbage();
     void certificateAndPort();
     void demoWorldOptions();
+    void map_data();
+    void map();
 
 private:
     Response call(const QByteArray &method, const QString &url, const QByteArray &body = {},
@@ -237,6 +240,52 @@ void TestStandInProvider::demoWorldOptions()
     other.start(QStringLiteral(TOVRA_PROVIDER_EXE), {"--listen", "::1", "--state", dir.path()});
     QVERIFY(other.waitForFinished(30000) && other.exitCode() == 1);
     QVERIFY(other.readAllStandardError().contains("--listen takes an IPv4 address"));
+}
+
+// The static map as the client asks for it: land and sea of the world at the asked size and density, the user's
+// pin, and the server's with the route between them once connected.
+void TestStandInProvider::map_data()
+{
+    QTest::addColumn<QString>("overlays");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<bool>("route");
+    const auto encoded = [](const QString &text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); };
+    const QString self = "url-" + encoded(m_provider.portalUrl() + "/assets/img/mapbox_marker_self.png");
+    const QString server = "url-" + encoded(m_provider.portalUrl() + "/assets/img/mapbox_marker_srv.png");
+    // Amsterdam to New York, as an encoded polyline.
+    const QString path = "path-2+F38827-1(" + encoded("oos~H_`|\\nhffA~cq`N") + "),";
+    QTest::newRow("user only") << self + "(4.9,52.37)" << 1 << false;
+    QTest::newRow("disconnected") << self + "(4.9,52.37)," + server + "(-74,40.7)" << 1 << false;
+    QTest::newRow("connected, high density") << path + self + "(4.9,52.37)," + server + "(-74,40.7)" << 2 << true;
+}
+
+void TestStandInProvider::map()
+{
+    QFETCH(QString, overlays);
+    QFETCH(int, scale);
+    QFETCH(bool, route);
+    const Response response = call("GET", m_provider.portalUrl() + "/styles/v1/mapbox/streets-v11/static/" + overlays +
+                                              "/auto/417x194" + (scale == 2 ? "@2x" : "") + "?access_token=pk.demo");
+    QCOMPARE(response.status, 200);
+    const QImage image = QImage::fromData(response.body, "PNG").convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(image.size(), QSize(417, 194) * scale);
+    // Pixels near a colour, counted in 1x pixels.
+    const auto share = [&image, scale](QRgb colour) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                n += qAbs(qRed(p) - qRed(colour)) + qAbs(qGreen(p) - qGreen(colour)) + qAbs(qBlue(p) - qBlue(colour)) <
+                     30;
+            }
+        return n / (scale * scale);
+    };
+    const int land = share(qRgb(0xf4, 0xf1, 0xea)), sea = share(qRgb(0xc8, 0xdf, 0xea));
+    QVERIFY2(land > 4000 && sea > 4000, qPrintable(QString("land %1, sea %2").arg(land).arg(sea)));
+    QVERIFY(share(qRgb(0x2f, 0x80, 0xed)) > 150); // the user's pin
+    const int orange = share(qRgb(0xf3, 0x88, 0x27));
+    QVERIFY2(overlays.contains("srv") ? orange > 150 : orange == 0, qPrintable(QString::number(orange)));
+    QVERIFY2(route == (orange > 600), qPrintable(QString::number(orange))); // a pin, or a pin and the route
 }
 
 QTEST_GUILESS_MAIN(TestStandInProvider)

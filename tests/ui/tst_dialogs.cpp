@@ -1,5 +1,6 @@
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QPushButton>
 #include <QtTest>
 
@@ -60,23 +61,30 @@ void tst_Dialogs::generic()
         QCOMPARE(visible, QLatin1String(shown));
         QCOMPARE(Text(&dialog, "textLabel") + Child(&dialog, "primaryButton")->text(), QLatin1String(text) + "OK");
     }
-    // How it ends (button, or the window closed), whether it is shown again at once, whether PRIMARY is reported:
-    // one signal, once the window is gone.
-    for (const auto &[button, showAgain, primary] : {std::tuple{"primaryButton", false, true},
-                                                     {"secondaryButton", false, false},
-                                                     {"", false, false},
-                                                     {"primaryButton", true, true}}) {
+    // How it ends (button, or the window closed), what follows at once (shown again, set up again), whether
+    // PRIMARY is reported: one signal, once the window is gone; none for a use that was set up anew.
+    for (const auto &[button, then, primary] : {std::tuple{"primaryButton", "", 1},
+                                                {"secondaryButton", "", 0},
+                                                {"", "", 0},
+                                                {"primaryButton", "show", 1},
+                                                {"primaryButton", "setup", -1}}) {
         QSignalSpy primarySpy(&dialog, &TovraGenericDialog::PrimaryPressed),
             secondarySpy(&dialog, &TovraGenericDialog::SecondaryPressed);
         dialog.show();
         *button ? QTest::mouseClick(Child(&dialog, button), Qt::LeftButton) : void(dialog.close());
-        if (showAgain)
+        if (QLatin1String(then) == QLatin1String("show"))
             dialog.show();
+        if (QLatin1String(then) == QLatin1String("setup"))
+            dialog.Setup(QStringLiteral("<b>9.9</b>"), QString(), QStringLiteral("OK"), QString(), 0);
         QSignalSpy &expected = primary ? primarySpy : secondarySpy;
-        QVERIFY(expected.isEmpty() && expected.wait(10000));
+        QVERIFY(expected.isEmpty() && (primary < 0 || expected.wait(10000)));
         QTest::qWait(100);
-        QCOMPARE(primarySpy.count() + secondarySpy.count(), 1);
+        QCOMPARE(primarySpy.count() + secondarySpy.count(), int(primary >= 0));
     }
+    // Opaque to its corners, so that no desktop shows them black.
+    QCOMPARE(qAlpha(dialog.grab().toImage().pixel(0, 0)), 255);
+    // A title from outside (an update's version) is shown as it is, never as markup.
+    QCOMPARE(Child<QLabel>(&dialog, "titleLabel")->textFormat(), Qt::PlainText);
 }
 
 void tst_Dialogs::account()
@@ -105,10 +113,13 @@ void tst_Dialogs::account()
         dialog.RetranslateTexts();
         QCOMPARE(Text(&dialog, "accountLabel"), QLatin1String(shown));
     }
-    // Main window, screen's right edge, dialog's place: near the left edge, near the right edge, no room either side.
-    for (const auto &[mainWindow, screenRight, pos] : {std::tuple{QRect(20, 100, 380, 620), 1920, QPoint(401, 200)},
-                                                       {QRect(1500, 100, 380, 620), 1920, QPoint(1140, 200)},
-                                                       {QRect(100, 0, 380, 620), 800, QPoint(110, 100)}}) {
+    // Main window, screen's right edge, dialog's place on the 800 x 600 offscreen screen: near the left edge, near
+    // the right edge, no room either side, and a main window partly off the screen, which the dialog is not.
+    QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry(), QRect(0, 0, 800, 600));
+    for (const auto &[mainWindow, screenRight, pos] : {std::tuple{QRect(20, 50, 380, 500), 800, QPoint(401, 90)},
+                                                       {QRect(420, 50, 380, 500), 800, QPoint(60, 90)},
+                                                       {QRect(100, 0, 380, 620), 800, QPoint(110, 100)},
+                                                       {QRect(-200, 400, 380, 400), 800, QPoint(181, 180)}}) {
         dialog.SetMainWindowGeometry(mainWindow, screenRight);
         dialog.show();
         QCOMPARE(dialog.geometry(), QRect(pos, QSize(360, 420)));

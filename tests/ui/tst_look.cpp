@@ -1,9 +1,27 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "api/tovraauthmanager.h"
+#include "app/appcontext.h"
 #include "fakeservicecontroller.h"
+#include "servers/tovraservermanager.h"
 #include "ui/tovramainwindow.h"
 #include "vpn/rasapi.h"
+
+namespace {
+
+// The pixels of image inside rect that match: their number and the smallest rectangle holding them.
+QPair<int, QRect> find(const QImage &image, const QRect &rect, const std::function<bool(QRgb)> &match)
+{
+    QPair<int, QRect> found{0, QRect()};
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (match(image.pixel(x, y)))
+                found = {found.first + 1, found.second | QRect(x, y, 1, 1)};
+    return found;
+}
+
+} // namespace
 
 // The main window's look: resources named by the sources, its fixed size and the colours of its style sheets.
 class TestLook : public QObject
@@ -13,6 +31,20 @@ class TestLook : public QObject
 private slots:
     void initTestCase()
     {
+        // A list longer than the open picker shows, every load level.
+        QList<TovraServer> servers;
+        for (int i = 0; i < 10; ++i) {
+            TovraServer server;
+            server.displayName = server.key = server.shortName = QStringLiteral("Server %1").arg(i);
+            server.isAlive = true;
+            server.countryCode = QStringLiteral("NL");
+            server.loadPercentage = i * 10;
+            server.loadIcon = ServerIcons::loadIcon(server.loadPercentage);
+            servers << server;
+        }
+        AppContext::instance()->config()->smartServerList = false;
+        AppContext::instance()->serverManager()->SetServerLists(servers, {}, {}, {});
+        AppContext::instance()->serverManager()->ApplyMainList();
         TovraMainWindow::Backends backends;
         backends.openVpnService = std::make_unique<FakeServiceController>(QStringLiteral("OpenVPNService"));
         backends.helperService = std::make_unique<FakeServiceController>(QStringLiteral("TovraVPNService"));
@@ -119,6 +151,92 @@ private slots:
             QVERIFY2(qAbs(qGreen(shown.pixel(p)) - qGreen(art.pixel(p))) < 12 &&
                          qAbs(qRed(shown.pixel(p)) - qRed(art.pixel(p))) < 12,
                      qPrintable(QStringLiteral("%1 at %2,%3").arg(image).arg(p.x()).arg(p.y())));
+    }
+
+    // The main view's map, painted in one colour: its margins to the window's edges, no band between it and the
+    // footer, no white of the status panel beside it, and the picker above it.
+    void mainViewMap_data()
+    {
+        QTest::addColumn<bool>("business");
+        QTest::addColumn<int>("mapHeight");
+        QTest::newRow("personal") << false << 194;
+        QTest::newRow("business") << true << 174;
+    }
+
+    void mainViewMap()
+    {
+        QFETCH(bool, business);
+        QFETCH(int, mapHeight);
+        TovraUserData user;
+        user.isB2b = business;
+        AppContext::instance()->authManager()->OnUserDataChecked(TovraAuthManager::AuthSuccess, user);
+        m_window->OnInitializationFinished();
+        QImage map(417, mapHeight, QImage::Format_RGB32);
+        const QRgb red = qRgb(255, 0, 0);
+        map.fill(red);
+        m_window->UpdateMapImage(true, map);
+        const QImage shown = m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto is = [](QRgb colour) { return [colour](QRgb p) { return p == colour; }; };
+        const QRect drawn = find(shown, shown.rect(), is(red)).second;
+        QCOMPARE(drawn.size(), map.size());
+        QCOMPARE(drawn.left(), shown.width() - 1 - drawn.right()); // centred: as far from either edge
+        const int footerLine = 446;
+        QCOMPARE(shown.pixel(10, footerLine), qRgb(0xe2, 0xe7, 0xeb));
+        QCOMPARE(drawn.bottom(), footerLine - 1);
+        // Beside the map, from its top down: nothing of the white status panel.
+        const QRect beside(1, drawn.top(), shown.width() - 2, drawn.height());
+        QCOMPARE(find(shown, beside, is(qRgb(255, 255, 255))).first, 0);
+        auto *picker = m_window->findChild<QWidget *>(QStringLiteral("tovraServersBox"));
+        const int pickerBottom = picker->mapTo(m_window.get(), QPoint(0, picker->height() - 1)).y();
+        QVERIFY2(pickerBottom + 8 < drawn.top(), qPrintable(QString::number(pickerBottom)));
+    }
+
+    // The closed picker's flag: apart from the server's name and centred on its letters.
+    void pickerFlag()
+    {
+        showView(3);
+        auto *picker = m_window->findChild<QComboBox *>(QStringLiteral("tovraServersBox"));
+        picker->setCurrentIndex(1);
+        const QImage shown = picker->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect half(0, 0, shown.width() / 2, shown.height());
+        const QRect flag = find(shown, half, [](QRgb p) {
+                               return qRed(p) > 150 && qGreen(p) < 80 && qBlue(p) < 80;
+                           }).second; // the flag's red band
+        const QRect text = find(shown, half, [](QRgb p) {
+                               return qAbs(qRed(p) - 0x5b) + qAbs(qGreen(p) - 0x71) + qAbs(qBlue(p) - 0x78) < 60;
+                           }).second;
+        const auto rectText = [](const QRect &r) {
+            return QStringLiteral("%1,%2 %3x%4 ").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        };
+        const QString where = rectText(flag) + rectText(text);
+        QVERIFY2(text.left() - flag.right() > 5, qPrintable(where));
+        // The flag's red band is its top third: the whole flag is three times as high. It stands on the letters'
+        // line, no lower than a pixel under it, and centred on them.
+        const int flagBottom = flag.top() + 3 * flag.height() - 1;
+        QVERIFY2(flagBottom <= text.bottom() + 1, qPrintable(where));
+        QVERIFY2(qAbs((flag.top() + flagBottom) / 2.0 - (text.top() + text.bottom()) / 2.0) <= 1.5, qPrintable(where));
+    }
+
+    // The open picker: a scroll bar of 6 px instead of scroll arrows, and the current row's load icon with its
+    // empty bars apart from the row's colour.
+    void openPicker()
+    {
+        showView(3);
+        auto *picker = m_window->findChild<QComboBox *>(QStringLiteral("tovraServersBox"));
+        picker->setCurrentIndex(1); // load 10 %: one full bar, two empty ones
+        picker->showPopup();
+        QAbstractItemView *list = picker->view();
+        QTRY_VERIFY(list->isVisible());
+        QCOMPARE(list->verticalScrollBar()->isVisible(), true);
+        QCOMPARE(list->verticalScrollBar()->width(), 6);
+        const QImage shown = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect row = list->visualRect(picker->model()->index(1, 0));
+        const QRgb current = qRgb(226, 231, 235);
+        // The icon's last bar (x 10 to 12, y 1 to 12) in the row as the delegate places it.
+        const QRect bar(row.right() - 27 + 10, row.top() - 3 + 16 + 2, 3, 10);
+        QVERIFY(find(shown, row.adjusted(2, 2, -40, -2), [current](QRgb p) { return p == current; }).first > 100);
+        QCOMPARE(find(shown, bar, [current](QRgb p) { return p == current; }).first, 0);
+        picker->hidePopup();
     }
 
 private:

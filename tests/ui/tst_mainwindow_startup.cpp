@@ -282,8 +282,9 @@ void tst_MainWindowStartup::mainView()
     emit m_window->UpdateDataReceived();
     QTRY_COMPARE_WITH_TIMEOUT(view(), 3, kWait);
     QCOMPARE(w(QFrame, "tovraMainPageServersOptionsFrame")->isVisible(), b2b);
-    QCOMPARE(w(QFrame, "tovraMainPageServersFrame")->y(), b2b ? 137 : 113);
-    QCOMPARE(w(QFrame, "tovraMainPageMapFrame")->geometry(), QRect(QPoint(0, b2b ? 196 : 176), QPoint(416, 369)));
+    QCOMPARE(w(QFrame, "tovraMainPageServersFrame")->y(), b2b ? 147 : 131);
+    // The map of the account's height, with the band's edge line above it, stands on the footer.
+    QCOMPARE(w(QFrame, "tovraMainPageMapFrame")->geometry(), QRect(1, b2b ? 226 : 206, 423, b2b ? 175 : 195));
     if (!b2b)
         return;
     auto *picker = w(QComboBox, "tovraServersBox");
@@ -304,7 +305,7 @@ void tst_MainWindowStartup::mainView()
                 .contains(QString("<B2bServerList enabled=\"%1\"/>").arg(int(!wasB2b)).toUtf8()));
 }
 
-// A second press cancels the browser sign-in and gives back the e-mail sign-in.
+// A second press cancels the browser sign-in and gives back the e-mail sign-in, LOGIN included.
 void tst_MainWindowStartup::socialCancel_data()
 {
     QTest::addColumn<QString>("name");
@@ -320,18 +321,21 @@ void tst_MainWindowStartup::socialCancel()
     auto *button = w(QPushButton, "tovraLogin" + name + "Button");
     auto *other = w(QPushButton, name == "Google" ? "tovraLoginFacebookButton" : "tovraLoginGoogleButton");
     const auto inputs = [&] {
-        return QString("%1%2%3")
+        return QString("%1%2%3%4")
             .arg(w(QLineEdit, "tovraLoginEmailEdit")->isEnabled())
             .arg(w(QLineEdit, "tovraLoginPasswordEdit")->isEnabled())
-            .arg(other->isEnabled());
+            .arg(other->isEnabled())
+            .arg(w(QPushButton, "tovraLoginButton")->isEnabled());
     };
+    QTest::keyClicks(w(QLineEdit, "tovraLoginEmailEdit"), "active@tovra.test");
+    QTest::keyClicks(w(QLineEdit, "tovraLoginPasswordEdit"), "Active-2026");
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(button->text(), "CANCEL LOGIN WITH " + name.toUpper());
-    QCOMPARE(inputs(), QString("000"));
+    QCOMPARE(inputs(), QString("0000"));
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isMinimized() && !m_fixture.opened.isEmpty(), kWait);
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(button->text(), "LOGIN WITH " + name.toUpper());
-    QCOMPARE(inputs(), QString("111"));
+    QCOMPARE(inputs(), QString("1111"));
     QVERIFY(LogCapture::contains("Cancel login with " + name.toLower() + " process"));
     QCOMPARE(AppContext::instance()->config()->loginMethod, name == "Google" ? 2 : 1);
 }

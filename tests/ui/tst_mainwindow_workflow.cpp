@@ -12,6 +12,7 @@
 #include "guard/tovraservicemanager.h"
 #include "openvpnfixture.h"
 #include "servers/tovraservermanager.h"
+#include "servers/tovraservermodel.h"
 #include "service/openvpnconfigfile.h"
 #include "support/mainwindowstartup.h"
 #include "support/standinprovider.h"
@@ -156,6 +157,8 @@ private slots:
     void drops();
     void staleAssignedIp();
     void realOpenVpn();
+    void favorite_data();
+    void favorite();
 
 private:
     void makeWindow(std::unique_ptr<ServiceController> openVpnService);
@@ -578,6 +581,64 @@ void tst_MainWindowWorkflow::realOpenVpn()
     QTRY_COMPARE(tunnelAddresses(), QStringList{"10.99.0.1"}); // the client's tunnel device went with it
     QTest::qWait(200);
     QCOMPARE(shownPopup(), QString());
+}
+
+// The star of the closed picker marks and unmarks the selected row; the mark is stored, drawn filled, and the
+// next run's automatic connect goes to it.
+void tst_MainWindowWorkflow::favorite_data()
+{
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<QString>("stored"); // favorite attribute of the settings file; "-": no star hit
+    QTest::newRow("star marks") << QPoint(16, 22) << 1 << "nl3-key";
+    QTest::newRow("second click unmarks") << QPoint(16, 22) << 2 << "";
+    QTest::newRow("beside the star") << QPoint(40, 22) << 1 << "-";
+}
+
+void tst_MainWindowWorkflow::favorite()
+{
+    QFETCH(QPoint, at);
+    QFETCH(int, clicks);
+    QFETCH(QString, stored);
+    setProtocol(IKEv2); // also puts the full list in the picker
+    auto *picker = m_window->findChild<QComboBox *>(QStringLiteral("tovraServersBox"));
+    QFile::remove(AppContext::instance()->dataPaths()->settingsFile());
+    const int marks = LogCapture::lines().filter("Set favorite state").size();
+    picker->setCurrentIndex(2);
+    const QImage before = picker->grab().toImage();
+    for (int i = 0; i < clicks; ++i)
+        QTest::mouseClick(picker, Qt::LeftButton, {}, at);
+    const QString settings = readFile(AppContext::instance()->dataPaths()->settingsFile());
+    if (stored == "-") {
+        QVERIFY(LogCapture::lines().filter("Set favorite state").size() == marks && settings.isEmpty());
+        picker->hidePopup();
+        return;
+    }
+    QVERIFY2(settings.contains(QString("favorite=\"%1\"").arg(stored)), qPrintable(settings));
+    QCOMPARE(LogCapture::lines().filter("Set favorite state").last(),
+             QString("Set favorite state %1 for NL3").arg(stored.isEmpty() ? "FALSE" : "TRUE"));
+    const QImage star = picker->grab().toImage().copy(5, 6, 24, 29);
+    QCOMPARE(star == before.copy(5, 6, 24, 29), stored.isEmpty());
+    QCOMPARE(AppContext::instance()->serverManager()->IndexOfFavorite(), stored.isEmpty() ? -1 : 2);
+    if (stored.isEmpty())
+        return;
+
+    // The next run reads the mark from the settings file and connects to it by itself.
+    m_window.reset();
+    Configuration *config = AppContext::instance()->config();
+    *config = Configuration();
+    config->LoadSettings();
+    config->smartServerList = false;
+    config->autoConnect = config->connectToFavorite = true;
+    config->protocol = IKEv2;
+    AppContext::instance()->serverManager()->ClearFavorites();
+    makeWindow(std::unique_ptr<ServiceController>(m_ovpn = new FakeOpenVpnService));
+    picker = m_window->findChild<QComboBox *>(QStringLiteral("tovraServersBox"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_ras->open, kWait);
+    QCOMPARE(LogCapture::lines().filter("Connecting to: ").last(), QString("Connecting to: NL3 (nl3) via IKEv2"));
+    QCOMPARE(picker->currentIndex(), 2);
+    QCOMPARE(picker->itemIcon(2).pixmap(QSize(56, 29)).toImage(),
+             TovraServerModel::DecorationPixmap(QString(), true).toImage());
 }
 
 QTEST_MAIN(tst_MainWindowWorkflow)

@@ -92,7 +92,8 @@ void tst_SettingsDialog::init()
 void tst_SettingsDialog::saving_data()
 {
     QTest::addColumn<QByteArray>("settings");
-    QTest::addColumn<QString>("changes"); // boxes clicked; "none": no protocol checked; "German": the language
+    QTest::addColumn<QString>("changes"); // boxes clicked; "none": no protocol checked; "German": the language;
+                                          // "restore": minimized and restored
     QTest::addColumn<int>("closing");     // 0 SAVE pressed; 1 closed; 2, 3: closed, then SAVE or CANCEL asked for
     QTest::addColumn<QString>("stored");  // empty: nothing saved
     const QByteArray all = "<Settings><Connection type=\"PPtP\"/><MinimizeToTray enabled=\"0\"/><AutoLaunch "
@@ -102,6 +103,8 @@ void tst_SettingsDialog::saving_data()
                           "killSwitchCheckBox dnsLeakCheckBox ";
     QTest::newRow("every option read") << all << QString() << 0 << "4 001101011";
     QTest::newRow("every box changed") << QByteArray() << boxes + "protocolOpenVpnRadioButton" << 0 << "1 001110011";
+    QTest::newRow("restored from minimized, edits kept")
+        << QByteArray() << boxes + "protocolOpenVpnRadioButton restore" << 0 << "1 001110011";
     QTest::newRow("every box changed back") << all << boxes + "protocolIkev2RadioButton" << 0 << "2 110000100";
     QTest::newRow("no protocol checked") << QByteArray("<Settings><Connection type=\"L2TP\"/></Settings>") << "none"
                                          << 0 << "0 110000100";
@@ -135,6 +138,8 @@ void tst_SettingsDialog::saving()
         }
         if (name == "German")
             Child<QComboBox>(&dialog, "languageComboBox")->setCurrentIndex(2);
+        else if (name == "restore")
+            dialog.showMinimized(), dialog.showNormal();
         else if (name != "none")
             Child(&dialog, qPrintable(name))->click();
     }
@@ -166,6 +171,7 @@ void tst_SettingsDialog::saving()
                     : "logged in with Facebook|Enable smart server list");
     dialog.OnFaqLinkActivated("ignored");
     QCOMPARE(m_fixture.opened.value(0).path(), german ? "/de/faq" : "/faq");
+    QVERIFY(m_fixture.logged("Faq link clicked in Settings window: " + m_fixture.opened.value(0).toString()));
 }
 
 void tst_SettingsDialog::banners()
@@ -213,7 +219,8 @@ void tst_SettingsDialog::startAtLogin()
 
 void tst_SettingsDialog::ticket_data()
 {
-    QTest::addColumn<QString>("hold"); // the tool held until: "74" a second at 74 %, "cancel" cancelled; or never
+    QTest::addColumn<QString>("hold"); // the tool held until: "74" a second at 74 %, "cancel" cancelled; or never;
+                                       // "@unwritable": the support data file cannot be written
     QTest::addColumn<QString>("shell");
     QTest::addColumn<int>("limitMs");
     QTest::addColumn<QString>("calls"); // tools run, in order
@@ -226,6 +233,8 @@ void tst_SettingsDialog::ticket_data()
                                    << "Diagnostics step 3 cannot be started: ";
     QTest::newRow("step over its limit") << "nslookup" << QString() << 1000 << all << all.section('|', 1)
                                          << "Diagnostics step 1 did not end within 1 seconds";
+    QTest::newRow("support data unwritable") << "@unwritable" << QString() << 30000 << all << QString()
+                                             << "Support data file cannot be written. Ticket not sent.";
 }
 
 void tst_SettingsDialog::ticket()
@@ -238,9 +247,14 @@ void tst_SettingsDialog::ticket()
     QFETCH(QString, log);
     const DataPaths *paths = AppContext::instance()->dataPaths();
     const QString trigger = hold.section('@', 1), holdFile = tools() + "/hold-" + hold.section('@', 0, 0);
-    const QString status =
-        trigger == "cancel" ? "Send debug data directly to our support team:" : "Support ticket has been created.";
-    QVERIFY(hold.isEmpty() || writeFile(holdFile, ""));
+    const QString status = trigger == "cancel"       ? "Send debug data directly to our support team:"
+                           : trigger == "unwritable" ? "Support ticket error has occurred, please contact support."
+                                                     : "Support ticket has been created.";
+    // An older support data file stays where this one cannot be written: a folder in its place.
+    const bool unwritable = trigger == "unwritable";
+    QVERIFY(!unwritable || (writeFile(paths->supportDataFile() + "/old", "0: old") && !QFile::exists(holdFile)));
+    const auto removeFolder = qScopeGuard([&] { QDir(paths->supportDataFile() + "/").removeRecursively(); });
+    QVERIFY(hold.isEmpty() || unwritable || writeFile(holdFile, ""));
     const auto release = qScopeGuard([&] { QFile::remove(holdFile); });
     TovraSettingsDialog dialog;
     dialog.setDiagnosticsStepLimit(limitMs);
@@ -273,7 +287,7 @@ void tst_SettingsDialog::ticket()
     QCOMPARE(QString::fromUtf8(readFile(tools() + "/calls")).split('\n', Qt::SkipEmptyParts).join('|'), calls);
     const QJsonArray tickets = m_fixture.provider.tickets();
     const QJsonObject ticket = tickets.at(0).toObject();
-    QCOMPARE(tickets.size(), int(trigger != "cancel"));
+    QCOMPARE(tickets.size(), int(trigger != "cancel" && !unwritable));
     QCOMPARE(Unscrambled(tickets.isEmpty() ? readFile(paths->supportDataFile())
                                            : ticket.value("collectedData").toString().toUtf8()),
              data);

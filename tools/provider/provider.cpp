@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -18,6 +19,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace provider {
 
@@ -224,6 +226,12 @@ bool Provider::load(const QString &dataFile, const QString &stateDir, QString *e
     for (const QString &name : stored)
         m_nextTicket = std::max(m_nextTicket, name.toInt() + 1);
 
+    // The land of the maps, converted at build time beside the demo data; without it the maps show only sea.
+    QFile coastlines(QFileInfo(dataFile).dir().filePath(QStringLiteral("coastlines.bin")));
+    m_coastlines = coastlines.open(QIODevice::ReadOnly) ? readCoastlines(&coastlines) : Coastlines();
+    if (m_coastlines.isEmpty())
+        fprintf(stderr, "tovra-provider: no coastlines in %s: maps are drawn without land\n",
+                qPrintable(coastlines.fileName()));
     m_images.insert(QStringLiteral("mapbox_marker_self.png"), markerPng(true, 1));
     m_images.insert(QStringLiteral("mapbox_marker_self_2x.png"), markerPng(true, 2));
     m_images.insert(QStringLiteral("mapbox_marker_srv.png"), markerPng(false, 1));
@@ -892,13 +900,17 @@ Reply Provider::staticMap(const Call &call, const Account *)
     if (call.param("access_token").isEmpty())
         return errorReply(401, QStringLiteral("access_token is required"));
     const int scale = match.captured(3).isEmpty() ? 1 : 2;
-    const int width = match.captured(1).toInt();
-    const int height = match.captured(2).toInt();
-    if (width < 1 || height < 1 || width > 1280 || height > 1280)
+    MapRequest request;
+    request.width = match.captured(1).toInt();
+    request.height = match.captured(2).toInt();
+    request.scale = scale;
+    if (request.width < 1 || request.height < 1 || request.width > 1280 || request.height > 1280)
         return errorReply(422, QStringLiteral("the map size must be between 1 and 1280"));
+    static const QString prefix = QStringLiteral("/styles/v1/mapbox/streets-v11/static/");
+    parseMapOverlays(call.path.mid(prefix.size(), match.capturedStart() - prefix.size()), &request);
     Reply reply;
     reply.contentType = "image/png";
-    reply.body = mapPng(width * scale, height * scale);
+    reply.body = mapPng(m_coastlines, request);
     return reply;
 }
 

@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include "coastlines/coastlinefile.h"
+
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -160,6 +162,7 @@ private:
     bool wait(int delayMs);
 
     QJsonObject m_data;
+    Coastlines m_coastlines;
     std::vector<Account> m_accounts;
     QString m_stateDir;
     QString m_apiBase;

@@ -25,11 +25,11 @@
     </message>
     <message>
         <source>logged in with Facebook</source>
-        <translation>angemeldet mit Facebook</translation>
+        <translation>mit Facebook angemeldet</translation>
     </message>
     <message>
         <source>logged in with Google</source>
-        <translation>angemeldet mit Google</translation>
+        <translation>mit Google angemeldet</translation>
     </message>
     <message>
         <source>UNLIMITED</source>
@@ -201,7 +201,7 @@ Führen Sie ein UPGRADE Ihres Abos durch.</translation>
     </message>
     <message>
         <source>Connecting</source>
-        <translation>Verbinde</translation>
+        <translation>Verbindung wird hergestellt</translation>
     </message>
     <message>
         <source>This server is fully loaded.</source>
@@ -297,11 +297,11 @@ Führen Sie ein UPGRADE Ihres Abos durch.</translation>
     </message>
     <message>
         <source>logged in with Facebook</source>
-        <translation>angemeldet mit Facebook</translation>
+        <translation>mit Facebook angemeldet</translation>
     </message>
     <message>
         <source>logged in with Google</source>
-        <translation>angemeldet mit Google</translation>
+        <translation>mit Google angemeldet</translation>
     </message>
     <message>
         <source>We were unable to find an account with the provided Facebook id.</source>
