@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 
@@ -43,6 +44,13 @@ public:
     bool serverAvailable = true;
     bool serviceAvailable = true;
 
+    // Of the tunnel that is up, from OpenVPN's notices: the server's address and port it connected to, the
+    // tunnel's local address, and the DNS servers the server pushed (cleared by every Connect).
+    QString remoteAddress() const { return m_remoteAddress; }
+    quint16 remotePort() const { return m_remotePort; }
+    QString tunnelAddress() const { return m_tunnelAddress; }
+    QStringList pushedDnsServers() const { return m_pushedDns; }
+
 public slots:
     void Connect(const QString &serverAddress, const QString &protocol);
     void Disconnect();
@@ -74,6 +82,10 @@ private:
     void releaseHold();
     void refuseReconnect();
     bool killSwitchEnabled() const;
+    // Takes OpenVPN's log lines (">LOG:") out of message, noting the DNS servers of the pushed options; a log
+    // line cut at the end of a read is kept for the next one.
+    QString takeLogLines(const QString &message);
+    void noteConnectedState(const QString &message);
 
     static constexpr int kServiceChecks = 10;
 
@@ -88,6 +100,11 @@ private:
     bool m_isHoldReleased = false;
     QString m_protocol;
     QString m_serverAddress;
+    QString m_remoteAddress;
+    quint16 m_remotePort = 0;
+    QString m_tunnelAddress;
+    QStringList m_pushedDns;
+    QString m_logRest; // the start of a log line whose end has not arrived yet
 
     // State of the service-start wait.
     QTimer m_pollTimer;
