@@ -169,6 +169,7 @@ void TovraMainWindow::Initialize()
                               y() + height() / 2 - m_welcomeDialog->height() / 2);
         m_welcomeDialog->show();
     }
+    LiftStaleGuard();
     m_stateMachine.start();
 }
 
