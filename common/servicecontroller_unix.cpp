@@ -86,7 +86,7 @@ bool ServiceController::start(const QStringList &arguments)
         return false;
     }
     qint64 pid = 0;
-    if (!spawnDetached(registration.program, registration.arguments + arguments, &pid, &error)) {
+    if (!spawnDetached(registration.program, registration.arguments + arguments, &pid, &error, registration.binds)) {
         qDebug().noquote() << "Service" << m_name << "cannot be started:" << error;
         return false;
     }

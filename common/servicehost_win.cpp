@@ -204,8 +204,9 @@ BOOL WINAPI consoleHandler(DWORD type)
     }
 }
 
-// Lets interactive users (the client runs unelevated) start, stop, pause, continue and query the service,
-// on top of the rights the manager's default security descriptor gives.
+// Lets interactive users (the client runs unelevated) start, stop (the client stops the helper at exit) and
+// query the service, on top of the rights the manager's default security descriptor gives. Not pause: a paused
+// helper would leave the client's commands unanswered.
 DWORD grantInteractiveUsers(SC_HANDLE service)
 {
     DWORD needed = 0;
@@ -227,7 +228,7 @@ DWORD grantInteractiveUsers(SC_HANDLE service)
     if (!CreateWellKnownSid(WinInteractiveSid, nullptr, sid, &sidSize))
         return GetLastError();
     EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS;
+    access.grfAccessPermissions = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
     access.grfAccessMode = GRANT_ACCESS;
     access.grfInheritance = NO_INHERITANCE;
     access.Trustee.TrusteeForm = TRUSTEE_IS_SID;

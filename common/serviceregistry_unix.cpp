@@ -9,9 +9,12 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace ServiceRegistry {
@@ -116,8 +119,30 @@ bool checkOwnership(const QString &path, QString *error)
 
 bool checkRegistration(const QString &dir, const Registration &registration, QString *error)
 {
-    return checkOwnership(registrationFile(dir, registration.name), error) &&
-           checkOwnership(registration.program, error);
+    if (!checkOwnership(registrationFile(dir, registration.name), error) ||
+        !checkOwnership(registration.program, error))
+        return false;
+    for (const QString &bind : registration.binds) {
+        QString source;
+        QString target;
+        if (!parseBind(bind, &source, &target)) {
+            *error = QStringLiteral("the bind %1 is not SOURCE:TARGET of absolute paths").arg(bind);
+            return false;
+        }
+        if (!checkOwnership(source, error))
+            return false;
+    }
+    return true;
+}
+
+bool parseBind(const QString &bind, QString *source, QString *target)
+{
+    const QStringList parts = bind.split(QLatin1Char(':'));
+    if (parts.size() != 2 || !QDir::isAbsolutePath(parts.at(0)) || !QDir::isAbsolutePath(parts.at(1)))
+        return false;
+    *source = QDir::cleanPath(parts.at(0));
+    *target = QDir::cleanPath(parts.at(1));
+    return true;
 }
 
 QString registrationFile(const QString &dir, const QString &name)
@@ -161,6 +186,8 @@ bool readRegistration(const QString &dir, const QString &name, Registration *reg
             result.description = value;
         else if (key == "Flags")
             result.canBeSuspended = value.split(QLatin1Char(',')).contains(QLatin1String("CanBeSuspended"));
+        else if (key == "Bind")
+            result.binds << value;
     }
     if (!QDir::isAbsolutePath(result.program))
         return false;
@@ -170,7 +197,7 @@ bool readRegistration(const QString &dir, const QString &name, Registration *reg
 
 bool writeRegistration(const QString &dir, const Registration &registration, QString *error)
 {
-    QStringList values = registration.arguments;
+    QStringList values = registration.arguments + registration.binds;
     values << registration.program << registration.description;
     for (const QString &value : qAsConst(values)) {
         if (value.contains(QLatin1Char('\n')) || value.contains(QChar(0))) {
@@ -182,6 +209,14 @@ bool writeRegistration(const QString &dir, const Registration &registration, QSt
         *error = QStringLiteral("the program path is not absolute");
         return false;
     }
+    for (const QString &bind : registration.binds) {
+        QString source;
+        QString target;
+        if (!parseBind(bind, &source, &target)) {
+            *error = QStringLiteral("the bind %1 is not SOURCE:TARGET of absolute paths").arg(bind);
+            return false;
+        }
+    }
     QByteArray text = "# Service registration: key=value a line, one Argument line per word.\n";
     text += "Name=" + registration.name.toUtf8() + '\n';
     text += QByteArray("Type=") + (registration.isProgram ? "program" : "command") + '\n';
@@ -190,6 +225,8 @@ bool writeRegistration(const QString &dir, const Registration &registration, QSt
         text += "Argument=" + argument.toUtf8() + '\n';
     text += "Description=" + registration.description.toUtf8() + '\n';
     text += QByteArray("Flags=") + (registration.canBeSuspended ? "CanBeSuspended" : "") + '\n';
+    for (const QString &bind : registration.binds)
+        text += "Bind=" + bind.toUtf8() + '\n';
     const QFile::Permissions folderMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                           QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
     if (!QDir().mkpath(dir) || !QFile::setPermissions(dir, folderMode)) {
@@ -310,6 +347,27 @@ struct ExecArguments
     std::vector<char *> argv;
 };
 
+// Sources and targets of the binds as mount takes them; the pointers point into words.
+struct BindPaths
+{
+    explicit BindPaths(const QStringList &binds)
+    {
+        for (const QString &bind : binds) {
+            QString source;
+            QString target;
+            if (parseBind(bind, &source, &target))
+                words.push_back({QFile::encodeName(source), QFile::encodeName(target)});
+        }
+        for (const auto &pair : words)
+            paths.push_back({pair.first.constData(), pair.second.constData()});
+    }
+    BindPaths(const BindPaths &) = delete;
+    BindPaths &operator=(const BindPaths &) = delete;
+
+    std::vector<std::pair<QByteArray, QByteArray>> words;
+    std::vector<std::pair<const char *, const char *>> paths;
+};
+
 // Highest descriptor number a child closes before it runs the program.
 long descriptorLimit()
 {
@@ -325,10 +383,19 @@ long descriptorLimit()
     _exit(exitCode);
 }
 
-// The service process: default signal handling, stdio on /dev/null, folder "/", no inherited descriptor
-// but the error pipe (closed by the exec itself), then the program. Does not return.
-[[noreturn]] void execService(char *const argv[], long maxFd, int errorFd)
+// The service process: its binds in a mount namespace of its own (none are seen outside it), default signal
+// handling, stdio on /dev/null, folder "/", no inherited descriptor but the error pipe (closed by the exec
+// itself), then the program. Does not return.
+[[noreturn]] void execService(char *const argv[], const BindPaths &binds, long maxFd, int errorFd)
 {
+    if (!binds.paths.empty()) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            reportErrnoAndExit(errorFd, 126);
+        for (const auto &bind : binds.paths) {
+            if (mount(bind.first, bind.second, nullptr, MS_BIND, nullptr) != 0)
+                reportErrnoAndExit(errorFd, 126);
+        }
+    }
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = SIG_DFL;
@@ -356,14 +423,14 @@ long descriptorLimit()
 
 // The first child: leaves the caller's session, forks the service process, sends its pid and ends, so the
 // service is nobody's child but init's.
-[[noreturn]] void runStarter(char *const argv[], long maxFd, int errorFd, int pidFd)
+[[noreturn]] void runStarter(char *const argv[], const BindPaths &binds, long maxFd, int errorFd, int pidFd)
 {
     setsid();
     const pid_t service = fork();
     if (service < 0)
         reportErrnoAndExit(errorFd, 1);
     if (service == 0)
-        execService(argv, maxFd, errorFd);
+        execService(argv, binds, maxFd, errorFd);
     (void)!write(pidFd, &service, sizeof service);
     _exit(0);
 }
@@ -391,10 +458,16 @@ void closePipe(int fds[2])
 
 } // namespace
 
-bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error)
+bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error,
+                   const QStringList &binds)
 {
     // Prepared before fork: the children may not allocate.
     const ExecArguments exec(program, arguments);
+    const BindPaths bindPaths(binds);
+    if (bindPaths.paths.size() != size_t(binds.size())) {
+        *error = QStringLiteral("a bind is not SOURCE:TARGET of absolute paths");
+        return false;
+    }
     const long maxFd = descriptorLimit();
     int errorPipe[2];
     int pidPipe[2];
@@ -412,7 +485,7 @@ bool spawnDetached(const QString &program, const QStringList &arguments, qint64 
     if (starter == 0) {
         ::close(errorPipe[0]);
         ::close(pidPipe[0]);
-        runStarter(exec.argv.data(), maxFd, errorPipe[1], pidPipe[1]);
+        runStarter(exec.argv.data(), bindPaths, maxFd, errorPipe[1], pidPipe[1]);
     }
     if (starter < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));

@@ -17,6 +17,9 @@ struct Registration
     QStringList arguments;
     QString description;
     bool canBeSuspended = false;
+    // "SOURCE:TARGET" pairs of absolute paths: the service runs in a mount namespace of its own, with each
+    // SOURCE bound over its TARGET (a runtime folder or a configuration file of its own).
+    QStringList binds;
 };
 
 struct Status
@@ -44,7 +47,7 @@ bool writeRegistration(const QString &dir, const Registration &registration, QSt
 // writable by group or others; above the folder that holds it, a root-owned sticky folder such as /tmp passes
 // too. Otherwise false, with the path at fault in error.
 bool checkOwnership(const QString &path, QString *error);
-// The registration file and its program pass checkOwnership.
+// The registration file, its program and the sources of its binds pass checkOwnership.
 bool checkRegistration(const QString &dir, const Registration &registration, QString *error);
 
 bool readStatus(const QString &dir, const QString &name, Status *status);
@@ -59,7 +62,12 @@ quint64 processStartTime(qint64 pid);
 // The process is alive, started at status.startTime and runs the registered program.
 bool isServiceProcess(const Status &status, const Registration &registration);
 
-// Starts program detached from the caller (own session, stdio on /dev/null, no inherited descriptors).
-bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error);
+// Splits a bind into its two absolute paths; false for anything else.
+bool parseBind(const QString &bind, QString *source, QString *target);
+
+// Starts program detached from the caller (own session, stdio on /dev/null, no inherited descriptors), with
+// the binds (see Registration) made in a mount namespace of its own first.
+bool spawnDetached(const QString &program, const QStringList &arguments, qint64 *pid, QString *error,
+                   const QStringList &binds = QStringList());
 
 } // namespace ServiceRegistry

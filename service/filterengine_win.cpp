@@ -128,11 +128,12 @@ public:
 
     VpnDnsLookup findVpnDnsServer() override
     {
-        // The system folder's cmd.exe: the service must not pick up one from its own or the current folder.
-        const QString cmd = WindowsSystem::systemFilePath(QStringLiteral("cmd.exe"));
+        // The system folder's ipconfig.exe by its full path: the service must not pick up one from its own or the
+        // current folder.
+        const QString ipconfig = WindowsSystem::systemFilePath(QStringLiteral("ipconfig.exe"));
         ToolRun run;
-        if (!cmd.isEmpty())
-            run = m_runner.run(cmd, {QStringLiteral("/c"), QStringLiteral("ipconfig"), QStringLiteral("/all")});
+        if (!ipconfig.isEmpty())
+            run = m_runner.run(ipconfig, {QStringLiteral("/all")});
         return ParseIpconfigDns(ToolLines(ToolText(run.output)));
     }
 

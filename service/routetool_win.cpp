@@ -5,11 +5,14 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 namespace {
 
-// Windows' own route command, run through the system folder's cmd.exe: the service runs with system
-// rights and must not pick up a cmd.exe from its own or the current folder. IPv6 default routes are read
-// from "route print -6" and changed through the system folder's netsh.
+// Windows' own route command, run from the system folder by its full path (not through cmd.exe, whose command
+// line would take "&" as the start of a second command, and which looks in the current folder first). The
+// service runs with system rights and must not pick up a copy from its own or the current folder. IPv6
+// default routes are read from "route print -6" and changed through the system folder's netsh.
 class WindowsRouteTool : public RouteTool
 {
 public:
@@ -17,32 +20,30 @@ public:
 
     bool readRouteTable(QStringList *lines) override
     {
-        const ToolRun run = runSystemTool(QStringLiteral("cmd.exe"),
-                                          {QStringLiteral("/c"), QStringLiteral("route"), QStringLiteral("print")});
+        const ToolRun run = runSystemTool(QStringLiteral("route.exe"), {QStringLiteral("print")});
         *lines = ToolLines(ToolText(run.output));
         return run.started && !run.timedOut;
     }
 
     bool deleteDefaultRoute(const QString &gateway) override
     {
-        return report(
-            runSystemTool(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("route"),
-                                                      QStringLiteral("delete"), QStringLiteral("0.0.0.0"), gateway}));
+        return isIpv4Literal(gateway) &&
+               report(runSystemTool(QStringLiteral("route.exe"),
+                                    {QStringLiteral("delete"), QStringLiteral("0.0.0.0"), gateway}));
     }
 
     bool addDefaultRoute(const QString &gateway) override
     {
-        return report(
-            runSystemTool(QStringLiteral("cmd.exe"),
-                          {QStringLiteral("/c"), QStringLiteral("route"), QStringLiteral("add"),
-                           QStringLiteral("0.0.0.0"), QStringLiteral("mask"), QStringLiteral("0.0.0.0"), gateway}));
+        return isIpv4Literal(gateway) &&
+               report(runSystemTool(QStringLiteral("route.exe"),
+                                    {QStringLiteral("add"), QStringLiteral("0.0.0.0"), QStringLiteral("mask"),
+                                     QStringLiteral("0.0.0.0"), gateway}));
     }
 
     // Lines of the IPv6 table: interface index, metric, destination, gateway ("On-link" without one).
     bool readIpv6DefaultRoutes(QStringList *routes) override
     {
-        const ToolRun run = runSystemTool(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("route"),
-                                                                      QStringLiteral("print"), QStringLiteral("-6")});
+        const ToolRun run = runSystemTool(QStringLiteral("route.exe"), {QStringLiteral("print"), QStringLiteral("-6")});
         if (!run.started || run.timedOut)
             return false;
         routes->clear();
@@ -62,15 +63,33 @@ public:
     bool addIpv6DefaultRoute(const QString &route) override { return changeIpv6(QStringLiteral("add"), route); }
 
 private:
-    // "INTERFACE GATEWAY": an interface index and an IPv6 address or "On-link".
+    // A gateway from the route table or the state file reaches a command line only as a dotted IPv4 address in
+    // its one written form.
+    static bool isIpv4Literal(const QString &gateway)
+    {
+        QHostAddress address;
+        if (address.setAddress(gateway) && address.protocol() == QAbstractSocket::IPv4Protocol &&
+            address.toString() == gateway)
+            return true;
+        ToolLog(QStringLiteral("Not an IPv4 gateway address: ") + gateway);
+        return false;
+    }
+
+    // "INTERFACE GATEWAY": an interface index and an IPv6 address (hex digits, colons and dots only, no zone)
+    // or "On-link".
     static bool isRoute(const QString &route)
     {
         const QStringList words = route.split(QLatin1Char(' '));
         bool indexOk = false;
         words.value(0).toUInt(&indexOk);
-        return words.size() == 2 && indexOk &&
-               (words.at(1) == QLatin1String("On-link") ||
-                QHostAddress(words.at(1)).protocol() == QAbstractSocket::IPv6Protocol);
+        if (words.size() != 2 || !indexOk)
+            return false;
+        const QString &gateway = words.at(1);
+        const QString allowed = QStringLiteral("0123456789abcdefABCDEF:.");
+        const bool literal =
+            std::all_of(gateway.cbegin(), gateway.cend(), [&](QChar c) { return allowed.contains(c); }) &&
+            QHostAddress(gateway).protocol() == QAbstractSocket::IPv6Protocol;
+        return gateway == QLatin1String("On-link") || literal;
     }
 
     bool changeIpv6(const QString &verb, const QString &route)

@@ -1,10 +1,13 @@
 #include "service/tcpdaemon.h"
 
+#include "service/openvpnconfigfile.h"
 #include "service/routetable.h"
 
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -13,6 +16,13 @@ std::unique_ptr<ToolRunner> MakeToolRunner(const TcpDaemon::Settings &settings)
     auto runner = std::make_unique<ToolRunner>();
     runner->setToolDirs(settings.extraToolDirs + runner->toolDirs());
     return runner;
+}
+
+TcpDaemon::Settings WithCallerGroup(TcpDaemon::Settings settings)
+{
+    if (settings.callerGroup.isEmpty())
+        settings.callerGroup = SocketOwner::serviceUsersGroup();
+    return settings;
 }
 
 std::unique_ptr<GatewayStateFile> MakeStateFile(const QString &dir)
@@ -25,13 +35,16 @@ std::unique_ptr<GatewayStateFile> MakeStateFile(const QString &dir)
 TcpDaemon::TcpDaemon(const Settings &settings, QObject *parent)
     : QTcpServer(parent), m_tools(MakeToolRunner(settings)), m_routes(CreateSystemRouteTool(*m_tools)),
       m_filters(CreateSystemFilterEngine(*m_tools)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir))
+      m_stateFile(MakeStateFile(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir)),
+      m_stateDir(settings.stateDir.isEmpty() ? DefaultStateDir() : settings.stateDir),
+      m_settings(WithCallerGroup(settings))
 {}
 
 TcpDaemon::TcpDaemon(std::unique_ptr<RouteTool> routeTool, std::unique_ptr<FilterEngine> filterEngine,
                      const Settings &settings, QObject *parent)
     : QTcpServer(parent), m_routes(std::move(routeTool)), m_filters(std::move(filterEngine)), dnsFilter(*m_filters),
-      m_stateFile(MakeStateFile(settings.stateDir))
+      m_stateFile(MakeStateFile(settings.stateDir)), m_stateDir(settings.stateDir),
+      m_settings(WithCallerGroup(settings))
 {}
 
 TcpDaemon::~TcpDaemon() = default;
@@ -73,35 +86,63 @@ QString TcpDaemon::stateFilePath() const
 void TcpDaemon::incomingConnection(qintptr socketDescriptor)
 {
     auto *socket = new QTcpSocket(this);
-    if (disabled || m_clients.size() >= m_limits.maxConnections) {
+    socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
+    // Known before anything is read: the caller's uid (pid) decides its share of the slots and its commands.
+    const SocketOwner::Caller caller = disabled ? SocketOwner::Caller() : callerOf(*socket);
+    const QString refusal = disabled ? QString() : connectionRefusal(caller);
+    if (disabled || !refusal.isEmpty()) {
         // Not served while paused or when full; closed rather than left open with nobody to read it.
-        socket->setSocketDescriptor(socketDescriptor);
         socket->abort();
         socket->deleteLater();
         if (!disabled)
-            emit serviceLog(QStringLiteral("Connection refused: %1 connections are open").arg(m_limits.maxConnections));
+            emit serviceLog(refusal);
         return;
     }
-    m_clients.insert(socket);
+    m_clients.insert(socket, Client{caller, false});
     connect(socket, &QObject::destroyed, this, [this, socket] { m_clients.remove(socket); });
     connect(socket, &QTcpSocket::readyRead, this, &TcpDaemon::readClient);
     connect(socket, &QTcpSocket::disconnected, this, &TcpDaemon::discardClient);
     // Bounds what a client can make the root process hold.
-    socket->setReadBufferSize(m_limits.maxLineBytes);
+    socket->setReadBufferSize(std::max(m_limits.maxLineBytes, m_limits.maxConfigLineBytes));
+    // Counted from accept, and once more from the answer: no command extends a connection's life.
     auto *idle = new QTimer(socket);
     idle->setObjectName(QStringLiteral("idle"));
     idle->setSingleShot(true);
     connect(idle, &QTimer::timeout, this, [this, socket, idle] {
         if (disabled)
             idle->start(m_limits.idleTimeoutMs);
+        else if (m_clients.value(socket).answered)
+            closeClient(
+                socket,
+                QStringLiteral("Connection closed: not ended within %1 ms of its answer").arg(m_limits.idleTimeoutMs));
         else
             closeClient(
                 socket,
                 QStringLiteral("Connection closed: no complete command within %1 ms").arg(m_limits.idleTimeoutMs));
     });
     idle->start(m_limits.idleTimeoutMs);
-    socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
     emit serviceLog(QStringLiteral("New Connection"));
+}
+
+SocketOwner::Caller TcpDaemon::callerOf(const QAbstractSocket &socket) const
+{
+    return SocketOwner::peerCaller(socket, m_settings.callerGroup);
+}
+
+QString TcpDaemon::connectionRefusal(const SocketOwner::Caller &caller) const
+{
+    if (m_clients.size() >= m_limits.maxConnections)
+        return QStringLiteral("Connection refused: %1 connections are open").arg(m_limits.maxConnections);
+    // Callers that may not command the service share one caller's share, whoever they are.
+    int held = 0;
+    for (const Client &client : m_clients)
+        held += client.caller.permitted == caller.permitted && (!caller.permitted || client.caller.id == caller.id);
+    if (held < m_limits.maxPerCaller)
+        return QString();
+    return caller.permitted ? QStringLiteral("Connection refused: %1 holds %2 connections").arg(caller.name).arg(held)
+                            : QStringLiteral("Connection refused: callers not permitted hold %1 connections (%2)")
+                                  .arg(held)
+                                  .arg(caller.name);
 }
 
 void TcpDaemon::closeClient(QTcpSocket *socket, const QString &reason)
@@ -117,20 +158,57 @@ void TcpDaemon::readClient()
     if (disabled)
         return;
     auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket)
+    if (!socket || !m_clients.contains(socket))
         return;
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() >= m_limits.maxLineBytes)
-            closeClient(
-                socket,
-                QStringLiteral("Connection closed: command line longer than %1 bytes").arg(m_limits.maxLineBytes));
+    const Client client = m_clients.value(socket);
+    // One command per connection: whatever follows the answered one is dropped unread.
+    if (client.answered) {
+        socket->readAll();
+        return;
+    }
+    // The configuration's command has a cap of its own; every other command keeps the short one.
+    const QByteArray configWord = QByteArray(OpenVpnConfigFile::Command) + ' ';
+    const bool config = socket->peek(configWord.size()) == configWord;
+    const int cap = config ? m_limits.maxConfigLineBytes : m_limits.maxLineBytes;
+    if (socket->peek(cap).indexOf('\n') < 0) {
+        if (socket->bytesAvailable() >= cap)
+            closeClient(socket, QStringLiteral("Connection closed: command line longer than %1 bytes").arg(cap));
         return;
     }
 
-    const QString text = ToolText(socket->readAll()).trimmed();
-    const QString reply = runCommand(text.split(QLatin1Char(' ')).first());
+    const QByteArray bytes = socket->readAll();
+    const QString text = ToolText(bytes).trimmed();
+    const QString word = text.split(QLatin1Char(' ')).first();
+    QString reply;
+    if (!client.caller.permitted)
+        reply = refusedCommand(word, client.caller);
+    else if (config)
+        reply = writeOpenVpnConfig(bytes.left(bytes.indexOf('\n')).trimmed());
+    else
+        reply = runCommand(word);
     if (reply.isNull())
         return;
+    answer(socket, reply);
+}
+
+QString TcpDaemon::refusedCommand(const QString &word, const SocketOwner::Caller &caller)
+{
+    static const QHash<QString, QString> tags{{QStringLiteral("ADD_DNS_FILTERS"), QStringLiteral("DNS ADD")},
+                                              {QStringLiteral("REMOVE_DNS_FILTERS"), QStringLiteral("DNS REMOVE")},
+                                              {QStringLiteral("INFO"), QStringLiteral("INFO")},
+                                              {QStringLiteral("DELETE"), QStringLiteral("DELETE")},
+                                              {QStringLiteral("RESTORE"), QStringLiteral("RESTORE")},
+                                              {QStringLiteral("OVPN_CONFIG"), QStringLiteral("OVPN CONFIG")}};
+    const QString tag = tags.value(word);
+    if (tag.isNull())
+        return QString();
+    emit serviceLog(QStringLiteral("Command %1 refused: %2").arg(word, caller.reason));
+    return QStringLiteral("SRV ERROR ") + tag + QStringLiteral(": Caller not permitted");
+}
+
+void TcpDaemon::answer(QTcpSocket *socket, const QString &reply)
+{
+    m_clients[socket].answered = true;
     if (auto *idle = socket->findChild<QTimer *>(QStringLiteral("idle")))
         idle->start(m_limits.idleTimeoutMs);
 
@@ -138,8 +216,20 @@ void TcpDaemon::readClient()
     stream.setCodec("ISO-8859-1");
     stream << reply;
     stream.flush();
-    if (socket->state() == QAbstractSocket::UnconnectedState)
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
         socket->deleteLater();
+        return;
+    }
+    // The peer sees the end of the answer; it closes, and the descriptor goes with its "disconnected".
+    const auto endSending = [socket] {
+        if (socket->bytesToWrite() == 0)
+            SocketOwner::shutdownSending(*socket);
+    };
+    socket->flush();
+    if (socket->bytesToWrite() == 0)
+        endSending();
+    else
+        connect(socket, &QTcpSocket::bytesWritten, socket, endSending);
 }
 
 QString TcpDaemon::runCommand(const QString &word)
@@ -167,6 +257,14 @@ void TcpDaemon::discardClient()
 {
     if (QObject *socket = sender())
         socket->deleteLater();
+}
+
+QString TcpDaemon::writeOpenVpnConfig(const QByteArray &line)
+{
+    QString log;
+    const QString reply = OpenVpnConfigFile(m_stateDir).run(line, &log);
+    emit serviceLog(log);
+    return reply;
 }
 
 bool TcpDaemon::readTable(QStringList *lines)

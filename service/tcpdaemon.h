@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QSet>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 
 #include <memory>
 
+#include "common/socketowner.h"
 #include "service/filterengine.h"
 #include "service/gatewaystate.h"
 #include "service/routetool.h"
@@ -36,6 +37,9 @@ public:
         QString stateDir;
         // Folders searched for tools before the system folders.
         QStringList extraToolDirs;
+        // Group whose members may send commands besides root (and administrators on Windows); empty: the
+        // install's group (SocketOwner::serviceUsersGroup()).
+        QString callerGroup;
     };
 
     // What one client may hold of the root process.
@@ -43,7 +47,9 @@ public:
     {
         int maxLineBytes = 1024;
         int maxConnections = 16;
-        int idleTimeoutMs = 10000; // without a complete command
+        int idleTimeoutMs = 10000;          // from accept to a complete command, and from the answer to the close
+        int maxPerCaller = 4;               // connections of one uid (pid on Windows); refused callers count as one
+        int maxConfigLineBytes = 64 * 1024; // the OpenVPN configuration's command
     };
 
     // Works on the system's own route table and packet filter.
@@ -82,6 +88,8 @@ public slots:
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
+    // Who holds the far end of a connection just taken (the socket table's owner).
+    virtual SocketOwner::Caller callerOf(const QAbstractSocket &socket) const;
 
 private:
     QString addDnsFilters();
@@ -89,6 +97,7 @@ private:
     QString info();
     QString deleteGateway();
     QString restoreGateway();
+    QString writeOpenVpnConfig(const QByteArray &line);
 
     bool readTable(QStringList *lines);
     // Puts back the saved IPv6 default routes that are missing; true when all are present afterwards.
@@ -96,10 +105,24 @@ private:
     void saveGatewayState();
     void forgetGatewayState();
     void closeClient(QTcpSocket *socket, const QString &reason);
+    // Why a new connection of caller is not taken, or empty.
+    QString connectionRefusal(const SocketOwner::Caller &caller) const;
+    // The reply to a command word from a caller that may not command the service; null for an unknown word.
+    QString refusedCommand(const QString &word, const SocketOwner::Caller &caller);
+    // Sends the reply as the connection's only answer and ends the sending half once it has left.
+    void answer(QTcpSocket *socket, const QString &reply);
 
     std::unique_ptr<GatewayStateFile> m_stateFile;
+    QString m_stateDir;
     QStringList m_savedIpv6;
     bool m_tableUnreadable = false;
     Limits m_limits;
-    QSet<QTcpSocket *> m_clients;
+    Settings m_settings;
+    // One open connection: who holds its far end and whether it has had its answer.
+    struct Client
+    {
+        SocketOwner::Caller caller;
+        bool answered = false;
+    };
+    QHash<QTcpSocket *, Client> m_clients;
 };

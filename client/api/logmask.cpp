@@ -10,6 +10,23 @@ QString stars(const QString &secret)
     return QString(secret.size(), QLatin1Char('*'));
 }
 
+QString queryParameter(const QString &text, const QString &key)
+{
+    QString masked = text;
+    const QString name = key + QLatin1Char('=');
+    for (int at = masked.indexOf(name); at >= 0; at = masked.indexOf(name, at + 1)) {
+        // Only a parameter of that name: "error_code=" is not "code=".
+        if (at > 0 && masked.at(at - 1) != QLatin1Char('?') && masked.at(at - 1) != QLatin1Char('&'))
+            continue;
+        const int begin = at + name.size();
+        int end = begin;
+        while (end < masked.size() && !QStringLiteral("& \r\n#").contains(masked.at(end)))
+            ++end;
+        masked.replace(begin, end - begin, QString(end - begin, QLatin1Char('*')));
+    }
+    return masked;
+}
+
 namespace {
 
 // The end (one past the closing quote) of the string literal starting at begin, or -1.

@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "api/logmask.h"
 #include "app/buildconstants.h"
 
 namespace OAuthRedirect {
@@ -176,7 +177,8 @@ void OAuthRedirectFlow::processRequest()
     }
     const QString text = OAuthRedirect::requestText(m_request);
     m_request.clear();
-    qDebug().noquote() << QStringLiteral("Socket data received: ") + text;
+    qDebug().noquote() << QStringLiteral("Socket data received: ") +
+                              LogMask::queryParameter(text, QStringLiteral("code"));
     // Closing waits for the page to be written.
     socket->disconnectFromHost();
     m_server->close();

@@ -298,7 +298,7 @@ void TovraApiManager::AuthGoogle(const QString &code, const QString &redirectUri
 {
     postJson(m_apiBaseUrl + apiPath(ApiPaths::AuthGoogle),
              QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("redirect_uri"), redirectUri}},
-             &TovraApiManager::OnAuthGoogleFinished);
+             &TovraApiManager::OnAuthGoogleFinished, QStringLiteral("code"));
 }
 
 void TovraApiManager::ResetPassword(const QString &email)

@@ -5,6 +5,7 @@
 
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
+#include "app/ownerfile.h"
 #include "app/scramble.h"
 #include "servers/tovraservermanager.h"
 
@@ -56,12 +57,13 @@ void TovraAuthManager::SaveToken()
 {
     const QString path = AppContext::instance()->dataPaths()->tokenFile();
     EnsureParentDir(path);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QFile file;
+    QString error;
+    if (OwnerFile::openForWriting(path, &file, QIODevice::NotOpen, &error)) {
         file.write(ScrambleText(m_userData.token).toLatin1());
         file.close();
     } else {
-        qDebug().noquote() << QStringLiteral("Can't save user token: ") + file.errorString();
+        qDebug().noquote() << QStringLiteral("Can't save user token: ") + error;
     }
     AppContext::instance()->apiManager()->token = m_userData.token;
 }

@@ -59,7 +59,8 @@ void TovraFacebookAuthManager::onRequestLine(const QString &requestLine)
         fail();
         return;
     }
-    qDebug().noquote() << QStringLiteral("Facebook code data found: ") + codePart;
+    qDebug().noquote() << QStringLiteral("Facebook code data found: ") +
+                              LogMask::queryParameter(codePart, QStringLiteral("code"));
     if (!cancelled)
         getAccessToken(codePart);
 }
@@ -72,7 +73,8 @@ void TovraFacebookAuthManager::getAccessToken(QString code)
         pattern.arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(), secret, m_redirectUri, code);
     qDebug().noquote() << QStringLiteral("Get facebook access token with url: ") +
                               pattern.arg(m_accessTokenUrlPrefix, BuildConstants::facebookAppId(),
-                                          LogMask::stars(secret), m_redirectUri, code);
+                                          LogMask::stars(secret), m_redirectUri,
+                                          LogMask::queryParameter(code, QStringLiteral("code")));
     get(url, &TovraFacebookAuthManager::OnAccessTokenFinished);
 }
 

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "api/logmask.h"
 #include "api/oauthredirect.h"
 #include "api/tovraapimanager.h"
 #include "app/appcontext.h"
@@ -49,9 +50,9 @@ void TovraGoogleAuthManager::onRequestLine(const QString &requestLine)
         fail();
         return;
     }
-    qDebug().noquote() << QStringLiteral("Google code data found: ") + code;
+    qDebug().noquote() << QStringLiteral("Google code data found: ") + LogMask::stars(code);
     const QString decoded = QUrl::fromPercentEncoding(code.toUtf8());
-    qDebug().noquote() << QStringLiteral("URI-decoded google code: ") + decoded;
+    qDebug().noquote() << QStringLiteral("URI-decoded google code: ") + LogMask::stars(decoded);
     // A cancelled attempt does not sign in.
     if (cancelled)
         return;

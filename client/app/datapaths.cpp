@@ -38,9 +38,9 @@ QString DataPaths::intervalFile() const
 {
     return dataFile(QStringLiteral("interval.config"));
 }
-QString DataPaths::openVpnConfigFile() const
+QString DataPaths::ikev2Folder() const
 {
-    return dataFile(QStringLiteral("conn.ovpn"));
+    return dataFile(QStringLiteral("ikev2"));
 }
 QString DataPaths::diagnosticsScript() const
 {

@@ -19,7 +19,8 @@ public:
     QString popupFile() const;
     QString welcomeFile() const;
     QString intervalFile() const;
-    QString openVpnConfigFile() const;
+    // strongSwan's folder: its strongswan.conf, its runtime folder and the connection it is given.
+    QString ikev2Folder() const;
     QString diagnosticsScript() const;
     QString diagnosticsOutput() const;
     QString supportDataFile() const;

@@ -4,6 +4,7 @@
 
 #include "app/appcontext.h"
 #include "app/datapaths.h"
+#include "app/ownerfile.h"
 #include "app/scramble.h"
 
 LogFileWriter *LogFileWriter::instance()
@@ -12,13 +13,14 @@ LogFileWriter *LogFileWriter::instance()
     return &writer;
 }
 
-LogFileWriter::LogFileWriter(const QString &path) : m_file(path)
+LogFileWriter::LogFileWriter(const QString &path)
 {
-    // Text mode truncates: each run starts a fresh log. The first run of a new install has no data folder yet.
-    // Unbuffered: each line reaches the operating system before the next message is taken, so a crash keeps
-    // every line logged so far.
+    // Each run starts a fresh log, readable by its user only. The first run of a new install has no data folder
+    // yet. Unbuffered: each line reaches the operating system before the next message is taken, so a crash keeps
+    // every line logged so far. A log that cannot be opened loses its messages quietly.
     EnsureParentDir(path);
-    m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered);
+    QString error;
+    OwnerFile::openForWriting(path, &m_file, QIODevice::Text | QIODevice::Unbuffered, &error);
     m_line.reserve(1024);
 }
 

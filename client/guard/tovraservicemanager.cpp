@@ -48,7 +48,14 @@ const Reply Replies[] = {
      &TovraServiceManager::srvTaskRmvFiltersFinished, true},
     {"SRV ERROR DNS REMOVE", "SRV ERROR DNS REMOVE response received", &TovraServiceManager::srvTaskRmvFiltersFinished,
      false},
+    {"SRV SUCCESS OVPN CONFIG", "SRV SUCCESS OVPN CONFIG response received",
+     &TovraServiceManager::srvTaskOvpnConfigFinished, true},
+    {"SRV ERROR OVPN CONFIG", "SRV ERROR OVPN CONFIG response received",
+     &TovraServiceManager::srvTaskOvpnConfigFinished, false},
 };
+
+// The helper reads lines of at most this many bytes for the configuration's command.
+constexpr int MaxConfigCommandBytes = 64 * 1024;
 
 // The bytes as the debug stream prints them: quoted, with escapes.
 QString printable(const QByteArray &bytes)
@@ -242,9 +249,28 @@ void TovraServiceManager::DisconnectFromService()
     m_socket->disconnectFromHost();
 }
 
+void TovraServiceManager::WriteOpenVpnConfig(const QByteArray &config, const QByteArray &managementPassword)
+{
+    const QByteArray command = "OVPN_CONFIG " + config.toBase64() + ' ' + managementPassword.toBase64() + '\n';
+    if (command.size() > MaxConfigCommandBytes) {
+        qDebug() << "The OpenVPN configuration is too long for TovraVPNService.";
+        emit srvTaskOvpnConfigFinished(false);
+        return;
+    }
+    // The management password stays out of the log.
+    runTask({command, &TovraServiceManager::srvTaskOvpnConfigFinished,
+             QStringLiteral("OVPN_CONFIG (%1 bytes)").arg(command.size())});
+}
+
 void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
 {
-    m_tasks.enqueue({command, answer});
+    const QByteArray bytes = command.toUtf8() + '\n';
+    runTask({bytes, answer, printable(bytes)});
+}
+
+void TovraServiceManager::runTask(const Task &task)
+{
+    m_tasks.enqueue(task);
     // A task asked for from within another one's wait runs when that one has its answer.
     if (m_runningTasks)
         return;
@@ -256,7 +282,6 @@ void TovraServiceManager::runTask(const QString &command, AnswerSignal answer)
 
 void TovraServiceManager::runOneTask(const Task &task)
 {
-    const QString &command = task.command;
     const AnswerSignal answer = task.answer;
     m_lastReply.clear();
     if (!ConnectToService()) {
@@ -268,8 +293,7 @@ void TovraServiceManager::runOneTask(const Task &task)
     }
     qDebug() << "Connection to TovraVPNService successful.";
 
-    const QByteArray bytes = command.toUtf8() + '\n';
-    qDebug().noquote() << QStringLiteral("Sending command: ") + printable(bytes);
+    qDebug().noquote() << QStringLiteral("Sending command: ") + task.logText;
 
     // Without a reply the task still ends, with false: when the service goes away, on a socket error,
     // and at the latest after the task timeout.
@@ -300,7 +324,7 @@ void TovraServiceManager::runOneTask(const Task &task)
     connect(&timeout, &QTimer::timeout, &loop, [&] { giveUp("timed out"); });
 
     m_currentAnswer = answer;
-    m_socket->write(bytes);
+    m_socket->write(task.command);
     timeout.start(m_timings.taskTimeoutMs);
     loop.exec();
     m_currentAnswer = nullptr;

@@ -44,6 +44,8 @@ public:
     void RestoreGateway();
     void AddDnsFilters();
     void RemoveDnsFilters();
+    // Has the helper check and write the OpenVPN configuration and its management password.
+    void WriteOpenVpnConfig(const QByteArray &config, const QByteArray &managementPassword);
 
     // The firewall block of the kill switch: the VPN server admitted through it (address literal, "udp" or
     // "tcp", port, and the tunnel's device when known), whether it is in force, and the DNS servers the tunnel
@@ -75,6 +77,7 @@ signals:
     void srvTaskGuardServerFinished(bool result);
     void srvTaskGuardStatusFinished(bool result);
     void srvTaskVpnDnsFinished(bool result);
+    void srvTaskOvpnConfigFinished(bool result);
     void srvStatusTimerFinished();
 
 private slots:
@@ -91,11 +94,13 @@ private:
     void DisconnectFromService();
     struct Task
     {
-        QString command;
+        QByteArray command;
         AnswerSignal answer;
+        QString logText; // what the log shows of the command
     };
 
     void runTask(const QString &command, AnswerSignal answer);
+    void runTask(const Task &task);
     void runOneTask(const Task &task);
 
     std::unique_ptr<ServiceController> m_controller;

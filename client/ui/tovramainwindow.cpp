@@ -9,6 +9,10 @@
 #include <QNetworkInterface>
 #include <QOperatingSystemVersion>
 #include <QPointer>
+#include <QQueue>
+
+#include <functional>
+#include <memory>
 
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
@@ -121,10 +125,21 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
 
     m_openVpnManager = backends.openVpnService ? new OpenVpnManager(std::move(backends.openVpnService), this)
                                                : new OpenVpnManager(this);
-    m_openVpnManager->SetConfigFilePath(AppContext::instance()->dataPaths()->openVpnConfigFile());
     m_ikev2Manager = backends.ras ? new IKEv2Manager(std::move(backends.ras), this) : new IKEv2Manager(this);
     m_serviceManager = backends.helperService ? new TovraServiceManager(std::move(backends.helperService), this)
                                               : new TovraServiceManager(this);
+    // OpenVPN runs its configuration with system rights: only the helper writes it. Answers come in the order
+    // of the tasks.
+    auto pendingWrites = std::make_shared<QQueue<std::function<void(bool)>>>();
+    connect(m_serviceManager, &TovraServiceManager::srvTaskOvpnConfigFinished, this, [pendingWrites](bool written) {
+        if (!pendingWrites->isEmpty())
+            pendingWrites->dequeue()(written);
+    });
+    m_openVpnManager->SetConfigWriter(
+        [this, pendingWrites](const QByteArray &config, const QByteArray &password, std::function<void(bool)> done) {
+            pendingWrites->enqueue(std::move(done));
+            m_serviceManager->WriteOpenVpnConfig(config, password);
+        });
     m_messageDialog = new TovraGenericDialog(this);
     m_messageDialog->setWindowFlags(m_messageDialog->windowFlags() | Qt::Window);
 

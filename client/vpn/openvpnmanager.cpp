@@ -2,120 +2,18 @@
 
 #include <QDebug>
 #include <QEventLoop>
-#include <QFile>
 #include <QHostAddress>
 #include <QPointer>
-#include <QRegularExpression>
-
-#include <algorithm>
-#include <iterator>
+#include <QRandomGenerator>
 
 #include "app/appcontext.h"
+#include "common/openvpnconfig.h"
 #include "common/servicecontroller.h"
 #include "vpn/openvpnmgmtinterface.h"
-#include "vpn/privatefile.h"
 
 namespace {
 
 const QLatin1String SocketError("Socket error");
-
-// Directives of the provider's text that run programs, load code, write or name files and sockets, or would
-// stand in for the management and remote lines; a trailing '*' stands for any ending.
-// clang-format off
-const char *const DroppedDirectives[] = {
-    "script-security", "up", "down", "route-up", "route-pre-down", "ipchange", "learn-address", "tls-verify",
-    "auth-user-pass-verify", "client-connect", "client-disconnect", "plugin", "management*", "config", "cd",
-    "chroot", "daemon", "log*", "status", "writepid", "setenv*", "iproute", "dns-updown", "tls-crypt-v2-verify",
-    "tls-export-cert", "engine", "providers", "pkcs11-providers", "win-sys", "tmp-dir", "replay-persist",
-    "dev-node", "remote", "remote-random*"};
-// clang-format on
-
-// OpenVPN reads a configuration line in pieces of at most 255 bytes; a longer one could hide a directive.
-constexpr int MaxLineBytes = 250;
-
-// The directive a line starts with as OpenVPN reads it (quotes and escapes removed, no leading "--"), in
-// lower case; empty for a blank line or a comment.
-QString directiveOf(const QString &line)
-{
-    QString word = line.trimmed();
-    word.truncate(int(std::find_if(word.begin(), word.end(), [](QChar c) { return c.isSpace(); }) - word.begin()));
-    word.remove(QLatin1Char('"')).remove(QLatin1Char('\'')).remove(QLatin1Char('\\'));
-    if (word.startsWith(QLatin1String("--")))
-        word.remove(0, 2);
-    return word.startsWith(QLatin1Char('#')) || word.startsWith(QLatin1Char(';')) ? QString() : word.toLower();
-}
-
-// The line names a file whose content OpenVPN, running as root, would send to the server or a proxy.
-bool sendsFile(const QString &directive, const QString &line)
-{
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QStringList words = line.trimmed().split(blanks);
-    if (directive == QLatin1String("auth-user-pass"))
-        return words.size() > 1;
-    if (directive == QLatin1String("socks-proxy"))
-        return words.size() > 3;
-    if (directive == QLatin1String("http-proxy"))
-        return words.size() > 3 && words.at(3) != QLatin1String("auto") && words.at(3) != QLatin1String("auto-nct");
-    return false;
-}
-
-bool isDropped(const QString &directive)
-{
-    return std::any_of(std::begin(DroppedDirectives), std::end(DroppedDirectives), [&](const char *entry) {
-        const QLatin1String name(entry);
-        return name.endsWith(QLatin1Char('*')) ? directive.startsWith(name.left(name.size() - 1)) : directive == name;
-    });
-}
-
-// The provider's text with every dropped directive taken out, each logged; the lines of inline blocks such
-// as <ca>...</ca> pass as they are.
-QString filteredConfig(const QString &text)
-{
-    static const QRegularExpression blockStart(QStringLiteral("^<([A-Za-z0-9_-]+)>$"));
-    QStringList kept;
-    QString blockEnd; // set inside a block
-    bool dropBlock = false;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        if (line.toLocal8Bit().size() > MaxLineBytes) {
-            qDebug() << "Dropped an over-long configuration line.";
-            continue;
-        }
-        const QString trimmed = line.trimmed();
-        if (!blockEnd.isEmpty()) {
-            // Ends no later than OpenVPN ends it: at a line that starts with the closing tag.
-            if (trimmed.startsWith(blockEnd, Qt::CaseInsensitive))
-                blockEnd.clear();
-            if (!dropBlock)
-                kept << line;
-            continue;
-        }
-        const QRegularExpressionMatch block = blockStart.match(trimmed);
-        if (block.hasMatch()) {
-            blockEnd = QStringLiteral("</") + block.captured(1) + QLatin1Char('>');
-            // A connection block brings remotes of its own in place of the one above.
-            dropBlock = block.captured(1).compare(QLatin1String("connection"), Qt::CaseInsensitive) == 0;
-            if (dropBlock) {
-                qDebug() << "Dropped configuration directive: <connection>";
-                continue;
-            }
-        }
-        const QString directive = directiveOf(line);
-        if (!block.hasMatch() && (isDropped(directive) || sendsFile(directive, line))) {
-            qDebug().noquote() << QStringLiteral("Dropped configuration directive: ") + directive;
-            continue;
-        }
-        kept << line;
-    }
-    return kept.join(QLatin1Char('\n'));
-}
-
-// A host name or an IPv4 address: letters, digits, '.' and '-'.
-bool isValidServerAddress(const QString &address)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9.-]{0,252}$"));
-    return pattern.match(address).hasMatch();
-}
 
 bool holdsLineBreak(const QString &value)
 {
@@ -190,11 +88,6 @@ OpenVpnManager::~OpenVpnManager()
     m_serviceController.reset();
 }
 
-void OpenVpnManager::SetConfigFilePath(const QString &path)
-{
-    m_configFilePath = path;
-}
-
 void OpenVpnManager::SetCredentials(const QString &userName, const QString &password)
 {
     m_userName = userName;
@@ -203,6 +96,7 @@ void OpenVpnManager::SetCredentials(const QString &userName, const QString &pass
 
 void OpenVpnManager::Connect(const QString &serverAddress, const QString &protocol)
 {
+    ++m_attempt;
     serverAvailable = true;
     serviceAvailable = true;
     m_isConnected = false;
@@ -219,10 +113,9 @@ void OpenVpnManager::Connect(const QString &serverAddress, const QString &protoc
     m_remotePort = 0;
     m_tunnelAddress.clear();
     m_pushedDns.clear();
-    m_logRest.clear();
     emit Connecting();
     // Both go to a root process: the address into its configuration, the credentials onto its command channel.
-    if (!isValidServerAddress(serverAddress)) {
+    if (!OpenVpnConfig::isHostName(serverAddress.toUtf8())) {
         qDebug() << "Invalid server address. Refusing to connect.";
         serverAvailable = false;
         emit Disconnected();
@@ -251,33 +144,42 @@ void OpenVpnManager::DisconnectOnExit()
 
 void OpenVpnManager::GenerateConfigFile()
 {
-    // Also a link left in its place: the new file is made afresh.
-    QFile::remove(m_configFilePath);
-
-    QFile file;
-    if (!PrivateFile::create(m_configFilePath, &file)) {
-        qDebug() << "Can't generate config file. Error writing to file.";
-        emit Disconnected();
-        return;
-    }
-
     const QString &config = m_protocol == QLatin1String("TCP") ? tcpConfig : udpConfig;
-    const QString text = QStringLiteral("management 127.0.0.1 52025\n"
-                                        "management-query-passwords\n"
-                                        "management-hold\n"
-                                        "remote ") +
-                         m_serverAddress + QStringLiteral(" 443\n") + filteredConfig(config) + QLatin1Char('\n');
-    const QByteArray bytes = text.toLocal8Bit();
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written) {
-        // A truncated configuration would only fail later and less clearly.
-        file.remove();
-        qDebug() << "Can't generate config file. Error writing to file.";
-        emit Disconnected();
+    const OpenVpnConfig::Result checked = OpenVpnConfig::check(config.toUtf8());
+    for (const QString &line : checked.dropped)
+        qDebug().noquote() << line;
+    if (!checked.ok) {
+        qDebug().noquote() << checked.refusal;
+        failConfigFile();
         return;
     }
-    emit OvpnConfigGenerated();
+    if (!m_configWriter) {
+        qDebug() << "Nothing can write the OpenVPN configuration.";
+        failConfigFile();
+        return;
+    }
+
+    // Whoever reaches OpenVPN's management port first must know this to steer it.
+    QByteArray random(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+    m_managementPassword = random.toHex();
+    const QByteArray text = "remote " + m_serverAddress.toLatin1() + " 443\n" + checked.text;
+    const quint64 attempt = ++m_attempt;
+    QPointer<OpenVpnManager> self(this);
+    m_configWriter(text, m_managementPassword, [self, attempt](bool written) {
+        if (!self || attempt != self->m_attempt)
+            return;
+        if (written)
+            emit self->OvpnConfigGenerated();
+        else
+            self->failConfigFile();
+    });
+}
+
+void OpenVpnManager::failConfigFile()
+{
+    qDebug() << "Can't generate config file. Error writing to file.";
+    emit Disconnected();
 }
 
 void OpenVpnManager::DoConnect()
@@ -393,6 +295,7 @@ void OpenVpnManager::StopOVPNService()
 
 void OpenVpnManager::DoDisconnect()
 {
+    ++m_attempt; // a configuration still being written starts nothing
     m_awaitingChannel = false;
     m_mgmtConnectTimer.stop();
     m_mgmtDeadline.stop();
@@ -451,17 +354,11 @@ void OpenVpnManager::refuseReconnect()
 
 QString OpenVpnManager::takeLogLines(const QString &message)
 {
-    const QStringList lines = QString(m_logRest + message).split(QLatin1Char('\n'));
-    m_logRest.clear();
+    const QStringList lines = message.split(QLatin1Char('\n'));
     QStringList kept;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString &line = lines.at(i);
+    for (const QString &line : lines) {
         if (!line.startsWith(QLatin1String(">LOG:"))) {
             kept << line;
-            continue;
-        }
-        if (i == lines.size() - 1) {
-            m_logRest = line;
             continue;
         }
         // ">LOG:time,flags,PUSH: Received control message: 'PUSH_REPLY,option,option,...'"
@@ -503,7 +400,9 @@ void OpenVpnManager::ProcessManagementOutput(QString message)
         return;
     const auto has = [&message](const char *text) { return message.contains(QLatin1String(text)); };
 
-    if (has("PASSWORD:Need")) {
+    if (has("ENTER PASSWORD:")) {
+        m_mgmtInterface->SendManagementPassword(m_managementPassword);
+    } else if (has("PASSWORD:Need")) {
         m_mgmtInterface->SendUsername(m_userName);
         m_mgmtInterface->SendPassword(m_password);
     } else if (has("CONNECTED")) {

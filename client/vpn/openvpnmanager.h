@@ -4,13 +4,15 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class OpenVpnMgmtInterface;
 class ServiceController;
 
-// Brings an OpenVPN tunnel up and down: writes the configuration file, starts the OpenVPN service,
-// answers OpenVPN over its management channel and turns its notices into the signals below.
+// Brings an OpenVPN tunnel up and down: checks the provider's configuration and has it written where OpenVPN
+// runs it, starts the OpenVPN service, answers OpenVPN over its management channel and turns its notices into
+// the signals below.
 class OpenVpnManager : public QObject
 {
     Q_OBJECT
@@ -33,8 +35,13 @@ public:
     explicit OpenVpnManager(std::unique_ptr<ServiceController> controller, QObject *parent = nullptr);
     ~OpenVpnManager() override;
 
+    // Has config written as the file the OpenVPN service runs, with the management password beside it, and
+    // calls done once with whether it was written (at once or later).
+    using ConfigWriter =
+        std::function<void(const QByteArray &config, const QByteArray &password, std::function<void(bool)> done)>;
+
     void setTimings(const Timings &timings) { m_timings = timings; }
-    void SetConfigFilePath(const QString &path);
+    void SetConfigWriter(ConfigWriter writer) { m_configWriter = std::move(writer); }
     void SetCredentials(const QString &userName, const QString &password);
 
     // Configuration texts from the provider, written by the owner before Connect.
@@ -79,11 +86,11 @@ private:
     bool verifyManagementPeer(const QString &message);
     void failManagement(const QString &why);
     void reportServiceFailure();
+    void failConfigFile();
     void releaseHold();
     void refuseReconnect();
     bool killSwitchEnabled() const;
-    // Takes OpenVPN's log lines (">LOG:") out of message, noting the DNS servers of the pushed options; a log
-    // line cut at the end of a read is kept for the next one.
+    // Takes OpenVPN's log lines (">LOG:") out of message, noting the DNS servers of the pushed options.
     QString takeLogLines(const QString &message);
     void noteConnectedState(const QString &message);
 
@@ -94,7 +101,9 @@ private:
     Timings m_timings;
     QString m_userName;
     QString m_password;
-    QString m_configFilePath;
+    ConfigWriter m_configWriter;
+    QByteArray m_managementPassword; // fresh for every connect
+    quint64 m_attempt = 0;           // a written-file answer for an earlier attempt is ignored
     bool m_isConnected = false;
     bool m_isStarting = false;
     bool m_isHoldReleased = false;
@@ -104,7 +113,6 @@ private:
     quint16 m_remotePort = 0;
     QString m_tunnelAddress;
     QStringList m_pushedDns;
-    QString m_logRest; // the start of a log line whose end has not arrived yet
 
     // State of the service-start wait.
     QTimer m_pollTimer;

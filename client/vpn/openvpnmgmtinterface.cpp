@@ -13,6 +13,10 @@ const quint16 kPort = 52025;
 const char kUsernamePrefix[] = "username \"Auth\" ";
 const char kPasswordPrefix[] = "password \"Auth\" ";
 const char kSocketError[] = "Socket error";
+// Sent without a line end when the channel has a password.
+const char kPasswordPrompt[] = "ENTER PASSWORD:";
+// A partial line longer than this is handed on as it is: OpenVPN's notices are far shorter.
+constexpr int kMaxPartialLine = 64 * 1024;
 
 QByteArray commandBytes(const QString &command)
 {
@@ -62,6 +66,7 @@ void OpenVpnMgmtInterface::Connect()
     // A leftover channel (an earlier OpenVPN run) would make connectToHost a no-op.
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
+    m_partialLine.clear();
     m_socket->connectToHost(QString::fromLatin1(kHost), kPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
@@ -95,6 +100,12 @@ void OpenVpnMgmtInterface::SendPassword(QString password)
     const QByteArray masked = QByteArray(kPasswordPrefix) + QByteArray(characters, '*') + '\n';
     qDebug().noquote() << QStringLiteral("Sending command : ") + printable(masked);
     m_socket->write(bytes);
+}
+
+void OpenVpnMgmtInterface::SendManagementPassword(const QByteArray &password)
+{
+    qDebug() << "Sending the management password.";
+    m_socket->write(password + '\n');
 }
 
 void OpenVpnMgmtInterface::SendSIGTERM()
@@ -133,7 +144,17 @@ void OpenVpnMgmtInterface::sendCommand(const QString &command)
 
 void OpenVpnMgmtInterface::ReadMessage()
 {
-    QByteArray data = m_socket->readAll();
+    // A notice split across two reads is handed on once its line feed has come.
+    QByteArray data = m_partialLine + m_socket->readAll();
+    const int end = data.lastIndexOf('\n') + 1;
+    m_partialLine = data.mid(end);
+    data.truncate(end);
+    if (m_partialLine == kPasswordPrompt || m_partialLine.size() > kMaxPartialLine) {
+        data += m_partialLine;
+        m_partialLine.clear();
+    }
+    if (data.isEmpty())
+        return;
     const int nul = data.indexOf('\0');
     if (nul >= 0)
         data.truncate(nul);

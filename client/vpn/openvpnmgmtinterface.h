@@ -20,7 +20,8 @@ public:
     bool peerHeldBy(qint64 pid, QString *reason) const;
 
 signals:
-    // One emission per socket read, or "Socket error" after any socket error.
+    // The whole lines of one socket read (a line's start may have come in an earlier read), OpenVPN's
+    // password prompt, which has no line end, or "Socket error" after any socket error.
     void MessageReceived(QString message);
 
 public slots:
@@ -28,6 +29,8 @@ public slots:
     void Disconnect();
     void SendUsername(QString userName);
     void SendPassword(QString password);
+    // Answers OpenVPN's "ENTER PASSWORD:" prompt of the management channel.
+    void SendManagementPassword(const QByteArray &password);
     void SendSIGTERM();
     void SendReleaseHold();
     void SetState();
@@ -42,4 +45,5 @@ private:
     void sendCommand(const QString &command);
 
     std::unique_ptr<QTcpSocket> m_socket;
+    QByteArray m_partialLine; // received bytes after the last line feed
 };

@@ -207,8 +207,10 @@ void tst_SocialAuth::signIn()
     QCOMPARE(m_fixture.opened.size(), 1);
     QCOMPARE(QString::fromUtf8(m_fixture.opened.first().toEncoded()), f.consentUrl);
     finishSignIn(f, request);
-    // The app secret, the Graph token and the API token are logged as stars only.
-    for (const QString &secret : {BuildConstants::facebookAppSecret(), token, m_auth->userData().token})
+    // The app secret, the Graph token, the API token and the authorization code are logged as stars only.
+    const QString rawCode = flow == "facebook" ? code.mid(5).section('&', 0, 0) : code;
+    for (const QString &secret : {BuildConstants::facebookAppSecret(), token, m_auth->userData().token, rawCode,
+                                  QString::fromLatin1(QUrl::toPercentEncoding(rawCode))})
         QVERIFY2(secret.isEmpty() || !m_fixture.logged(secret), qPrintable(LogCapture::dump()));
     QCOMPARE(LogCapture::contains("Facebook access token found: " + QString(token.size(), '*')), flow == "facebook");
 

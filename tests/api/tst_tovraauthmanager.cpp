@@ -6,6 +6,9 @@
 #include "app/appcontext.h"
 #include "app/scramble.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The token file and the session record; the requests themselves are covered by tst_tovraapimanager.
 class tst_TovraAuthManager : public QObject
 {
@@ -17,6 +20,8 @@ private slots:
     void loadToken_data();
     void loadToken();
     void saveTokenOverwrites();
+    void tokenFileOwnerOnly_data();
+    void tokenFileOwnerOnly();
     void deleteToken();
     void userDataResults();
 
@@ -106,6 +111,49 @@ void tst_TovraAuthManager::saveTokenOverwrites()
                  qPrintable(errors.at(0).at(0).toString()));
         QCOMPARE(received.count(), 0);
         QCOMPARE(m_auth->userData().token, token);
+    }
+}
+
+void tst_TovraAuthManager::tokenFileOwnerOnly_data()
+{
+    QTest::addColumn<QString>("planted"); // what stands at the token file's path before the token is saved
+    QTest::newRow("an earlier file open to all is made owner-only") << "file";
+    QTest::newRow("a symbolic link is not followed") << "symlink";
+    QTest::newRow("a second name of another file is not written") << "hardlink";
+}
+
+void tst_TovraAuthManager::tokenFileOwnerOnly()
+{
+    QFETCH(QString, planted);
+    const QString other = m_dir.filePath(QStringLiteral("other"));
+    QFile::remove(other);
+    QFile otherFile(other);
+    QVERIFY(otherFile.open(QIODevice::WriteOnly) && otherFile.write("untouched") == 9);
+    otherFile.close();
+    writeTokenFile("old");
+    if (planted != "file") {
+        QVERIFY(QFile::remove(tokenFile()));
+        QVERIFY(planted == "symlink" ? QFile::link(other, tokenFile())
+                                     : ::link(QFile::encodeName(other), QFile::encodeName(tokenFile())) == 0);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Can't save user token: .+")));
+    }
+    QSignalSpy errors(AppContext::instance()->apiManager(), &TovraApiManager::ApiErrorOccurred);
+    QTest::ignoreMessage(QtDebugMsg, "User credentials checked. Getting user data");
+
+    m_auth->OnCredentialsChecked(TovraAuthManager::AuthSuccess, QStringLiteral("owner-only-token"));
+
+    QVERIFY(errors.wait(10000));
+    QVERIFY(otherFile.open(QIODevice::ReadOnly));
+    QCOMPARE(otherFile.readAll(), QByteArray("untouched"));
+    if (planted == "file") {
+        struct stat info
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(tokenFile()), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+        QFile file(tokenFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(UnscrambleText(QString::fromLatin1(file.readAll())), QStringLiteral("owner-only-token"));
     }
 }
 

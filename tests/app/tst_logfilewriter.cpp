@@ -71,6 +71,9 @@ void tst_LogFileWriter::lines()
     QCOMPARE(readLines(),
              (QStringList{QStringLiteral("Message Get local ip"), QStringLiteral("Critical Critical thing 42"),
                           QStringLiteral("Message Grüße aus Köln")}));
+    // Readable by its user only, also where the earlier run's file was open to all.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(QFileInfo(m_dir.filePath(QStringLiteral("Data/TOVRA.log"))).permissions() & others, QFile::Permissions());
 }
 
 void tst_LogFileWriter::wholeLinesFromTwoThreads()

@@ -24,6 +24,8 @@ private slots:
     void stalePidFile_data();
     void stalePidFile();
     void plainCommand();
+    void boundCommand_data();
+    void boundCommand();
     void openVpnRegistration();
     void foregroundRun_data();
     void foregroundRun();
@@ -246,7 +248,45 @@ void tst_ServiceControl::plainCommand()
     QVERIFY(controller.stop() && processGone(pid) && controller.uninstall());
 }
 
-// The registration script's service runs the real openvpn in the client's data folder.
+void tst_ServiceControl::boundCommand_data()
+{
+    QTest::addColumn<int>("sourceMode");
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("root-only source bound in the service's own mount namespace") << 0700 << true;
+    QTest::newRow("group-writable source refused") << 0770 << false;
+}
+
+// A bind is seen by the service alone, and only from a source nobody else can change.
+void tst_ServiceControl::boundCommand()
+{
+    QFETCH(int, sourceMode);
+    QFETCH(bool, starts);
+    if (geteuid() != 0)
+        QSKIP("binds need root");
+    ServiceFolder folder;
+    QVERIFY(prepare(folder, QString()));
+    const QString source = folder.path(QStringLiteral("run"));
+    QVERIFY(QDir().mkpath(source));
+    const ProcessResult registered =
+        runProcess({TOVRA_SOURCE_DIR "/scripts/register-service", "--registry", folder.registryDir(), "--bind",
+                    source + ":/mnt", "Sleeper", "sleep", "60"});
+    QVERIFY2(registered.ok(), qPrintable(registered.error));
+    QVERIFY(chmod(QFile::encodeName(source).constData(), mode_t(sourceMode)) == 0);
+    LogCapture log;
+    ServiceController controller = folder.controller(QStringLiteral("Sleeper"));
+    QCOMPARE(controller.start(), starts);
+    if (!starts) {
+        QVERIFY(LogCapture::anyContains(source + QStringLiteral(" is writable by group or others")));
+        return;
+    }
+    const qint64 pid = folder.recordedPid(QStringLiteral("Sleeper"));
+    const auto mountedOnMnt = [](const QByteArray &mountinfo) { return mountinfo.contains(" /mnt "); };
+    QVERIFY(mountedOnMnt(readFile(QStringLiteral("/proc/%1/mountinfo").arg(pid))));
+    QVERIFY(!mountedOnMnt(readFile(QStringLiteral("/proc/self/mountinfo"))));
+    QVERIFY(controller.stop() && processGone(pid) && controller.uninstall());
+}
+
+// The registration script's service runs the real openvpn in the helper's state folder.
 void tst_ServiceControl::openVpnRegistration()
 {
     const QString openvpn =
@@ -255,11 +295,11 @@ void tst_ServiceControl::openVpnRegistration()
         QSKIP("openvpn is not installed (Debian package openvpn)");
     ServiceFolder folder;
     QVERIFY(prepare(folder, QString()));
-    const QString data = folder.path(QStringLiteral("client/Data"));
+    const QString data = folder.path(QStringLiteral("state"));
     // A tunnel on the null device bound to loopback: openvpn runs, waits for a peer and sends nothing.
     QVERIFY(writeFile(data + "/conn.ovpn", "dev null\nlocal 127.0.0.1\nlport 0\nproto udp\n"));
-    const ProcessResult registered = runProcess({TOVRA_SOURCE_DIR "/scripts/register-openvpn-service", "--registry",
-                                                 folder.registryDir(), folder.path("client")});
+    const ProcessResult registered =
+        runProcess({TOVRA_SOURCE_DIR "/scripts/register-openvpn-service", "--registry", folder.registryDir(), data});
     QVERIFY2(registered.ok(), qPrintable(registered.error));
     ServiceController controller = folder.controller(QStringLiteral("OpenVPNService"));
     QCOMPARE(controller.serviceFilePath(), QFileInfo(openvpn).canonicalFilePath());

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "common/socketowner.h"
 #include "fakeservicecontroller.h"
 #include "guard/tovraservicemanager.h"
 #include "logcapture.h"
@@ -12,7 +13,8 @@
 namespace {
 
 // A service on port 56143 that reads the command and then does what it is told: "close" or "abort" the
-// connection, stay "silent", or write a reply once the whole line has arrived.
+// connection, stay "silent", or write a reply once the whole line has arrived ("end:" and a reply: and then
+// end its sending half, as the helper does).
 class ScriptedService : public QTcpServer
 {
 public:
@@ -31,6 +33,8 @@ public:
                     peer->abort();
                 else if (action == "answer" && received.endsWith('\n'))
                     peer->write(received.endsWith("DELETE\n") ? "SRV SUCCESS DELETE: x" : "SRV ERROR DNS REMOVE: y");
+                else if (action.startsWith("end:") && received.endsWith('\n'))
+                    peer->write(action.mid(4)) && peer->flush() && SocketOwner::shutdownSending(*peer);
                 else if (action != "silent" && action != "answer" && received.endsWith('\n'))
                     peer->write(action);
             });
@@ -217,6 +221,9 @@ void tst_TovraServiceManager::tasks_data()
         "SRV SUCCESS DELETE response received");
     row("text after NUL ignored", &M::CheckGateway, "INFO\n", QByteArray("OK\0SRV SUCCESS INFO", 19), "",
         "Unknown TovraVPNService response received");
+    row("service ends the connection after its reply", &M::RestoreGateway, "RESTORE\n",
+        "end:SRV SUCCESS RESTORE: Default gateway restored - 1.2.3.4", "restore(true)",
+        "SRV SUCCESS RESTORE response received");
     row("service closes without reply", &M::DeleteGateway, "DELETE\n", "close", "delete(false)",
         "No reply from TovraVPNService: connection closed");
     row("connection reset", &M::DeleteGateway, "DELETE\n", "abort", "delete(false)",

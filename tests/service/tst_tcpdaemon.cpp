@@ -1,7 +1,10 @@
 #include <QtTest>
 
 #include "service/tcpdaemon.h"
+#include "support/foreignclient.h"
+#include "support/process.h"
 
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <numeric>
 
@@ -93,6 +96,8 @@ private slots:
     void addFilters();
     void sessions();
     void failureReplies();
+    void callers_data();
+    void callers();
     void toolBudget();
 };
 
@@ -229,6 +234,62 @@ void tst_TcpDaemon::failureReplies()
     idle.write("INF");
     QTRY_COMPARE_WITH_TIMEOUT(idle.state(), QAbstractSocket::UnconnectedState, 20000);
     QCOMPARE(log.last().first().toString(), QStringLiteral("Connection closed: no complete command within 500 ms"));
+}
+
+void tst_TcpDaemon::callers_data()
+{
+    QTest::addColumn<uint>("uid");
+    QTest::addColumn<bool>("member"); // of the daemon's users group
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("log"); // the start of the last service-log line
+
+    const QByteArray obeyed("SRV ERROR DELETE: Default gateway (192.168.1.1) exists after removing");
+    const QString refused("Command %1 refused: uid 65534 is neither root nor a member of group %2");
+    QTest::newRow("root is obeyed") << 0u << false << QByteArray("DELETE\n") << obeyed << "New Connection";
+    QTest::newRow("a member of the group is obeyed")
+        << uint(ForeignClient::Nobody) << true << QByteArray("DELETE\n") << obeyed << "New Connection";
+    QTest::newRow("another user is refused") << uint(ForeignClient::Nobody) << false << QByteArray("DELETE\n")
+                                             << QByteArray("SRV ERROR DELETE: Caller not permitted")
+                                             << refused.arg("DELETE", "%1 (the group does not exist)");
+    QTest::newRow("refusal carries the command's tag")
+        << uint(ForeignClient::Nobody) << false << QByteArray("REMOVE_DNS_FILTERS now\n")
+        << QByteArray("SRV ERROR DNS REMOVE: Caller not permitted") << refused.arg("REMOVE_DNS_FILTERS", "%1");
+}
+
+// Commands from a child process that has taken another uid: only root and the group's members are obeyed.
+void tst_TcpDaemon::callers()
+{
+    QFETCH(uint, uid);
+    QFETCH(bool, member);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, log);
+    if (geteuid() != 0)
+        QSKIP("taking another uid needs root");
+
+    // A group of this test only, removed again whatever happens.
+    const QString group = QStringLiteral("tovra-test-%1").arg(QCoreApplication::applicationPid());
+    runProcess({"groupdel", group});
+    if (member)
+        QVERIFY(runProcess({"groupadd", "-U", "nobody", group}).ok());
+    const auto removeGroup = qScopeGuard([&] { runProcess({"groupdel", group}); });
+
+    auto routeTool = std::make_unique<FakeRouteTool>();
+    FakeRouteTool &routes = *routeTool;
+    routes.lines = QStringList{QStringLiteral("  0.0.0.0  0.0.0.0  192.168.1.1  192.168.1.20  25")};
+    TcpDaemon daemon(std::move(routeTool), std::make_unique<FakeFilterEngine>(), {{}, {}, group});
+    QSignalSpy serviceLog(&daemon, &TcpDaemon::serviceLog);
+    QVERIFY(daemon.listen(QHostAddress::LocalHost, 0));
+
+    ForeignClient client;
+    QVERIFY(client.start(uid_t(uid), daemon.serverPort(), sent));
+    // The answer, and then the end of the connection.
+    QCOMPARE(client.answer(), reply);
+    QVERIFY2(serviceLog.last().first().toString().startsWith(log.contains("%1") ? log.arg(group) : log),
+             qPrintable(serviceLog.last().first().toString()));
+    QCOMPARE(routes.changes,
+             reply.contains("Caller not permitted") ? QStringList() : QStringList{"delete 192.168.1.1"});
 }
 
 void tst_TcpDaemon::toolBudget()

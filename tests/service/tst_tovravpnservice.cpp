@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include "common/servicecontroller.h"
+#include "foreignclient.h"
 #include "netns.h"
+#include "testfiles.h"
 #include "tovraservice.h"
 
 #include <QNetworkDatagram>
@@ -26,6 +28,8 @@ private slots:
     void killSwitch();
     void connectionLimits();
     void dnsFilters();
+    void openVpnConfig_data();
+    void openVpnConfig();
 
 private:
     bool startService(
@@ -148,9 +152,15 @@ void tst_TovraVPNService::protocol()
     QVERIFY(socket.waitForBytesWritten(10000));
     if (!reply.isEmpty())
         QVERIFY(socket.bytesAvailable() > 0 || socket.waitForReadyRead(20000));
-    // Exactly the reply, no line end, and the connection stays open for the client to close.
+    // Exactly the reply, no line end; the service ends the connection after its one answer, and only then.
     QCOMPARE(socket.readAll() + answeredSoFar(socket), reply);
-    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    if (reply.isEmpty()) {
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    } else {
+        socket.write("INFO\n");
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 20000);
+        QCOMPARE(socket.readAll(), QByteArray());
+    }
 }
 
 void tst_TovraVPNService::pauseAndResume()
@@ -207,6 +217,12 @@ void tst_TovraVPNService::killSwitch()
     const QByteArray restored("Default gateway restored - 192.168.98.1 (Full entry: ");
     QTRY_COMPARE_WITH_TIMEOUT(ipv6Outcome(), QAbstractSocket::ConnectionRefusedError, 20000);
 
+    // Another user's command is refused and changes nothing.
+    ForeignClient nobody;
+    QVERIFY(nobody.start(ForeignClient::Nobody, 56143, "DELETE\n"));
+    QCOMPARE(nobody.answer(), QByteArray("SRV ERROR DELETE: Caller not permitted"));
+    QVERIFY(m_service->waitForOutput("Command DELETE refused: uid 65534 is neither root nor a member of group tovra"));
+    QVERIFY(restoredAll());
     QCOMPARE(serviceCommand("RESTORE\n"), QByteArray("SRV ERROR RESTORE: Default gateway not found after restoring"));
     QCOMPARE(serviceCommand("DELETE\n"), removed);
     // Only the default routes went; the tunnel's half-default stays.
@@ -288,32 +304,100 @@ void tst_TovraVPNService::dnsFilters()
     QVERIFY(!dnsReaches("10.99.0.53"));
 }
 
-// 16 open connections at most and a line of 1 KiB: the rest is refused while a client is still served.
+// Four connections of one user at most (callers not permitted count as one), a line of 1 KiB, and no
+// connection open past the idle time.
 void tst_TovraVPNService::connectionLimits()
 {
-    std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int i = 0; i < 17; ++i) {
-        held.push_back(std::make_unique<QTcpSocket>());
-        held.back()->connectToHost(QStringLiteral("127.0.0.1"), 56143);
-        QVERIFY(held.back()->waitForConnected(10000));
-        if (i < 16)
-            QVERIFY2(m_service->waitForOutput("New Connection"), m_service->output().constData());
-    }
-    QVERIFY(m_service->waitForOutput("Connection refused: 16 connections are open"));
-    QTRY_COMPARE_WITH_TIMEOUT(held.back()->state(), QAbstractSocket::UnconnectedState, 20000);
+    // Another user's 16 idle connections take four slots; root is still served.
+    ForeignClient nobody;
+    QVERIFY(nobody.start(ForeignClient::Nobody, 56143, "INFO", 16));
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(m_service->waitForOutput("New Connection"), m_service->output().constData());
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(m_service->waitForOutput("Connection refused: callers not permitted hold 4 connections (uid 65534)"));
+    QCOMPARE(serviceCommand("DELETE\n"), QByteArray("SRV SUCCESS DELETE: Default gateway removed - 192.168.98.1"));
 
-    QTcpSocket &flooding = *held.at(0);
+    QTcpSocket flooding;
+    flooding.connectToHost(QStringLiteral("127.0.0.1"), 56143);
+    QVERIFY(flooding.waitForConnected(10000));
     flooding.write(QByteArray(2048, 'A'));
     QVERIFY(flooding.waitForBytesWritten(10000));
     QVERIFY(m_service->waitForOutput("Connection closed: command line longer than 1024 bytes"));
     QTRY_COMPARE_WITH_TIMEOUT(flooding.state(), QAbstractSocket::UnconnectedState, 20000);
 
-    QTcpSocket &client = *held.at(15);
-    client.write("INFO\n");
-    QVERIFY(client.waitForReadyRead(20000));
-    QCOMPARE(client.readAll(), QByteArray("SRV ERROR INFO: Default gateway () not found"));
-    // Connections that send no command are closed after 10 s.
+    // Connections that send no command are closed 10 s after they were taken.
     QVERIFY(m_service->waitForOutput("Connection closed: no complete command within 10000 ms", 40000));
+    QCOMPARE(nobody.answer(), QByteArray());
+}
+
+void tst_TovraVPNService::openVpnConfig_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("reply");   // after "SRV "
+    QTest::addColumn<QByteArray>("written"); // after the management lines; empty: the old files stay
+
+    const QByteArray ours = "remote nl1.vpn.tovra.test 443\n";
+    const QByteArray password = "0123456789abcdef0123456789abcdef";
+    // Longer than the other commands' 1 KiB line, well within its own.
+    const QByteArray key = "<ca>\n" + QByteArray(40, 'A').append('\n').repeated(60) + "</ca>\n";
+    const QByteArray refused = "ERROR OVPN CONFIG: the configuration must start with the one remote line, port 443";
+    QTest::newRow("checked and written") << ours + "client\n" + key << password
+                                         << QByteArray("SUCCESS OVPN CONFIG: configuration written")
+                                         << "remote nl1.vpn.tovra.test 443\nclient\n" + key;
+    QTest::newRow("a provider's remote left in") << ours + "remote evil.example.net 443\n"
+                                                 << password << refused << QByteArray();
+    QTest::newRow("our remote not first") << "client\n" + ours << password << refused << QByteArray();
+    QTest::newRow("another port") << QByteArray("remote nl1.vpn.tovra.test 1194\n") << password << refused
+                                  << QByteArray();
+    QTest::newRow("a command in the text")
+        << ours + "script-security 2\n"
+        << password
+        << QByteArray("ERROR OVPN CONFIG: OpenVPN configuration refused: line 2: directive \"script-security\" not "
+                      "allowed")
+        << QByteArray();
+    QTest::newRow("a password with a blank")
+        << ours << QByteArray("0123456789 abcdef0123") << QByteArray("ERROR OVPN CONFIG: unusable management password")
+        << QByteArray();
+}
+
+// The helper checks the client's configuration again and writes it, behind its own management lines, with the
+// password file beside it: owner-only, a link planted at either path replaced rather than followed.
+void tst_TovraVPNService::openVpnConfig()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, written);
+    const QString configFile = m_state->filePath("conn.ovpn"), passwordFile = m_state->filePath("conn.pw");
+    const QString target = m_state->filePath("target");
+    QVERIFY(writeFile(target, "untouched"));
+    QVERIFY(QFile::link(target, configFile) && QFile::link(target, passwordFile));
+
+    QCOMPARE(serviceCommand("OVPN_CONFIG " + config.toBase64() + ' ' + password.toBase64() + '\n'), "SRV " + reply);
+
+    QCOMPARE(readFile(target), QByteArray("untouched"));
+    QVERIFY(m_service->waitForOutput(written.isEmpty() ? "OpenVPN configuration not written: "
+                                                       : "OpenVPN configuration written: "));
+    if (written.isEmpty()) {
+        QVERIFY(QFileInfo(configFile).isSymLink() && QFileInfo(passwordFile).isSymLink());
+        return;
+    }
+    QCOMPARE(readFile(configFile), "management 127.0.0.1 52025 \"" + passwordFile.toUtf8() +
+                                       "\"\nmanagement-query-passwords\nmanagement-hold\n" + written);
+    QCOMPARE(readFile(passwordFile), password + '\n');
+    for (const QString &file : {configFile, passwordFile}) {
+        QVERIFY(!QFileInfo(file).isSymLink());
+        QCOMPARE(QFile::permissions(file) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    }
+    // The line cap of the configuration's command is its own.
+    QTcpSocket flood;
+    flood.connectToHost(QStringLiteral("127.0.0.1"), 56143);
+    QVERIFY(flood.waitForConnected(10000));
+    flood.write("OVPN_CONFIG " + QByteArray(70000, 'A'));
+    while (flood.bytesToWrite() > 0 && flood.waitForBytesWritten(10000)) {
+    }
+    QVERIFY(m_service->waitForOutput("Connection closed: command line longer than 65536 bytes"));
 }
 
 QTEST_GUILESS_MAIN(tst_TovraVPNService)

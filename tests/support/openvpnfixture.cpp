@@ -79,18 +79,17 @@ void killProcessesUsing(const QString &file)
         ::kill(pid_t(pid), SIGKILL);
 }
 
-bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error,
+bool registerOpenVpnService(const QString &stateDir, const QString &registryDir, QString *error,
                             const QStringList &before)
 {
-    if (!QDir().mkpath(dataDir + QStringLiteral("/Data")))
+    if (!QDir().mkpath(stateDir))
         return false;
     if (before.isEmpty())
         return run(QStringLiteral(TOVRA_SOURCE_DIR "/scripts/register-openvpn-service"),
-                   {"--registry", registryDir, dataDir}, error);
-    const QString data = dataDir + QStringLiteral("/Data");
+                   {"--registry", registryDir, stateDir}, error);
     return run(QStringLiteral(TOVRA_SOURCE_DIR "/scripts/register-service"),
-               QStringList{"--registry", registryDir, "OpenVPNService", kOpenVpn, "--cd", data} + before +
-                   QStringList{"--config", data + QStringLiteral("/conn.ovpn")},
+               QStringList{"--registry", registryDir, "OpenVPNService", kOpenVpn, "--cd", stateDir} + before +
+                   QStringList{"--config", stateDir + QStringLiteral("/conn.ovpn")},
                error);
 }
 
@@ -176,9 +175,11 @@ bool OpenVpnServer::start(const QString &dir, QString *error, bool tcp, const QS
 
 QString OpenVpnServer::clientConfig() const
 {
-    return QStringLiteral("client\ndev tun\nproto %2\nnobind\nca %1\nremote-cert-tls server\nauth-user-pass\n"
+    QFile ca(m_dir + QStringLiteral("/ca.crt"));
+    ca.open(QIODevice::ReadOnly);
+    return QStringLiteral("client\ndev tun\nproto %2\nnobind\n<ca>\n%1</ca>\nremote-cert-tls server\nauth-user-pass\n"
                           "auth-nocache\nroute-nopull\ndisable-dco\nverb 3")
-        .arg(caFile(), m_tcp ? QStringLiteral("tcp4-client") : QStringLiteral("udp4"));
+        .arg(QString::fromLatin1(ca.readAll()), m_tcp ? QStringLiteral("tcp4-client") : QStringLiteral("udp4"));
 }
 
 ManagementPeer::ManagementPeer()

@@ -27,9 +27,9 @@ bool run(const QString &program, const QStringList &arguments, QString *error);
 // Processes other than this one whose command line names file.
 QList<qint64> processesUsing(const QString &file);
 void killProcessesUsing(const QString &file);
-// Registers "OpenVPNService" in registryDir as the install step does: openvpn on dataDir/Data/conn.ovpn.
-// Options in before come ahead of the configuration (a --remote there is tried before the file's).
-bool registerOpenVpnService(const QString &dataDir, const QString &registryDir, QString *error,
+// Registers "OpenVPNService" in registryDir as the install step does: openvpn on stateDir/conn.ovpn, which the
+// helper writes. Options in before come ahead of the configuration (a --remote there is tried before the file's).
+bool registerOpenVpnService(const QString &stateDir, const QString &registryDir, QString *error,
                             const QStringList &before = {});
 
 } // namespace OpenVpnFixture
@@ -52,9 +52,8 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     // What the server has logged so far (collected while the event loop runs).
     QByteArray log() const { return m_log; }
-    // Client configuration lines for this server, without the management and remote lines.
+    // Client configuration lines for this server, its CA inline, without the management and remote lines.
     QString clientConfig() const;
-    QString caFile() const { return m_dir + QStringLiteral("/ca.crt"); }
 
 private:
     QString m_dir;

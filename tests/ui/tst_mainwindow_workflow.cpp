@@ -12,6 +12,7 @@
 #include "guard/tovraservicemanager.h"
 #include "openvpnfixture.h"
 #include "servers/tovraservermanager.h"
+#include "service/openvpnconfigfile.h"
 #include "support/mainwindowstartup.h"
 #include "support/standinprovider.h"
 #include "testfiles.h"
@@ -29,8 +30,9 @@ constexpr RasHandle kHandle = 0x5150;
 
 // What the peers saw, in order: helper-service commands, "dial", "hangup".
 QStringList g_events;
-QStringList g_failing; // helper commands answered with an error
-QStringList g_startup; // the helper commands of the window's start-up
+QStringList g_failing;    // helper commands answered with an error
+QTemporaryDir g_stateDir; // the stand-in helper's state folder
+QStringList g_startup;    // the helper commands of the window's start-up
 // Replies by command word in place of the usual one; an empty one: no reply at all.
 QMap<QString, QByteArray> g_replies;
 
@@ -82,7 +84,18 @@ public:
         connect(this, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *peer = nextPendingConnection();
             connect(peer, &QTcpSocket::readyRead, peer, [this, peer] {
-                const QString command = QString::fromLatin1(peer->readAll()).trimmed();
+                if (!peer->canReadLine())
+                    return;
+                const QByteArray line = peer->readAll().trimmed();
+                if (line.startsWith("OVPN_CONFIG ")) {
+                    // Written as the helper writes it, unless the test has it refused.
+                    QString log;
+                    peer->write(g_failing.contains("OVPN_CONFIG")
+                                    ? QByteArray("SRV ERROR OVPN CONFIG: refused")
+                                    : OpenVpnConfigFile(g_stateDir.path()).run(line, &log).toLatin1());
+                    return;
+                }
+                const QString command = QString::fromLatin1(line);
                 g_events << command;
                 const QString first = command.section(' ', 0, 0);
                 if (g_replies.contains(first)) {
@@ -147,6 +160,8 @@ private slots:
     void refusals();
     void automaticFallback_data();
     void automaticFallback();
+    void openVpnConfigRefused_data();
+    void openVpnConfigRefused();
     void drops_data();
     void drops();
     void staleAssignedIp();
@@ -389,6 +404,37 @@ void tst_MainWindowWorkflow::automaticFallback()
     QCOMPARE(LogCapture::lines().filter("Connecting to: "), tried);
 }
 
+void tst_MainWindowWorkflow::openVpnConfigRefused_data()
+{
+    QTest::addColumn<QString>("refuser");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("the helper refuses to write it") << "helper"
+                                                    << "SRV ERROR OVPN CONFIG response received";
+    QTest::newRow("the client refuses the provider's text")
+        << "client"
+        << "OpenVPN configuration refused: line 1: directive \"up\" not allowed";
+}
+
+// A configuration that is not written fails the connect as the engine's failures do: its popup, the connect
+// page back, no OpenVPN started.
+void tst_MainWindowWorkflow::openVpnConfigRefused()
+{
+    QFETCH(QString, refuser);
+    QFETCH(QString, line);
+    setProtocol(OpenVPN);
+    if (refuser == "helper")
+        g_failing << "OVPN_CONFIG";
+    else
+        m_window->openVpnManager()->tcpConfig.prepend("up /bin/sh\n");
+
+    click("tovraConnectButton");
+    QTRY_COMPARE_WITH_TIMEOUT(shownPopup(), QStringLiteral("A server error occurred."), kWait);
+    QVERIFY(m_fixture.logged(line));
+    QVERIFY(m_fixture.logged("Can't generate config file. Error writing to file."));
+    QCOMPARE(m_ovpn->starts, 0);
+    QCOMPARE(page(), 1);
+}
+
 void tst_MainWindowWorkflow::drops_data()
 {
     QTest::addColumn<int>("protocol");
@@ -580,8 +626,8 @@ void tst_MainWindowWorkflow::realOpenVpn()
     QString error;
     QVERIFY2(server.start(dir.path(), &error, true, "active@tovra.test", "demo-token-active"), qPrintable(error));
     // nl1.vpn.tovra.test resolves nowhere here; OpenVPN tries the server's address, given first, instead.
-    const QString configFile = context->dataPaths()->openVpnConfigFile();
-    QVERIFY2(OpenVpnFixture::registerOpenVpnService(configFile.section('/', 0, -3), dir.filePath("registry"), &error,
+    const QString configFile = g_stateDir.filePath("conn.ovpn");
+    QVERIFY2(OpenVpnFixture::registerOpenVpnService(g_stateDir.path(), dir.filePath("registry"), &error,
                                                     {"--remote", "127.0.0.1", "443"}),
              qPrintable(error));
     auto cleanup = qScopeGuard([&] { OpenVpnFixture::killProcessesUsing(configFile); });

@@ -7,6 +7,8 @@
 #include "app/appcontext.h"
 #include "common/servicecontroller.h"
 #include "openvpnfixture.h"
+#include "service/openvpnconfigfile.h"
+#include "testfiles.h"
 #include "vpn/openvpnmanager.h"
 #include "vpn/openvpnmgmtinterface.h"
 #include "vpntesthelpers.h"
@@ -79,10 +81,28 @@ private slots:
     void teardown();
     void realOpenVpn_data();
     void realOpenVpn();
+    void managementPassword();
 
 private:
     OpenVpnManager &makeManager();
     void connectTcp() { m_manager->Connect(QStringLiteral("nl1.vpn.example.net"), QStringLiteral("TCP")); }
+    // Has the configuration written as the helper writes it, into m_stateDir.
+    OpenVpnManager::ConfigWriter helperWriter()
+    {
+        return [this](const QByteArray &config, const QByteArray &password, std::function<void(bool)> done) {
+            ++m_writes;
+            m_password = password;
+            QString log;
+            const QByteArray line = "OVPN_CONFIG " + config.toBase64() + ' ' + password.toBase64();
+            done(OpenVpnConfigFile(m_stateDir).run(line, &log).startsWith(QLatin1String("SRV SUCCESS")));
+        };
+    }
+    // Hands a chunk to the manager as one read of the channel would.
+    void deliver(const QByteArray &chunk)
+    {
+        QMetaObject::invokeMethod(m_manager.get(), "ProcessManagementOutput",
+                                  Q_ARG(QString, QString::fromLatin1(chunk)));
+    }
     // Connects until OpenVPN has been released from its hold (and, if asked, has reported CONNECTED).
     bool connectToHold(bool thenConnected = false);
 
@@ -92,7 +112,10 @@ private:
     FakeOpenVpnService *m_service = nullptr;
     QStringList m_events;
     QTemporaryDir m_serverDir;
-    QString m_noServer; // why the real OpenVPN cases cannot run
+    QString m_stateDir; // the helper's state folder
+    int m_writes = 0;
+    QByteArray m_password; // the management password of the last write
+    QString m_noServer;    // why the real OpenVPN cases cannot run
     OpenVpnServer m_server;
 };
 
@@ -106,7 +129,8 @@ void tst_OpenVpnManager::initTestCase()
     m_noServer = OpenVpnServer::unavailable();
     if (m_noServer.isEmpty()) {
         QVERIFY2(m_server.start(m_serverDir.path(), &error), qPrintable(error));
-        QVERIFY2(OpenVpnFixture::registerOpenVpnService(m_serverDir.path(), m_serverDir.filePath("registry"), &error),
+        QVERIFY2(OpenVpnFixture::registerOpenVpnService(m_serverDir.filePath("state"), m_serverDir.filePath("registry"),
+                                                        &error),
                  qPrintable(error));
     }
 }
@@ -117,6 +141,8 @@ void tst_OpenVpnManager::init()
     m_log = std::make_unique<LogCapture>();
     m_peer = std::make_unique<ManagementPeer>();
     m_events.clear();
+    m_stateDir = m_serverDir.filePath("state");
+    m_writes = 0;
 }
 
 void tst_OpenVpnManager::cleanup()
@@ -126,7 +152,7 @@ void tst_OpenVpnManager::cleanup()
         m_service->onStop = [this] { m_peer->closeClient(); };
     m_manager.reset();
     m_service = nullptr;
-    OpenVpnFixture::killProcessesUsing(m_serverDir.filePath("Data/conn.ovpn")); // a failed real case's client
+    OpenVpnFixture::killProcessesUsing(m_serverDir.filePath("state/conn.ovpn")); // a failed real case's client
     m_peer.reset();
     m_log.reset();
 }
@@ -150,6 +176,27 @@ void tst_OpenVpnManager::channel()
     QVERIFY(m_peer->waitForReceived(kReleaseHold + "signal SIGTERM\n"));
     QCOMPARE(m_peer->received, kReleaseHold + "signal SIGTERM\n");
 
+    // A notice split across two writes is handed on whole, once its line feed has come; the password prompt,
+    // which has no line end, as soon as it is complete.
+    m_peer->send(">STATE:1700000003,CONN");
+    settle(50);
+    QCOMPARE(spy.count(), 0);
+    m_peer->send("ECTED,SUCCESS\r\nENTER PASSWORD:");
+    QString joined;
+    bool wholeLines = true;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            for (; spy.count(); spy.removeFirst()) {
+                const QString message = spy.first().at(0).toString();
+                wholeLines = wholeLines && (message.endsWith("\n") || message.endsWith("ENTER PASSWORD:"));
+                joined += message;
+            }
+            return joined.endsWith("ENTER PASSWORD:");
+        },
+        kWait));
+    QVERIFY(wholeLines);
+    QCOMPARE(joined, QStringLiteral(">STATE:1700000003,CONNECTED,SUCCESS\r\nENTER PASSWORD:"));
+
     const QByteArray notices = ">HOLD:Waiting for hold release:0\r\n>STATE:1700000000,WAIT,,,,,,\r\n";
     m_peer->send(notices + QByteArray("\0>STATE:x\r\n", 12));
     QVERIFY(spy.wait(kWait));
@@ -170,7 +217,7 @@ OpenVpnManager &tst_OpenVpnManager::makeManager()
     m_manager = std::make_unique<OpenVpnManager>(std::move(service));
     OpenVpnManager &m = *m_manager;
     m.setTimings({1, 0, 0, kWait});
-    m.SetConfigFilePath(m_serverDir.filePath(QStringLiteral("conn.ovpn")));
+    m.SetConfigWriter(helperWriter());
     m.SetCredentials(QStringLiteral("user@example.com"), QStringLiteral("0a1b€"));
     m.udpConfig = QStringLiteral("proto udp");
     m.tcpConfig = QStringLiteral("proto tcp-client");
@@ -206,7 +253,7 @@ bool tst_OpenVpnManager::connectToHold(bool thenConnected)
     return reached;
 }
 
-// The configuration file written before the service starts, or the connect refused without one.
+// The configuration the helper writes before the service starts, or the connect refused without one.
 void tst_OpenVpnManager::configFile_data()
 {
     QTest::addColumn<QString>("server");
@@ -217,36 +264,64 @@ void tst_OpenVpnManager::configFile_data()
     QTest::addColumn<QStringList>("lines");   // each logged once
 
     const QString server("nl1.vpn.example.net"), dropped("Dropped configuration directive: ");
-    const QString hostile =
-        "client\nscript-security 2\n  --up /bin/sh\n\"plugin\" /tmp/evil.so\n<ca>\nup /in/the/block\n"
-        "</ca>\nauth-user-pass /etc/shadow\n<connection>\nremote evil.example.net\n</connection>\n"
-        "LOG-append /tmp/log\nremote evil.example.net 1194\nverb 3" +
-        QString(300, ' ') + "up /bin/sh\nauth-user-pass";
-    QTest::newRow("TCP takes the TCP text as it is, replacing a longer old file")
+    const QString refused("OpenVPN configuration refused: line ");
+    const QString failed("Can't generate config file. Error writing to file.");
+    const auto refusal = [&](const char *name, const QString &config, const QString &why) {
+        QTest::newRow(name) << server << "TCP"
+                            << "0a1b" << config << QByteArray("-") << QStringList{refused + why, failed};
+    };
+    QTest::newRow("TCP takes the TCP text, replacing a longer old file")
         << server << "TCP"
         << "0a1b"
-        << "proto tcp-client\r\nca x" << QByteArray("proto tcp-client\r\nca x\n") << QStringList();
+        << "proto tcp-client\n  verb 3 # quiet" << QByteArray("proto tcp-client\n  verb 3 # quiet\n") << QStringList();
     QTest::newRow("tcp in lower case takes the UDP text") << server << "tcp"
                                                           << "0a1b"
                                                           << "x" << QByteArray("proto udp\n") << QStringList();
-    QTest::newRow("not writable: Disconnected() at once")
+    QTest::newRow("the helper cannot write: Disconnected() at once") << server << "TCP"
+                                                                     << "0a1b"
+                                                                     << "" << QByteArray("-") << QStringList{failed};
+    QTest::newRow("the provider's remotes and connection blocks are dropped")
         << server << "TCP"
         << "0a1b"
-        << "" << QByteArray("-") << QStringList{"Can't generate config file. Error writing to file."};
-    QTest::newRow("commands, code, logs and remotes dropped; the block kept")
-        << server << "TCP"
-        << "0a1b" << hostile << QByteArray("client\n<ca>\nup /in/the/block\n</ca>\nauth-user-pass\n")
-        << QStringList{dropped + "script-security", dropped + "up",
-                       dropped + "plugin",          dropped + "log-append",
-                       dropped + "remote",          dropped + "auth-user-pass",
-                       dropped + "<connection>",    "Dropped an over-long configuration line."};
+        << "client\nremote evil.example.net 1194\n<connection>\nremote x 1\nup /bin/sh\n</connection>\n"
+           "remote-cert-tls server\n--remote-random\n<ca>\n-----BEGIN CERTIFICATE-----\nAAEC\n"
+           "-----END CERTIFICATE-----\n</ca>\n"
+        << QByteArray("client\nremote-cert-tls server\n<ca>\n-----BEGIN CERTIFICATE-----\nAAEC\n"
+                      "-----END CERTIFICATE-----\n</ca>\n")
+        << QStringList{dropped + "remote", dropped + "<connection>", dropped + "remote-random"};
+    for (const char *protocol : {"tcp", "udp"}) {
+        const QJsonObject provider =
+            QJsonDocument::fromJson(readFile(TOVRA_SOURCE_DIR "/tools/provider/data/demo.json")).object();
+        const QString text = provider["openvpn"].toObject()[protocol].toString();
+        QString kept = text;
+        kept.remove(QRegularExpression("remote vpn.tovra.test [0-9]+\n"));
+        QTest::addRow("the stand-in provider's %s configuration", protocol)
+            << server << "TCP"
+            << "0a1b" << text << kept.toLatin1() << QStringList{dropped + "remote"};
+    }
+    refusal("quote-glued words", "client\n\"script-security\"2\n\"up\"'/usr/bin/touch /x'",
+            "2: directive \"script-security\" not allowed");
+    refusal("a no-break space before the inline tags",
+            "ignore-unknown-option\n\u00a0<ca>\nup /usr/bin/touch /x\n\u00a0</ca>", "2: byte 0xc2 is not allowed");
+    refusal("genkey writes a file", "client\ngenkey secret /etc/passwd", "2: directive \"genkey\" not allowed");
+    refusal("--up", "client\n--up /bin/sh", "2: directive \"up\" not allowed");
+    refusal("CR before LF", "client\r\nverb 3", "1: byte 0x0d is not allowed");
+    refusal("a line OpenVPN would split", "verb 3" + QString(250, ' ') + "up /bin/sh", "1: longer than 254 bytes");
+    refusal("a NUL byte", QString::fromLatin1("client\n\0up /bin/sh", 18), "2: byte 0x00 is not allowed");
+    refusal("a file path as key material", "ca /etc/shadow", "1: directive \"ca\" not allowed");
+    refusal("credentials from a file", "auth-user-pass /etc/shadow", "1: arguments of \"auth-user-pass\" not allowed");
+    refusal("commands inside a key block", "<tls-auth>\nup /bin/sh\n</tls-auth>",
+            "2: not key text inside an inline block");
+    refusal("an inline block for a file of another kind", "<dh>\nAAAA\n</dh>", "1: inline block \"<dh>\" not allowed");
     QTest::newRow("a line feed in the server name refuses the connect")
         << server + "\nup /bin/sh"
         << "TCP"
-        << "0a1b" << hostile << QByteArray("-") << QStringList{"Invalid server address. Refusing to connect."};
+        << "0a1b"
+        << "client" << QByteArray("-") << QStringList{"Invalid server address. Refusing to connect."};
     QTest::newRow("a line feed in the password refuses the connect")
         << server << "TCP"
-        << "0a1b\nsignal SIGTERM" << hostile << QByteArray("-")
+        << "0a1b\nsignal SIGTERM"
+        << "client" << QByteArray("-")
         << QStringList{"The VPN user name or password holds a line break. Refusing to connect."};
 }
 
@@ -262,23 +337,29 @@ void tst_OpenVpnManager::configFile()
     m_service->installed = false; // stop right after the file
     m.SetCredentials(QStringLiteral("user@example.com"), password);
     m.tcpConfig = tcp;
-    QFile file(m_serverDir.filePath(QStringLiteral("conn.ovpn")));
+    const QString path = m_stateDir + QStringLiteral("/conn.ovpn");
     const QByteArray old = QByteArray(4096, 'x') + "\nremote old.example.net 1194\n";
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
-    file.close();
-    if (lines.value(0).startsWith("Can't"))
-        m.SetConfigFilePath(m_serverDir.filePath(QStringLiteral("missing/conn.ovpn")));
+    QVERIFY(writeFile(path, old));
+    if (lines == QStringList{"Can't generate config file. Error writing to file."})
+        m_stateDir = path + QStringLiteral("/below-a-file");
 
     m.Connect(server, protocol);
 
     QTRY_COMPARE_WITH_TIMEOUT(m_events, (QStringList{"Connecting", "Disconnected"}), kWait); // the service fails
-    const QByteArray head = "management 127.0.0.1 52025\nmanagement-query-passwords\nmanagement-hold\n"
-                            "remote nl1.vpn.example.net 443\n";
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), expected == "-" ? old : head + expected); // never the credentials
-    if (expected != "-")
-        QCOMPARE(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+    const QString pw = m_serverDir.filePath(QStringLiteral("state/conn.pw"));
+    const QByteArray head = "management 127.0.0.1 52025 \"" + pw.toUtf8() +
+                            "\"\nmanagement-query-passwords\nmanagement-hold\nremote nl1.vpn.example.net 443\n";
+    QCOMPARE(readFile(path), expected == "-" ? old : head + expected); // never the credentials
+    if (expected != "-") {
+        QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(readFile(pw), m_password + '\n');
+        QCOMPARE(QFileInfo(pw).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(QString::fromLatin1(m_password)).hasMatch());
+    }
+    // A refused configuration never reaches the helper.
+    QCOMPARE(m_writes, expected != "-" || lines.value(0).startsWith("Can't") ? 1 : 0);
     for (const QString &line : lines)
         QVERIFY2(m_log->count(line) == 1, qPrintable(line + QStringLiteral(" in:\n") + m_log->dump()));
     QCOMPARE(m_service->starts, 0);
@@ -412,6 +493,8 @@ void tst_OpenVpnManager::managementRules_data()
         << RuleCase{true, hold, {"CanCancelConnecting"}, true, 0, {}};
     QTest::newRow("RECONNECTING, kill switch off") << RuleCase{false, reconnecting, {"Reconnecting"}, false, 0, {}};
     QTest::newRow("RECONNECTING, kill switch on") << RuleCase{true, reconnecting, none, false, 1, ks};
+    QTest::newRow("the channel's password prompt gets the written password")
+        << RuleCase{true, "ENTER PASSWORD:", none, false, 0, QStringLiteral("Sending the management password.")};
     QTest::newRow("anything else is ignored")
         << RuleCase{true, ">STATE:1700000002,WAIT,,,,,,\r\nSUCCESS: x\r\n", none, false, 0, {}};
 }
@@ -424,13 +507,17 @@ void tst_OpenVpnManager::managementRules()
     QVERIFY(connectToHold());
 
     m_service->onStop = nullptr; // OpenVPN's reaction to a stop is not part of these cases
-    m_peer->send(c.chunk);
-    QByteArray wire = c.releases ? kReleaseHold : c.chunk.startsWith(kPasswordPrompt) ? kCredentials : QByteArray();
+    // The chunk as one read of the channel: no rule depends on how TCP splits the bytes.
+    deliver(c.chunk);
+    QByteArray wire = c.releases                             ? kReleaseHold
+                      : c.chunk.startsWith(kPasswordPrompt)  ? kCredentials
+                      : c.chunk.startsWith("ENTER PASSWORD") ? m_password + '\n'
+                                                             : QByteArray();
     if (c.events.contains(QStringLiteral("Disconnected"))) {
         QTRY_VERIFY_WITH_TIMEOUT(m_peer->clientGone(), kWait);
     } else {
         // Everything the chunk made the manager send arrives before the answer to this prompt.
-        m_peer->send(kPasswordPrompt);
+        deliver(kPasswordPrompt);
         wire += kCredentials;
         QVERIFY(m_peer->waitForReceived(wire));
     }
@@ -441,6 +528,7 @@ void tst_OpenVpnManager::managementRules()
     QCOMPARE(m.serverAvailable, c.stops == 0 || !c.events.isEmpty());
     QCOMPARE(m_log->count(kCredentialLog), wire.count(kCredentials));
     QVERIFY(!m_log->dump().contains(QStringLiteral("0a1b€")));
+    QVERIFY(!m_log->dump().contains(QString::fromLatin1(m_password)));
 }
 
 void tst_OpenVpnManager::teardown_data()
@@ -541,17 +629,25 @@ void tst_OpenVpnManager::realOpenVpn()
         QSKIP(qPrintable(m_noServer));
     const bool reachable = protocol == QLatin1String("UDP");
     const bool accepted = reachable && password == OpenVpnServer::password;
-    const QString configFile = m_serverDir.filePath("Data/conn.ovpn");
+    const QString configFile = m_stateDir + QStringLiteral("/conn.ovpn");
     AppContext::instance()->config()->killSwitch = killSwitch;
 
     // The client runs as the registered "OpenVPNService", started by the real service controller.
     auto controller = std::make_unique<ServiceController>(QStringLiteral("OpenVPNService"));
     controller->setRegistryDir(m_serverDir.filePath("registry"));
     OpenVpnManager manager(std::move(controller));
-    manager.SetConfigFilePath(configFile);
+    manager.SetConfigWriter(helperWriter());
     manager.SetCredentials(OpenVpnServer::userName, password);
+    // A configuration that would run a command is refused before anything starts; the fixed one then runs.
+    const QString marker = m_serverDir.filePath("marker");
+    manager.udpConfig = manager.tcpConfig =
+        "script-security 2\nup \"/usr/bin/touch " + marker + "\"\n" + m_server.clientConfig();
+    QSignalSpy refused(&manager, &OpenVpnManager::Disconnected);
+    manager.Connect(QStringLiteral("127.0.0.1"), protocol);
+    QCOMPARE(refused.count(), 1);
+    QVERIFY(OpenVpnFixture::processesUsing(configFile).isEmpty());
     manager.udpConfig = m_server.clientConfig();
-    manager.tcpConfig = "client\ndev tun\nproto tcp-client\nauth-user-pass\nconnect-retry 1\nca " + m_server.caFile();
+    manager.tcpConfig = m_server.clientConfig().replace("proto udp4", "proto tcp4-client\nconnect-retry 1");
     QSignalSpy connected(&manager, &OpenVpnManager::Connected);
     QSignalSpy reconnecting(&manager, &OpenVpnManager::Reconnecting);
     QSignalSpy disconnected(&manager, &OpenVpnManager::Disconnected);
@@ -575,6 +671,43 @@ void tst_OpenVpnManager::realOpenVpn()
     // OpenVPN took the credentials over the channel; the log never shows the password.
     QVERIFY2(m_log->anyContains("SUCCESS: 'Auth' password entered, but not yet verified"), qPrintable(m_log->dump()));
     QVERIFY(!m_log->anyContains(password));
+    QVERIFY(!QFileInfo::exists(marker));
+}
+
+// A program that reaches OpenVPN's management port before the client gets nothing without the password: no
+// hold release, no state, no credentials prompt.
+void tst_OpenVpnManager::managementPassword()
+{
+    if (!m_noServer.isEmpty())
+        QSKIP(qPrintable(m_noServer));
+    bool written = false;
+    helperWriter()("remote 127.0.0.1 443\n" + m_server.clientConfig().toLatin1(), "0123456789abcdef0123",
+                   [&written](bool ok) { written = ok; });
+    QVERIFY(written);
+    ServiceController controller(QStringLiteral("OpenVPNService"));
+    controller.setRegistryDir(m_serverDir.filePath("registry"));
+    QVERIFY(controller.start());
+    auto stop = qScopeGuard([&controller] { controller.stop(); });
+
+    QTcpSocket first;
+    QVERIFY(QTest::qWaitFor(
+        [&first] {
+            first.abort();
+            first.connectToHost(QStringLiteral("127.0.0.1"), 52025);
+            return first.waitForConnected(500);
+        },
+        kWait));
+    first.write("hold release\nstate on\nhold release\n");
+    QByteArray said;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            first.waitForReadyRead(100);
+            said += first.readAll();
+            return said.count("ERROR: bad password") == 3 || first.state() == QAbstractSocket::UnconnectedState;
+        },
+        kWait));
+    QVERIFY2(said.startsWith("ENTER PASSWORD:"), said.constData());
+    QVERIFY2(!said.contains(">HOLD") && !said.contains("SUCCESS") && !said.contains(">STATE"), said.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_OpenVpnManager)

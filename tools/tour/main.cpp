@@ -1,8 +1,8 @@
 // tovra-tour: drives the real main window through a whole session inside the demo world (scripts/demo-world):
-// sign-in, server choice, connect with the automatic protocol order, the guard's effect on the routing table,
-// DNS through the tunnel only, disconnect, a dropped tunnel with the kill switch on (nothing reaches the provider
-// outside the tunnel, over IPv4 and IPv6, also with a default route added back and after the helper was killed),
-// the block lifted by hand, sign-out and "/exit". Prints each step and its result,
+// sign-in, server choice, connect with the automatic protocol order (IKEv2 first), the guard's effect on the
+// routing table, disconnect, OpenVPN chosen, DNS through the tunnel only, a dropped tunnel with the kill switch on
+// (nothing reaches the provider outside the tunnel, over IPv4 and IPv6, also with a default route added back and
+// after the helper was killed), the block lifted by hand, sign-out and "/exit". Prints each step and its result,
 // saves a screenshot of each and ends with 0 only when every step passed.
 #include "api/tlspolicy.h"
 #include "api/tovraapimanager.h"
@@ -25,6 +25,7 @@
 #include "ui/tovramainwindow.h"
 #include "vpn/openvpnmanager.h"
 #include "vpn/rasapi.h"
+#include "vpn/rasapi_unix.h"
 
 #include <QComboBox>
 #include <QCommandLineParser>
@@ -119,19 +120,46 @@ QByteArray netNamespaceOf(const QString &pid)
     return size > 0 ? QByteArray(target, int(size)) : QByteArray();
 }
 
-// OpenVPN processes of this network namespace (the demo world's user side).
-QStringList openVpnProcesses()
+// Processes of this network namespace (the demo world's user side) running the named program.
+QStringList processesNamed(const QByteArray &program)
 {
     const QByteArray own = netNamespaceOf(QStringLiteral("self"));
     QStringList pids;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : entries) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (pid.toInt() > 0 && comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "openvpn" &&
+        if (pid.toInt() > 0 && comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == program &&
             netNamespaceOf(pid) == own)
             pids << pid;
     }
     return pids;
+}
+
+QStringList openVpnProcesses()
+{
+    return processesNamed("openvpn");
+}
+
+// The client's charon, not the demo world's responder.
+QStringList charonProcesses()
+{
+    return processesNamed("charon");
+}
+
+// IPsec state and policies of this network namespace, a line each.
+QString xfrm()
+{
+    return run({QStringLiteral("ip"), QStringLiteral("xfrm"), QStringLiteral("state")}) +
+           run({QStringLiteral("ip"), QStringLiteral("xfrm"), QStringLiteral("policy")});
+}
+
+QString charonProgram()
+{
+    for (const char *path : {"/usr/lib/ipsec/charon", "/usr/libexec/ipsec/charon", "/usr/libexec/strongswan/charon"}) {
+        if (QFileInfo(QLatin1String(path)).isExecutable())
+            return QLatin1String(path);
+    }
+    return QString();
 }
 
 bool canReach(const QString &address, quint16 port)
@@ -157,6 +185,7 @@ struct Options
 {
     QString apiAddress;
     QString vpnAddress;
+    QString ikeAddress;
     QString caFile;
     QString outDir;
     QString email;
@@ -211,7 +240,9 @@ private:
     void screenshot(const QString &name);
     bool registerServices(QString *error);
     bool signIn(QString *detail);
-    bool connectAndCheck(QString *detail);
+    // tunnel names the protocol expected to carry it, for the connect times.
+    bool connectAndCheck(QString *detail, const QString &tunnel);
+    StrongSwanSettings strongSwanSettings() const;
     // The default routes of the start (IPv4 and IPv6) put back as DHCP or a router advertisement would, then the
     // API, a resolver over IPv6 and the link's own resolver tried: true when none answered and the provider
     // counted no packet from the user's link outside the tunnel.
@@ -227,7 +258,7 @@ private:
     Options m_options;
     QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/tovra-tour-XXXXXX")};
     std::unique_ptr<TovraMainWindow> m_window;
-    QStringList m_connectTimes;       // ms from the connect click to the connected state, per connect
+    QStringList m_connectTimes;       // protocol and ms from the connect click to the connected state, per connect
     QString m_token;                  // the API token of the session, kept for the log check after the sign-out
     QPair<QString, QString> m_routes; // the IPv4 and IPv6 default routes of the start
     int m_steps = 0;
@@ -264,20 +295,20 @@ void Tour::screenshot(const QString &name)
 }
 
 // The helper service and OpenVPN as the install step registers them, in a registry of this run: the helper in
-// the foreground with its kill-switch state in this run's folder, OpenVPN on the client's conn.ovpn.
+// the foreground with its state folder in this run's folder, OpenVPN on the conn.ovpn the helper writes there.
 bool Tour::registerServices(QString *error)
 {
     const QString helper = m_dir.filePath(QStringLiteral("TovraVPNService"));
     const QString openvpn = QStandardPaths::findExecutable(
         QStringLiteral("openvpn"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
-    const QString data = AppContext::instance()->dataPaths()->dir() + QStringLiteral("/Data");
+    const QString state = m_dir.filePath(QStringLiteral("state"));
     if (openvpn.isEmpty()) {
         *error = QStringLiteral("openvpn is not installed");
         return false;
     }
     // A copy in a root-only folder: the registry starts nothing others could change.
     if (!QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/TovraVPNService"), helper) ||
-        !QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)) || !QDir().mkpath(data)) {
+        !QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)) || !QDir().mkpath(state)) {
         *error = QStringLiteral("cannot prepare %1").arg(m_dir.path());
         return false;
     }
@@ -286,16 +317,40 @@ bool Tour::registerServices(QString *error)
     service.name = QStringLiteral("TovraVPNService");
     service.isProgram = false;
     service.program = helper;
-    service.arguments = QStringList{QStringLiteral("-e"), QStringLiteral("foreground"), QStringLiteral("-statedir"),
-                                    m_dir.filePath(QStringLiteral("state"))};
+    service.arguments =
+        QStringList{QStringLiteral("-e"), QStringLiteral("foreground"), QStringLiteral("-statedir"), state};
     ServiceRegistry::Registration tunnel;
     tunnel.name = QStringLiteral("OpenVPNService");
     tunnel.isProgram = false;
     tunnel.program = openvpn;
-    tunnel.arguments = QStringList{QStringLiteral("--cd"), data, QStringLiteral("--config"),
-                                   AppContext::instance()->dataPaths()->openVpnConfigFile()};
-    return ServiceRegistry::writeRegistration(registry, service, error) &&
-           ServiceRegistry::writeRegistration(registry, tunnel, error);
+    tunnel.arguments = QStringList{QStringLiteral("--cd"), state, QStringLiteral("--config"),
+                                   QDir(state).filePath(QStringLiteral("conn.ovpn"))};
+    if (!ServiceRegistry::writeRegistration(registry, service, error) ||
+        !ServiceRegistry::writeRegistration(registry, tunnel, error))
+        return false;
+    // charon as scripts/register-ikev2-service registers it, on the client's ikev2 folder.
+    const StrongSwanSettings ikev2 = strongSwanSettings();
+    ServiceRegistry::Registration charon;
+    charon.name = ikev2.serviceName;
+    charon.isProgram = false;
+    charon.program = charonProgram();
+    charon.binds = QStringList{ikev2.folder + QStringLiteral("/run:/run"),
+                               ikev2.folder + QStringLiteral("/strongswan.conf:/etc/strongswan.conf")};
+    if (charon.program.isEmpty()) {
+        *error = QStringLiteral("strongSwan's charon is not installed");
+        return false;
+    }
+    return ServiceRegistry::writeRegistration(registry, charon, error);
+}
+
+// The installed client's settings, with this run's registry and the provider's CA, which signed the world's
+// IKEv2 server certificate.
+StrongSwanSettings Tour::strongSwanSettings() const
+{
+    StrongSwanSettings settings = DefaultStrongSwanSettings();
+    settings.registryDir = m_dir.filePath(QStringLiteral("services"));
+    settings.caFiles << m_options.caFile;
+    return settings;
 }
 
 bool Tour::prepare()
@@ -331,6 +386,7 @@ bool Tour::prepare()
     backends.openVpnService->setRegistryDir(registry);
     backends.helperService = std::make_unique<ServiceController>(QStringLiteral("TovraVPNService"));
     backends.helperService->setRegistryDir(registry);
+    backends.ras = CreateStrongSwanRasApi(strongSwanSettings());
     m_window = std::make_unique<TovraMainWindow>(std::move(backends));
     const QString apiAddress = m_options.apiAddress;
     m_window->setNetworkCheck([apiAddress] { return CheckActiveNetwork(apiAddress); });
@@ -372,7 +428,7 @@ bool Tour::signIn(QString *detail)
     return view->currentWidget() == widget<QWidget>("tovraMainPage") && !notice->isVisible();
 }
 
-bool Tour::connectAndCheck(QString *detail)
+bool Tour::connectAndCheck(QString *detail, const QString &tunnel)
 {
     // A popup left from before is no answer to this connect.
     m_window->messageDialog()->hide();
@@ -392,7 +448,7 @@ bool Tour::connectAndCheck(QString *detail)
         *detail = QStringLiteral("the default route is still there: ") + defaultRoute();
         return false;
     }
-    m_connectTimes << QString::number(elapsed);
+    m_connectTimes << QStringLiteral("%1 %2 ms").arg(tunnel).arg(elapsed);
     *detail = QStringLiteral("connected in %1 ms").arg(elapsed);
     return true;
 }
@@ -457,8 +513,8 @@ void Tour::runSteps()
         *d = QStringLiteral("default routes before: \"%1\" / \"%2\"").arg(before, m_routes.second);
         return !before.isEmpty() && !m_routes.second.isEmpty();
     });
-    step(QStringLiteral("Connect: the automatic order falls back to OpenVPN"), [&](QString *d) {
-        if (!connectAndCheck(d))
+    step(QStringLiteral("Connect: the automatic order reaches the tunnel over IKEv2"), [&](QString *d) {
+        if (!connectAndCheck(d, ProtocolToString(IKEv2)))
             return false;
         QStringList tried;
         const QStringList lines = logLines();
@@ -467,22 +523,49 @@ void Tour::runSteps()
                 tried << line.mid(26).trimmed();
         }
         *d += QStringLiteral("; tried ") + tried.join(QStringLiteral(", "));
-        return tried.size() >= 2 && tried.last() == ProtocolToString(OpenVPN) &&
-               logHas(QStringLiteral("Trying again with next available protocol"));
+        return tried == QStringList{ProtocolToString(IKEv2)} && charonProcesses().size() == 1;
     });
-    step(QStringLiteral("Assigned-IP check passed"), [&](QString *d) {
+    step(QStringLiteral("Assigned-IP check passed through the IPsec tunnel"), [&](QString *d) {
         const QString local = context->ipManager()->localIp;
         const QString assigned = context->ipManager()->assignedIp;
         *d = QStringLiteral("local %1, assigned %2").arg(local, assigned);
-        // The provider sees the OpenVPN server's address: the traffic came through the tunnel.
-        return !local.isEmpty() && assigned == m_options.vpnAddress;
+        // The provider sees the IKEv2 responder's address: the traffic came through its tunnel.
+        return !local.isEmpty() && assigned == m_options.ikeAddress;
     });
-    step(QStringLiteral("Traffic goes through the tunnel"), [&](QString *d) {
+    step(QStringLiteral("Traffic goes through the IPsec tunnel"), [&](QString *d) {
         const QString route = routeTo(api);
         *d = QStringLiteral("default route \"%1\"; %2").arg(defaultRoute(), route);
         *d += QStringLiteral("; status \"%1\"").arg(status());
-        return defaultRoute().isEmpty() && route.contains(QLatin1String("dev tun")) &&
-               status() == QLatin1String("Your connection is secured");
+        // strongSwan's own data path has the device ipsec0; the kernel's has IPsec policies instead.
+        const bool tunnel = route.contains(QLatin1String("dev ipsec0")) ||
+                            run({QStringLiteral("ip"), QStringLiteral("xfrm"), QStringLiteral("policy")})
+                                .contains(QLatin1String("dir out"));
+        if (logHas(QStringLiteral("(Add dns wfp filters) finished with result: false")))
+            *d += QStringLiteral("; the helper set no DNS filters for this tunnel");
+        return defaultRoute().isEmpty() && tunnel && status() == QLatin1String("Your connection is secured");
+    });
+    step(QStringLiteral("Disconnect: no charon, no IPsec state left"), [&](QString *d) {
+        click("tovraDisconnectButton");
+        const bool down = waitFor([&] {
+            return m_window->connectionState() == StateDisconnected && defaultRoute() == before &&
+                   charonProcesses().isEmpty() && xfrm().isEmpty();
+        });
+        *d = QStringLiteral("default route \"%1\", charon processes: %2, xfrm: \"%3\"")
+                 .arg(defaultRoute(), charonProcesses().join(QLatin1Char(' ')), xfrm());
+        return down;
+    });
+    step(QStringLiteral("Connect again, OpenVPN chosen"), [&](QString *d) {
+        // A notice of the first connect (the DNS filters') is answered first.
+        m_window->messageDialog()->hide();
+        config->protocol = OpenVPN;
+        config->dnsLeakFix = true; // switched off when the helper could not filter the first tunnel's DNS
+        config->SaveSettings();
+        m_window->ApplyConfiguration();
+        if (!connectAndCheck(d, ProtocolToString(OpenVPN)))
+            return false;
+        const QString route = routeTo(api);
+        *d += QStringLiteral("; %1; assigned %2").arg(route, context->ipManager()->assignedIp);
+        return route.contains(QLatin1String("dev tun")) && context->ipManager()->assignedIp == m_options.vpnAddress;
     });
     step(QStringLiteral("DNS goes only to the server the tunnel pushed"), [&](QString *d) {
         const QString name = QStringLiteral("check.") + BuildConstants::serviceDomain();
@@ -498,21 +581,6 @@ void Tour::runSteps()
                       pushed ? QStringLiteral("answers") : QStringLiteral("silent"),
                       uplink ? QStringLiteral("answers") : QStringLiteral("blocked"));
         return passed && filters && pushed && !uplink;
-    });
-    step(QStringLiteral("Disconnect"), [&](QString *d) {
-        click("tovraDisconnectButton");
-        const bool down = waitFor([&] {
-            return m_window->connectionState() == StateDisconnected && defaultRoute() == before &&
-                   openVpnProcesses().isEmpty();
-        });
-        *d = QStringLiteral("default route \"%1\", openvpn processes: %2")
-                 .arg(defaultRoute(), openVpnProcesses().join(QLatin1Char(' ')));
-        return down;
-    });
-    step(QStringLiteral("Connect again"), [&](QString *d) {
-        config->protocol = OpenVPN;
-        m_window->ApplyConfiguration();
-        return connectAndCheck(d);
     });
     step(QStringLiteral("OpenVPN killed: the drop is explained"), [&](QString *d) {
         const QStringList pids = openVpnProcesses();
@@ -596,9 +664,12 @@ void Tour::runSteps()
 void Tour::finish()
 {
     const QString before = QStringLiteral("default via");
-    step(QStringLiteral("After the exit: route back, no OpenVPN, helper stopped"), [&](QString *d) {
+    step(QStringLiteral("After the exit: route back, no OpenVPN, no charon, helper stopped"), [&](QString *d) {
         const bool clean = waitFor(
-            [] { return defaultRoute().startsWith(QLatin1String("default via")) && openVpnProcesses().isEmpty(); },
+            [] {
+                return defaultRoute().startsWith(QLatin1String("default via")) && openVpnProcesses().isEmpty() &&
+                       charonProcesses().isEmpty();
+            },
             30000);
         ServiceController helper(QStringLiteral("TovraVPNService"));
         helper.setRegistryDir(m_dir.filePath(QStringLiteral("services")));
@@ -624,10 +695,10 @@ void Tour::finish()
         if (plain.open(QIODevice::WriteOnly))
             plain.write(text.toUtf8());
         const QStringList expected = {QStringLiteral("via IKEv2"),
-                                      QStringLiteral("via L2TP"),
-                                      QStringLiteral("via PPtP"),
-                                      QStringLiteral("RAS phone-book entry is not available"),
-                                      QStringLiteral("Trying again with next available protocol."),
+                                      QStringLiteral("IKEv2 data path: "),
+                                      QStringLiteral("IKEv2 connection started..."),
+                                      QStringLiteral("Assigned IP: ") + m_options.ikeAddress,
+                                      QStringLiteral("IKEv2 disconnected."),
                                       QStringLiteral("via OpenVPN"),
                                       QStringLiteral("CONNECTED,SUCCESS"),
                                       QStringLiteral("Assigned IP: ") + m_options.vpnAddress,
@@ -648,8 +719,7 @@ void Tour::finish()
             *d += QStringLiteral("; holds the password or the API token");
         return missing.isEmpty() && !leaks && !token.isEmpty();
     });
-    std::printf("Connect click to connected: %s ms (automatic order, then OpenVPN alone)\n",
-                qPrintable(m_connectTimes.join(QStringLiteral(" ms, "))));
+    std::printf("Connect click to connected: %s\n", qPrintable(m_connectTimes.join(QStringLiteral(", "))));
     std::printf("Client peak memory (VmHWM): %s\n", qPrintable(peakMemory()));
     m_window.reset();
 }
@@ -667,6 +737,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption api(QStringLiteral("api-address"), QStringLiteral("Address of the provider's API."),
                                  QStringLiteral("address"));
     const QCommandLineOption vpn(QStringLiteral("vpn-address"), QStringLiteral("Address of the OpenVPN server."),
+                                 QStringLiteral("address"));
+    const QCommandLineOption ike(QStringLiteral("ike-address"), QStringLiteral("Address of the IKEv2 responder."),
                                  QStringLiteral("address"));
     const QCommandLineOption ca(QStringLiteral("ca"), QStringLiteral("CA certificate of the provider."),
                                 QStringLiteral("file"));
@@ -687,12 +759,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption resolver(QStringLiteral("uplink-resolver"),
                                       QStringLiteral("DNS server and gateway of the user's link."),
                                       QStringLiteral("address"));
-    parser.addOptions({api, vpn, ca, out, email, password, provider, dns, resolver6, resolver});
+    parser.addOptions({api, vpn, ike, ca, out, email, password, provider, dns, resolver6, resolver});
     parser.process(app);
-    if (!parser.isSet(api) || !parser.isSet(vpn) || !parser.isSet(ca) || !parser.isSet(out) ||
+    if (!parser.isSet(api) || !parser.isSet(vpn) || !parser.isSet(ike) || !parser.isSet(ca) || !parser.isSet(out) ||
         !parser.isSet(provider) || !parser.isSet(dns) || !parser.isSet(resolver6) || !parser.isSet(resolver)) {
-        std::fprintf(stderr, "tovra-tour: --api-address, --vpn-address, --ca, --out, --provider-namespace, "
-                             "--dns-address, --resolver-address6 and --uplink-resolver are needed\n");
+        std::fprintf(stderr, "tovra-tour: --api-address, --vpn-address, --ike-address, --ca, --out, "
+                             "--provider-namespace, --dns-address, --resolver-address6 and --uplink-resolver are "
+                             "needed\n");
         return 2;
     }
     if (app.isRunning()) {
@@ -700,9 +773,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    Tour tour({parser.value(api), parser.value(vpn), parser.value(ca), parser.value(out), parser.value(email),
-               parser.value(password), parser.value(provider), parser.value(dns), parser.value(resolver6),
-               parser.value(resolver)});
+    Tour tour({parser.value(api), parser.value(vpn), parser.value(ike), parser.value(ca), parser.value(out),
+               parser.value(email), parser.value(password), parser.value(provider), parser.value(dns),
+               parser.value(resolver6), parser.value(resolver)});
     if (!tour.prepare())
         return 1;
     bool stepsDone = false;
