@@ -5,6 +5,8 @@
 
 #include <QDebug>
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QRegularExpression>
 #include <QTcpSocket>
 
 namespace {
@@ -21,6 +23,16 @@ struct Reply
 
 // Classified by the first of these that the reply contains.
 const Reply Replies[] = {
+    {"SRV SUCCESS GUARD SERVER", "SRV SUCCESS GUARD SERVER response received",
+     &TovraServiceManager::srvTaskGuardServerFinished, true},
+    {"SRV ERROR GUARD SERVER", "SRV ERROR GUARD SERVER response received",
+     &TovraServiceManager::srvTaskGuardServerFinished, false},
+    {"SRV SUCCESS GUARD STATUS", "SRV SUCCESS GUARD STATUS response received",
+     &TovraServiceManager::srvTaskGuardStatusFinished, true},
+    {"SRV ERROR GUARD STATUS", "SRV ERROR GUARD STATUS response received",
+     &TovraServiceManager::srvTaskGuardStatusFinished, false},
+    {"SRV SUCCESS VPN DNS", "SRV SUCCESS VPN DNS response received", &TovraServiceManager::srvTaskVpnDnsFinished, true},
+    {"SRV ERROR VPN DNS", "SRV ERROR VPN DNS response received", &TovraServiceManager::srvTaskVpnDnsFinished, false},
     {"SRV SUCCESS INFO", "SRV SUCCESS INFO response received", &TovraServiceManager::srvTaskCheckFinished, true},
     {"SRV ERROR INFO", "SRV ERROR INFO response received", &TovraServiceManager::srvTaskCheckFinished, false},
     {"SRV SUCCESS DELETE", "SRV SUCCESS DELETE response received", &TovraServiceManager::srvTaskDeleteFinished, true},
@@ -53,6 +65,17 @@ QString printable(const QByteArray &bytes)
     return text;
 }
 
+// At most this many DNS servers go in one VPN_DNS line, which the service caps at 1 KiB.
+constexpr int MaxDnsServers = 8;
+
+// An IPv4 or IPv6 address literal, as the service takes it.
+bool isAddressLiteral(const QString &text)
+{
+    QHostAddress address;
+    return !text.contains(QLatin1Char('%')) && address.setAddress(text) &&
+           (address.protocol() == QAbstractSocket::IPv4Protocol || address.protocol() == QAbstractSocket::IPv6Protocol);
+}
+
 } // namespace
 
 TovraServiceManager::TovraServiceManager(QObject *parent)
@@ -83,6 +106,20 @@ bool TovraServiceManager::StartService()
         qDebug() << "TovraVPNService is already running. Trying to stop it.";
         StopService();
     }
+    return startAndWait();
+}
+
+bool TovraServiceManager::EnsureServiceRunning()
+{
+    if (!m_controller->isInstalled()) {
+        qDebug() << "TovraVPNService error: service not installed.";
+        return false;
+    }
+    return m_controller->isRunning() || startAndWait();
+}
+
+bool TovraServiceManager::startAndWait()
+{
     if (!m_controller->start()) {
         qDebug() << "TovraVPNService error: service can't be started.";
         return false;
@@ -157,6 +194,45 @@ void TovraServiceManager::RemoveDnsFilters()
     runTask(QStringLiteral("REMOVE_DNS_FILTERS"), &TovraServiceManager::srvTaskRmvFiltersFinished);
 }
 
+void TovraServiceManager::GuardServer(const QString &address, const QString &transport, quint16 port,
+                                      const QString &device)
+{
+    static const QRegularExpression deviceName(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
+    if (!isAddressLiteral(address) || (transport != QLatin1String("udp") && transport != QLatin1String("tcp")) ||
+        port == 0 || (!device.isEmpty() && !deviceName.match(device).hasMatch())) {
+        qDebug().noquote() << QStringLiteral("VPN server not admitted, unusable address or device: ") + address +
+                                  QLatin1Char(' ') + device;
+        m_lastEnd = TaskEnd::NotSent;
+        emit srvTaskGuardServerFinished(false);
+        return;
+    }
+    QString command = QStringLiteral("GUARD_SERVER %1 %2 %3").arg(address, transport).arg(port);
+    if (!device.isEmpty())
+        command += QLatin1Char(' ') + device;
+    runTask(command, &TovraServiceManager::srvTaskGuardServerFinished);
+}
+
+void TovraServiceManager::GuardStatus()
+{
+    runTask(QStringLiteral("GUARD_STATUS"), &TovraServiceManager::srvTaskGuardStatusFinished);
+}
+
+void TovraServiceManager::VpnDns(const QStringList &servers)
+{
+    QStringList usable;
+    for (const QString &server : servers) {
+        if (isAddressLiteral(server) && !usable.contains(server) && usable.size() < MaxDnsServers)
+            usable << server;
+    }
+    if (usable.isEmpty()) {
+        qDebug() << "No usable VPN DNS server to pass on.";
+        m_lastEnd = TaskEnd::NotSent;
+        emit srvTaskVpnDnsFinished(false);
+        return;
+    }
+    runTask(QStringLiteral("VPN_DNS ") + usable.join(QLatin1Char(' ')), &TovraServiceManager::srvTaskVpnDnsFinished);
+}
+
 bool TovraServiceManager::ConnectToService()
 {
     qDebug() << "Connecting to TovraVPNService.";
@@ -207,8 +283,10 @@ void TovraServiceManager::runTask(const Task &task)
 void TovraServiceManager::runOneTask(const Task &task)
 {
     const AnswerSignal answer = task.answer;
+    m_lastReply.clear();
     if (!ConnectToService()) {
         qDebug() << "Connection to TovraVPNService failed.";
+        m_lastEnd = TaskEnd::NotSent;
         m_socket->abort();
         emit(this->*answer)(false);
         return;
@@ -226,6 +304,7 @@ void TovraServiceManager::runOneTask(const Task &task)
             return;
         answered = true;
         qDebug().noquote() << QStringLiteral("No reply from TovraVPNService: ") + QLatin1String(why);
+        m_lastEnd = TaskEnd::NoReply;
         m_socket->abort();
         emit(this->*answer)(false);
         loop.quit();
@@ -267,6 +346,7 @@ void TovraServiceManager::ReadMessageFromService()
     const bool trusted = SocketOwner::peerHeldBy(*m_socket, m_controller->processId(), &reason);
     const AnswerSignal answer = m_currentAnswer;
     emit srvTaskFinished();
+    m_lastEnd = trusted ? TaskEnd::Replied : TaskEnd::NotSent;
     if (!trusted) {
         qDebug().noquote() << QStringLiteral("Reply not from TovraVPNService ignored: ") + reason + QLatin1Char('.');
         if (answer)
@@ -284,7 +364,14 @@ void TovraServiceManager::ReadMessageFromService()
     }
     if (match) {
         qDebug() << match->logLine;
-        emit(this->*match->answer)(match->result);
+        m_lastReply = text;
+        bool result = match->result;
+        if (match->answer == &TovraServiceManager::srvTaskGuardStatusFinished && result) {
+            // Only the two words the service answers tell the state; anything else leaves it unknown.
+            m_guardBlocking = text.contains(QLatin1String("GUARD STATUS: blocking"));
+            result = m_guardBlocking || text.contains(QLatin1String("GUARD STATUS: open"));
+        }
+        emit(this->*match->answer)(result);
     } else {
         qDebug() << "Unknown TovraVPNService response received";
     }

@@ -35,6 +35,8 @@ public:
     ~TovraServiceManager() override;
 
     bool StartService();
+    // Starts the service unless it runs already (a running one is kept); whether it runs.
+    bool EnsureServiceRunning();
     void StopService();
 
     void CheckGateway();
@@ -44,6 +46,22 @@ public:
     void RemoveDnsFilters();
     // Has the helper check and write the OpenVPN configuration and its management password.
     void WriteOpenVpnConfig(const QByteArray &config, const QByteArray &managementPassword);
+
+    // The firewall block of the kill switch: the VPN server admitted through it (address literal, "udp" or
+    // "tcp", port, and the tunnel's device when known), whether it is in force, and the DNS servers the tunnel
+    // pushed, which ADD_DNS_FILTERS then permits.
+    void GuardServer(const QString &address, const QString &transport, quint16 port, const QString &device = {});
+    void GuardStatus();
+    void VpnDns(const QStringList &servers);
+
+    // How the last task ended: its reply, no reply to a sent command (the service may have acted on it), or
+    // no connection (nothing was sent).
+    enum class TaskEnd { Replied, NoReply, NotSent };
+    TaskEnd lastTaskEnd() const { return m_lastEnd; }
+    // The last reply's text (empty without one).
+    QString lastReply() const { return m_lastReply; }
+    // Whether the last GUARD_STATUS answer said the block is in force.
+    bool guardBlocking() const { return m_guardBlocking; }
 
     // Tests shorten the waits.
     void setTimings(const Timings &timings) { m_timings = timings; }
@@ -56,6 +74,9 @@ signals:
     void srvTaskRestoreFinished(bool result);
     void srvTaskAddFiltersFinished(bool result);
     void srvTaskRmvFiltersFinished(bool result);
+    void srvTaskGuardServerFinished(bool result);
+    void srvTaskGuardStatusFinished(bool result);
+    void srvTaskVpnDnsFinished(bool result);
     void srvTaskOvpnConfigFinished(bool result);
     void srvStatusTimerFinished();
 
@@ -68,6 +89,8 @@ private:
     using AnswerSignal = void (TovraServiceManager::*)(bool);
 
     bool ConnectToService();
+    // Asks the controller to start the service and waits until it runs.
+    bool startAndWait();
     void DisconnectFromService();
     struct Task
     {
@@ -86,6 +109,9 @@ private:
     QQueue<Task> m_tasks;
     bool m_runningTasks = false;
     AnswerSignal m_currentAnswer = nullptr; // of the task waiting for its reply
+    TaskEnd m_lastEnd = TaskEnd::Replied;
+    QString m_lastReply;
+    bool m_guardBlocking = false;
 
     Timings m_timings;
     QTimer m_pollTimer;

@@ -4,7 +4,11 @@
 #include <QAction>
 #include <QDebug>
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QOperatingSystemVersion>
+#include <QPointer>
 #include <QQueue>
 
 #include <functional>
@@ -63,6 +67,36 @@ void log(const QString &line)
 QString boolText(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// How a protocol's tunnel reaches its server, for the firewall block: "udp" or "tcp" and the port.
+QPair<QString, quint16> serverTransport(int protocol)
+{
+    switch (protocol) {
+    case OpenVPN:
+        return {QStringLiteral("tcp"), 443}; // the engine always dials TCP to port 443
+    case PPTP:
+        return {QStringLiteral("tcp"), 1723};
+    default:
+        return {QStringLiteral("udp"), 500}; // IKE
+    }
+}
+
+// The name of the network device holding address; empty when none does.
+QString deviceHolding(const QString &address)
+{
+    const QHostAddress wanted(address);
+    if (wanted.isNull())
+        return QString();
+    const QList<QNetworkInterface> devices = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &device : devices) {
+        const QList<QNetworkAddressEntry> entries = device.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().isEqual(wanted))
+                return device.name();
+        }
+    }
+    return QString();
 }
 
 // The protocol label's text: the settings' text form, with L2TP's full name; none for Automatic.
@@ -138,6 +172,12 @@ TovraMainWindow::TovraMainWindow(Backends backends, QWidget *parent)
             &TovraMainWindow::OnSrvTaskAddDnsFiltersFinished);
     connect(m_serviceManager, &TovraServiceManager::srvTaskRmvFiltersFinished, this,
             &TovraMainWindow::OnSrvTaskRmvDnsFiltersFinished);
+    connect(m_serviceManager, &TovraServiceManager::srvTaskGuardServerFinished, this,
+            &TovraMainWindow::OnSrvTaskGuardServerFinished);
+    connect(m_serviceManager, &TovraServiceManager::srvTaskGuardStatusFinished, this,
+            &TovraMainWindow::OnSrvTaskGuardStatusFinished);
+    connect(m_serviceManager, &TovraServiceManager::srvTaskVpnDnsFinished, this,
+            &TovraMainWindow::OnSrvTaskVpnDnsFinished);
 
     AppContext *context = AppContext::instance();
     connect(context->apiManager(), &TovraApiManager::BestServerReceived, this, &TovraMainWindow::OnBestServerReceived);
@@ -246,6 +286,7 @@ void TovraMainWindow::OnInitializationFinished()
     m_helperServiceStarted = m_serviceManager->StartService();
     if (m_helperServiceStarted) {
         SetKillSwitchIndicator(config->killSwitch);
+        m_serviceManager->GuardStatus();
     } else {
         config->killSwitch = false;
         config->dnsLeakFix = false;
@@ -372,7 +413,9 @@ void TovraMainWindow::AboutToConnect()
     Configuration *config = context->config();
     if (config->dnsLeakFix && m_dnsFiltersAdded)
         m_serviceManager->RemoveDnsFilters();
-    if (config->killSwitch && m_gatewayDeleted)
+    // A block held since a drop stays until the next tunnel is up.
+    m_holdBlock = m_holdBlock && config->killSwitch && m_gatewayDeleted;
+    if (config->killSwitch && m_gatewayDeleted && !m_holdBlock)
         m_serviceManager->RestoreGateway();
 
     const TovraUserData &user = context->authManager()->userData();
@@ -393,6 +436,12 @@ void TovraMainWindow::AboutToConnect()
     if (config->smartServerList) {
         log(QStringLiteral("Smart servers list is enabled, getting best server for selected category: ") +
             server.displayName);
+        if (m_holdBlock) {
+            // The block keeps the API out of reach: the request could only fail, after its time-out.
+            log(QStringLiteral("Firewall block held, the best server request is not sent."));
+            OnBestServerReceived(false, TovraServer());
+            return;
+        }
         context->apiManager()->GetBestServer(server.countryCode, server.isP2p, server.isStreaming);
         return;
     }
@@ -434,7 +483,7 @@ void TovraMainWindow::Connect()
         ui->tovraServersBox->setEnabled(true);
         return;
     }
-    const QString host = server.shortName + QLatin1Char('.') + BuildConstants::serviceDomain();
+    QString host = server.shortName + QLatin1Char('.') + BuildConstants::serviceDomain();
 
     int protocol = config->protocol;
     if (protocol == Automatic) {
@@ -442,6 +491,27 @@ void TovraMainWindow::Connect()
         m_protocolIsOpenVpn = protocol == OpenVPN;
         SetProtocolLabel();
         log(QStringLiteral("Automatic protocol set to:") + ProtocolToString(protocol));
+    }
+
+    m_dialAddress.clear();
+    if (config->killSwitch) {
+        QPointer<TovraMainWindow> self(this);
+        const QString address = ResolveServer(host, server.ip);
+        if (!self || m_userStopped)
+            return;
+        m_dialAddress = address;
+    }
+    if (m_holdBlock) {
+        if (m_dialAddress.isEmpty()) {
+            log(QStringLiteral("The VPN server's address is unknown, it cannot pass the firewall block."));
+        } else {
+            log(QStringLiteral("Admitting the VPN server through the firewall block: ") + m_dialAddress);
+            const QPair<QString, quint16> transport = serverTransport(protocol);
+            m_serviceManager->GuardServer(m_dialAddress, transport.first, transport.second);
+            // Under the block no name is resolved: OpenVPN dials the admitted address itself.
+            if (m_protocolIsOpenVpn)
+                host = m_dialAddress;
+        }
     }
 
     const QString email = context->authManager()->userData().email;
@@ -538,13 +608,12 @@ void TovraMainWindow::OnVPNChannelConnected()
     }
     RequestMapImage(true);
 
-    if (config->dnsLeakFix && !m_protocolIsOpenVpn) {
-        m_serviceManager->AddDnsFilters();
-        if (config->killSwitch)
-            m_serviceManager->DeleteGateway();
-    } else if (config->killSwitch) {
-        m_serviceManager->DeleteGateway();
-    }
+    // The filters are in place before the default route goes, for OpenVPN tunnels too.
+    if (config->dnsLeakFix)
+        InstallDnsFilters();
+    if (config->killSwitch)
+        GuardServerAndDelete();
+    m_holdBlock = false;
     if (!m_reviewSettled || !m_inviteSettled)
         CheckPopupSettings();
 }
@@ -555,9 +624,13 @@ void TovraMainWindow::Disconnect()
     log(QStringLiteral("User pressed Disconnect button"));
     m_userStopped = true;
     m_wasConnected = false;
-    if (config->dnsLeakFix && !m_protocolIsOpenVpn)
+    if (config->dnsLeakFix)
         m_serviceManager->RemoveDnsFilters();
-    if (config->killSwitch)
+    // A server or protocol change keeps the block through the reconnect.
+    m_holdBlock = m_paramsChangeRequested && config->killSwitch && m_gatewayDeleted;
+    if (m_holdBlock)
+        log(QStringLiteral("Firewall block held for the reconnect."));
+    else if (config->killSwitch)
         m_serviceManager->RestoreGateway();
     if (m_engineIsOpenVpn)
         m_openVpnManager->Disconnect();
@@ -609,6 +682,21 @@ void TovraMainWindow::OnSrvTaskGtwDeleteFinished(bool ok)
     m_gatewayDeleted = ok;
     if (ok)
         return;
+    // Whether the helper acted on a DELETE it did not answer is unknown: RESTORE stays due.
+    if (m_serviceManager->lastTaskEnd() == TovraServiceManager::TaskEnd::NoReply) {
+        log(QStringLiteral("Kill switch state unknown, RESTORE stays due."));
+        m_gatewayDeleted = true;
+        CheckGuardAfterFailure();
+        return;
+    }
+    // No default route to take (a LAN-only machine): the firewall block alone keeps traffic in.
+    if (m_serviceManager->lastReply().contains(QLatin1String("DELETE: Default gateway not found"))) {
+        log(QStringLiteral("No default route to remove, the kill switch relies on the firewall block."));
+        m_gatewayDeleted = true;
+        CheckGuardAfterFailure();
+        return;
+    }
+    CheckGuardAfterFailure();
     Configuration *config = AppContext::instance()->config();
     config->killSwitch = false;
     config->SaveSettings();
@@ -620,8 +708,12 @@ void TovraMainWindow::OnSrvTaskGtwDeleteFinished(bool ok)
 void TovraMainWindow::OnSrvTaskGtwRestoreFinished(bool ok)
 {
     log(QStringLiteral("TovraVPNService task (Restore Default Gateway) finished with result: ") + boolText(ok));
-    if (ok)
+    if (ok) {
         m_gatewayDeleted = false;
+        m_holdBlock = false;
+    } else {
+        CheckGuardAfterFailure();
+    }
 }
 
 void TovraMainWindow::OnSrvTaskAddDnsFiltersFinished(bool ok)
@@ -630,6 +722,7 @@ void TovraMainWindow::OnSrvTaskAddDnsFiltersFinished(bool ok)
     m_dnsFiltersAdded = ok;
     if (ok)
         return;
+    CheckGuardAfterFailure();
     Configuration *config = AppContext::instance()->config();
     config->dnsLeakFix = false;
     config->SaveSettings();
@@ -642,6 +735,119 @@ void TovraMainWindow::OnSrvTaskRmvDnsFiltersFinished(bool ok)
     log(QStringLiteral("TovraVPNService task (Remove dns wfp filters) finished with result: ") + boolText(ok));
     if (ok)
         m_dnsFiltersAdded = false;
+    else
+        CheckGuardAfterFailure();
+}
+
+void TovraMainWindow::OnSrvTaskGuardServerFinished(bool ok)
+{
+    log(QStringLiteral("TovraVPNService task (Admit VPN server) finished with result: ") + boolText(ok));
+    if (!ok)
+        CheckGuardAfterFailure();
+}
+
+void TovraMainWindow::OnSrvTaskVpnDnsFinished(bool ok)
+{
+    log(QStringLiteral("TovraVPNService task (Pass VPN DNS servers) finished with result: ") + boolText(ok));
+    if (!ok)
+        CheckGuardAfterFailure();
+}
+
+void TovraMainWindow::OnSrvTaskGuardStatusFinished(bool ok)
+{
+    log(QStringLiteral("TovraVPNService task (Firewall block status) finished with result: ") + boolText(ok));
+    m_guardStatusPending = false;
+    if (!ok)
+        return; // unknown: what the flags say stands
+    const Configuration *config = AppContext::instance()->config();
+    const bool blocking = m_serviceManager->guardBlocking();
+    const bool held = config->killSwitch && (m_gatewayDeleted || m_connectionState == StateConnected);
+    if (blocking && !held) {
+        log(QStringLiteral("Firewall block that no tunnel of this run holds found, lifting it."));
+        m_gatewayDeleted = true;
+        m_serviceManager->RestoreGateway();
+        return;
+    }
+    m_gatewayDeleted = blocking;
+}
+
+void TovraMainWindow::LiftStaleGuard()
+{
+    // A block left by an earlier run would keep the start-up from reaching the provider.
+    if (m_serviceManager->EnsureServiceRunning())
+        m_serviceManager->GuardStatus();
+}
+
+void TovraMainWindow::CheckGuardAfterFailure()
+{
+    if (m_guardStatusPending)
+        return;
+    m_guardStatusPending = true;
+    m_serviceManager->GuardStatus();
+}
+
+QString TovraMainWindow::ResolveServer(const QString &host, const QString &recordAddress)
+{
+    QString address;
+    QEventLoop loop;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject receiver;
+    const int lookup = QHostInfo::lookupHost(host, &receiver, [&](const QHostInfo &info) {
+        const QList<QHostAddress> found = info.addresses();
+        for (const QHostAddress &candidate : found) {
+            // IPv4 first: the engines dial it first.
+            if (address.isEmpty() || candidate.protocol() == QAbstractSocket::IPv4Protocol) {
+                address = candidate.toString();
+                if (candidate.protocol() == QAbstractSocket::IPv4Protocol)
+                    break;
+            }
+        }
+        loop.quit();
+    });
+    timeout.start(m_timings.resolveTimeout);
+    loop.exec();
+    QHostInfo::abortHostLookup(lookup);
+    if (address.isEmpty() && !QHostAddress(recordAddress).isNull())
+        address = QHostAddress(recordAddress).toString();
+    log(QStringLiteral("VPN server address: ") + (address.isEmpty() ? QStringLiteral("unknown") : address));
+    return address;
+}
+
+void TovraMainWindow::GuardServerAndDelete()
+{
+    QString address = m_protocolIsOpenVpn ? m_openVpnManager->remoteAddress() : QString();
+    QPair<QString, quint16> transport = serverTransport(m_protocolIsOpenVpn ? int(OpenVPN) : int(IKEv2));
+    QString device;
+    if (m_protocolIsOpenVpn) {
+        if (m_openVpnManager->remotePort() > 0)
+            transport.second = m_openVpnManager->remotePort();
+        device = deviceHolding(m_openVpnManager->tunnelAddress());
+    } else {
+        const Configuration *config = AppContext::instance()->config();
+        const int protocol = config->protocol == Automatic
+                                 ? config->autoProtocolOrder.value(config->autoProtocolIndex, OpenVPN)
+                                 : int(config->protocol);
+        transport = serverTransport(protocol);
+    }
+    if (address.isEmpty())
+        address = m_dialAddress;
+    TovraServer server;
+    if (address.isEmpty() && SelectedServer(&server))
+        address = ResolveServer(server.shortName + QLatin1Char('.') + BuildConstants::serviceDomain(), server.ip);
+    if (address.isEmpty())
+        log(QStringLiteral("The VPN server's address is unknown, it cannot pass the firewall block."));
+    else
+        m_serviceManager->GuardServer(address, transport.first, transport.second, device);
+    m_serviceManager->DeleteGateway();
+}
+
+void TovraMainWindow::InstallDnsFilters()
+{
+    if (m_protocolIsOpenVpn)
+        m_serviceManager->VpnDns(m_openVpnManager->pushedDnsServers());
+    m_serviceManager->AddDnsFilters();
 }
 
 void TovraMainWindow::OnVPNChannelDropped()
@@ -658,6 +864,10 @@ void TovraMainWindow::OnVPNChannelDropped()
     RequestMapImage(false);
     m_connectionState = StateDisconnected;
     m_settingsDialog->SetSmartListEditable(true);
+    // A tunnel that went down by itself (not stopped by the client) leaves the block in force until the next one
+    // is up.
+    if (!m_userStopped && !m_trafficLimitHit && !m_remoteIpFailed && config->killSwitch && m_gatewayDeleted)
+        m_holdBlock = true;
     emit BackToServerSelectState();
 
     if (!m_paramsChangeRequested) {
@@ -740,7 +950,8 @@ void TovraMainWindow::ReconnectAfterDrop()
     ui->tovraConnectButton->setEnabled(true);
 
     if (found) {
-        m_gatewayDeleted = false;
+        if (!m_holdBlock)
+            m_gatewayDeleted = false;
     } else if (AppContext::instance()->config()->killSwitch) {
         log(QStringLiteral("Kill switch is enabled. No need to try to reconnect."));
         ShowPopup(tr("A server error occurred."), tr("Try to connect again or contact support."), tr("OK"));
@@ -792,16 +1003,17 @@ void TovraMainWindow::ApplyConfiguration()
     Configuration *config = context->config();
     if (config->killSwitch) {
         if (!m_gatewayDeleted && m_connectionState == StateConnected)
-            m_serviceManager->DeleteGateway();
+            GuardServerAndDelete();
         SetKillSwitchIndicator(config->killSwitch);
     } else {
         if (m_gatewayDeleted)
             m_serviceManager->RestoreGateway();
+        m_holdBlock = false;
         SetKillSwitchIndicator(false);
     }
     if (config->dnsLeakFix) {
-        if (!m_dnsFiltersAdded && m_connectionState == StateConnected && !m_protocolIsOpenVpn)
-            m_serviceManager->AddDnsFilters();
+        if (!m_dnsFiltersAdded && m_connectionState == StateConnected)
+            InstallDnsFilters();
     } else if (m_dnsFiltersAdded) {
         m_serviceManager->RemoveDnsFilters();
     }

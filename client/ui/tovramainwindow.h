@@ -60,6 +60,8 @@ public:
         int reminderClickDelay = 500;
         int startupCheckInterval = 1000;
         int autoConnectDelay = 500;
+        // Kill switch
+        int resolveTimeout = 5000; // longest wait for the VPN server's address
     };
 
     explicit TovraMainWindow(QWidget *parent = nullptr);
@@ -124,6 +126,9 @@ public slots:
     void OnSrvTaskGtwRestoreFinished(bool ok);
     void OnSrvTaskAddDnsFiltersFinished(bool ok);
     void OnSrvTaskRmvDnsFiltersFinished(bool ok);
+    void OnSrvTaskGuardServerFinished(bool ok);
+    void OnSrvTaskGuardStatusFinished(bool ok);
+    void OnSrvTaskVpnDnsFinished(bool ok);
 
     void ApplyConfiguration();
     void OnServerItemChanged(int index);
@@ -214,6 +219,17 @@ private:
     void ShowTrafficPopup();
     void RequestMapImage(bool connected);
     void ReconnectAfterDrop();
+    // Kill switch
+    // Before the network wait: the helper lifts a block that no tunnel of this run holds.
+    void LiftStaleGuard();
+    // The block's state asked after a failed task (once until its answer).
+    void CheckGuardAfterFailure();
+    // The address literal of a server's host name, or its record's address; empty when neither is known.
+    QString ResolveServer(const QString &host, const QString &recordAddress);
+    // GUARD_SERVER for the tunnel that is up, then DELETE.
+    void GuardServerAndDelete();
+    // VPN_DNS for OpenVPN's pushed servers, then ADD_DNS_FILTERS.
+    void InstallDnsFilters();
     void SetKillSwitchIndicator(bool shown);
     // The selected row; false (and a log line) when the picker selects none.
     bool SelectedServer(TovraServer *server) const;
@@ -271,6 +287,10 @@ private:
     int m_lastAppliedProtocol = 0;
     int m_animationStep = 0;
     bool m_reconnectRunning = false;
+    // Kill switch
+    bool m_holdBlock = false;          // the block stays across the next connect, until a tunnel is up again
+    bool m_guardStatusPending = false; // GUARD_STATUS asked after a failure, not yet answered
+    QString m_dialAddress;             // the address the last dial went to, when the kill switch needed it
 
     // Status, tray and notices
     std::function<bool()> m_trayCheck;

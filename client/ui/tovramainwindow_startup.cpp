@@ -170,6 +170,7 @@ void TovraMainWindow::Initialize()
         MoveCentredOn(m_welcomeDialog, frameGeometry());
         m_welcomeDialog->show();
     }
+    LiftStaleGuard();
     m_stateMachine.start();
 }
 

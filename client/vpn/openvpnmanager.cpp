@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QPointer>
 #include <QRandomGenerator>
 
@@ -17,6 +18,38 @@ const QLatin1String SocketError("Socket error");
 bool holdsLineBreak(const QString &value)
 {
     return value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'));
+}
+
+// An address literal, without a port ("a:53", "[a]:53") or zone; empty when text holds none.
+QString addressLiteral(QString text)
+{
+    if (text.startsWith(QLatin1Char('[')))
+        text = text.mid(1).section(QLatin1Char(']'), 0, 0);
+    else if (text.count(QLatin1Char(':')) == 1)
+        text = text.section(QLatin1Char(':'), 0, 0);
+    QHostAddress address;
+    return !text.contains(QLatin1Char('%')) && address.setAddress(text) ? address.toString() : QString();
+}
+
+// The DNS servers one pushed option names: "dhcp-option DNS a", "dhcp-option DNS6 a" or
+// "dns server N address a [b ...]".
+QStringList dnsServersOf(const QString &option)
+{
+    const QStringList words = option.simplified().split(QLatin1Char(' '));
+    QStringList candidates;
+    if (words.size() == 3 && words.at(0) == QLatin1String("dhcp-option") &&
+        (words.at(1) == QLatin1String("DNS") || words.at(1) == QLatin1String("DNS6")))
+        candidates << words.at(2);
+    else if (words.size() >= 5 && words.at(0) == QLatin1String("dns") && words.at(1) == QLatin1String("server") &&
+             words.at(3) == QLatin1String("address"))
+        candidates = words.mid(4);
+    QStringList servers;
+    for (const QString &candidate : candidates) {
+        const QString address = addressLiteral(candidate);
+        if (!address.isEmpty())
+            servers << address;
+    }
+    return servers;
 }
 
 } // namespace
@@ -76,6 +109,10 @@ void OpenVpnManager::Connect(const QString &serverAddress, const QString &protoc
 
     m_serverAddress = serverAddress;
     m_protocol = protocol;
+    m_remoteAddress.clear();
+    m_remotePort = 0;
+    m_tunnelAddress.clear();
+    m_pushedDns.clear();
     emit Connecting();
     // Both go to a root process: the address into its configuration, the credentials onto its command channel.
     if (!OpenVpnConfig::isHostName(serverAddress.toUtf8())) {
@@ -300,6 +337,9 @@ bool OpenVpnManager::killSwitchEnabled() const
 
 void OpenVpnManager::releaseHold()
 {
+    // The DNS filters need the servers the tunnel pushes, which OpenVPN tells only in its log.
+    if (AppContext::instance()->config()->dnsLeakFix)
+        m_mgmtInterface->SendLogOn();
     m_mgmtInterface->SendReleaseHold();
     m_isHoldReleased = true;
     emit CanCancelConnecting();
@@ -312,9 +352,51 @@ void OpenVpnManager::refuseReconnect()
     StopOVPNService();
 }
 
+QString OpenVpnManager::takeLogLines(const QString &message)
+{
+    const QStringList lines = message.split(QLatin1Char('\n'));
+    QStringList kept;
+    for (const QString &line : lines) {
+        if (!line.startsWith(QLatin1String(">LOG:"))) {
+            kept << line;
+            continue;
+        }
+        // ">LOG:time,flags,PUSH: Received control message: 'PUSH_REPLY,option,option,...'"
+        const int reply = line.indexOf(QLatin1String("PUSH_REPLY,"));
+        if (reply < 0 || !line.contains(QLatin1String("PUSH: Received control message")))
+            continue;
+        const QStringList options = line.mid(reply).trimmed().remove(QLatin1Char('\'')).split(QLatin1Char(','));
+        for (const QString &option : options) {
+            for (const QString &server : dnsServersOf(option)) {
+                if (!m_pushedDns.contains(server))
+                    m_pushedDns << server;
+            }
+        }
+    }
+    return kept.join(QLatin1Char('\n'));
+}
+
+// ">STATE:time,CONNECTED,SUCCESS,local tunnel address,remote address,remote port,..."
+void OpenVpnManager::noteConnectedState(const QString &message)
+{
+    const QStringList lines = message.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QStringList fields = line.trimmed().split(QLatin1Char(','));
+        if (!line.startsWith(QLatin1String(">STATE:")) || fields.size() < 6 ||
+            fields.at(1) != QLatin1String("CONNECTED"))
+            continue;
+        m_tunnelAddress = addressLiteral(fields.at(3));
+        m_remoteAddress = addressLiteral(fields.at(4));
+        m_remotePort = fields.at(5).toUShort();
+    }
+}
+
 void OpenVpnManager::ProcessManagementOutput(QString message)
 {
     if (m_awaitingChannel && !verifyManagementPeer(message))
+        return;
+    message = takeLogLines(message);
+    if (message.trimmed().isEmpty())
         return;
     const auto has = [&message](const char *text) { return message.contains(QLatin1String(text)); };
 
@@ -324,6 +406,7 @@ void OpenVpnManager::ProcessManagementOutput(QString message)
         m_mgmtInterface->SendUsername(m_userName);
         m_mgmtInterface->SendPassword(m_password);
     } else if (has("CONNECTED")) {
+        noteConnectedState(message);
         m_isConnected = true;
         m_isStarting = false;
         emit Connected();

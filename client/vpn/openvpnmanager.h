@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -50,6 +51,13 @@ public:
     bool serverAvailable = true;
     bool serviceAvailable = true;
 
+    // Of the tunnel that is up, from OpenVPN's notices: the server's address and port it connected to, the
+    // tunnel's local address, and the DNS servers the server pushed (cleared by every Connect).
+    QString remoteAddress() const { return m_remoteAddress; }
+    quint16 remotePort() const { return m_remotePort; }
+    QString tunnelAddress() const { return m_tunnelAddress; }
+    QStringList pushedDnsServers() const { return m_pushedDns; }
+
 public slots:
     void Connect(const QString &serverAddress, const QString &protocol);
     void Disconnect();
@@ -82,6 +90,9 @@ private:
     void releaseHold();
     void refuseReconnect();
     bool killSwitchEnabled() const;
+    // Takes OpenVPN's log lines (">LOG:") out of message, noting the DNS servers of the pushed options.
+    QString takeLogLines(const QString &message);
+    void noteConnectedState(const QString &message);
 
     static constexpr int kServiceChecks = 10;
 
@@ -98,6 +109,10 @@ private:
     bool m_isHoldReleased = false;
     QString m_protocol;
     QString m_serverAddress;
+    QString m_remoteAddress;
+    quint16 m_remotePort = 0;
+    QString m_tunnelAddress;
+    QStringList m_pushedDns;
 
     // State of the service-start wait.
     QTimer m_pollTimer;

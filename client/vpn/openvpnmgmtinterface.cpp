@@ -132,6 +132,11 @@ void OpenVpnMgmtInterface::SetState()
     sendCommand(QStringLiteral("state on"));
 }
 
+void OpenVpnMgmtInterface::SendLogOn()
+{
+    sendCommand(QStringLiteral("log on"));
+}
+
 void OpenVpnMgmtInterface::sendCommand(const QString &command)
 {
     m_socket->write(commandBytes(command));

@@ -34,6 +34,8 @@ public slots:
     void SendSIGTERM();
     void SendReleaseHold();
     void SetState();
+    // Real-time log lines (">LOG:"), which carry the options the server pushed.
+    void SendLogOn();
 
 private slots:
     void ReadMessage();

@@ -46,7 +46,7 @@ public:
     }
 };
 
-using Task = void (TovraServiceManager::*)();
+using Task = std::function<void(TovraServiceManager *)>;
 
 // The helper's process is this one, where the scripted service listens.
 class HelperController : public FakeServiceController
@@ -121,6 +121,12 @@ std::unique_ptr<TovraServiceManager> tst_TovraServiceManager::manager(std::uniqu
     connect(manager.get(), &TovraServiceManager::srvTaskRestoreFinished, this, add("restore"));
     connect(manager.get(), &TovraServiceManager::srvTaskAddFiltersFinished, this, add("add"));
     connect(manager.get(), &TovraServiceManager::srvTaskRmvFiltersFinished, this, add("remove"));
+    connect(manager.get(), &TovraServiceManager::srvTaskGuardServerFinished, this, add("guard"));
+    connect(manager.get(), &TovraServiceManager::srvTaskVpnDnsFinished, this, add("dns"));
+    TovraServiceManager *m = manager.get();
+    connect(m, &TovraServiceManager::srvTaskGuardStatusFinished, this, [this, m](bool result) {
+        m_answers << QStringLiteral("status(%1,%2)").arg(result ? "true" : "false", m->guardBlocking() ? "on" : "off");
+    });
     return manager;
 }
 
@@ -171,13 +177,40 @@ void tst_TovraServiceManager::tasks_data()
     QTest::addColumn<QByteArray>("service"); // the reply, or what the service does instead; empty: none listens
     QTest::addColumn<QString>("answer");     // empty: none
     QTest::addColumn<QString>("logLine");
+    QTest::addColumn<int>("end"); // TaskEnd: 0 replied, 1 no reply, 2 not sent
 
     const auto row = [](const char *name, Task task, const char *command, const QByteArray &service, const char *answer,
                         const char *logLine) {
+        const int end = QByteArray(logLine).startsWith("No reply") ? 1 : command[0] ? 0 : 2;
         QTest::newRow(name) << task << QByteArray(command) << service << QString::fromLatin1(answer)
-                            << QString::fromLatin1(logLine);
+                            << QString::fromLatin1(logLine) << end;
     };
     using M = TovraServiceManager;
+    const auto guard = [](const char *address, const char *device) {
+        return [=](M *m) { m->GuardServer(address, "tcp", 443, device); };
+    };
+    const auto status = [](M *m) { m->GuardStatus(); };
+    row("GUARD_SERVER", guard("198.51.100.20", "tun0"), "GUARD_SERVER 198.51.100.20 tcp 443 tun0\n",
+        "SRV SUCCESS GUARD SERVER: admitted", "guard(true)", "SRV SUCCESS GUARD SERVER response received");
+    row("GUARD_SERVER IPv6, no device", guard("2001:db8::1", ""), "GUARD_SERVER 2001:db8::1 tcp 443\n",
+        "SRV ERROR GUARD SERVER: no block", "guard(false)", "SRV ERROR GUARD SERVER response received");
+    row("GUARD_SERVER name not sent", guard("vpn.example 1 RESTORE", ""), "", "unused", "guard(false)",
+        "VPN server not admitted, unusable address or device: vpn.example 1 RESTORE ");
+    row("GUARD_SERVER device with blank not sent", guard("10.0.0.1", "tun0 x"), "", "unused", "guard(false)",
+        "VPN server not admitted, unusable address or device: 10.0.0.1 tun0 x");
+    row("GUARD_STATUS blocking", status, "GUARD_STATUS\n", "SRV SUCCESS GUARD STATUS: blocking", "status(true,on)",
+        "SRV SUCCESS GUARD STATUS response received");
+    row("GUARD_STATUS open", status, "GUARD_STATUS\n", "SRV SUCCESS GUARD STATUS: open", "status(true,off)",
+        "SRV SUCCESS GUARD STATUS response received");
+    row("GUARD_STATUS other word unknown", status, "GUARD_STATUS\n", "SRV SUCCESS GUARD STATUS: maybe blocking",
+        "status(false,off)", "SRV SUCCESS GUARD STATUS response received");
+    row(
+        "VPN_DNS literals only",
+        [](M *m) {
+            m->VpnDns({"10.8.0.1", "x\nRESTORE", "fd00::53", "10.8.0.1"});
+        },
+        "VPN_DNS 10.8.0.1 fd00::53\n", "SRV ERROR VPN DNS: SRV SUCCESS DNS ADD", "dns(false)",
+        "SRV ERROR VPN DNS response received");
     row("INFO success", &M::CheckGateway, "INFO\n", "SRV SUCCESS INFO: Default gateway exists - 1.2.3.4", "check(true)",
         "SRV SUCCESS INFO response received");
     row("DELETE error", &M::DeleteGateway, "DELETE\n", "SRV ERROR DELETE: Default gateway not found", "delete(false)",
@@ -209,21 +242,22 @@ void tst_TovraServiceManager::tasks()
     QFETCH(QString, logLine);
 
     ScriptedService scripted(service);
-    if (!service.isEmpty())
+    if (!service.isEmpty() && service != "unused")
         QVERIFY2(scripted.listen(QHostAddress::LocalHost, 56143), qPrintable(scripted.errorString()));
     const auto manager = this->manager();
     QSignalSpy finished(manager.get(), &TovraServiceManager::srvTaskFinished);
 
     // Twice: each task on a connection of its own, whatever became of the one before. The answer is there
     // when the call returns.
-    (manager.get()->*task)();
-    (manager.get()->*task)();
+    task(manager.get());
+    task(manager.get());
+    QTEST(int(manager->lastTaskEnd()), "end");
     QCOMPARE(m_answers, answer.isEmpty() ? QStringList() : (QStringList{answer, answer}));
     QCOMPARE(finished.count(),
              logLine.startsWith(QLatin1String("SRV")) || logLine.startsWith(QLatin1String("Unknown")) ? 2 : 0);
     QCOMPARE(scripted.received, command + command);
     QCOMPARE(LogCapture::count(logLine), 2);
-    if (!service.isEmpty())
+    if (!service.isEmpty() && service != "unused")
         QTRY_VERIFY_WITH_TIMEOUT(scripted.connectionEnded, 10000);
 }
 

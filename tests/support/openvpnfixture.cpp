@@ -158,10 +158,11 @@ bool OpenVpnServer::start(const QString &dir, QString *error, bool tcp, const QS
     const QString fixed = QStringLiteral("--server 10.99.0.0 255.255.255.0 --topology subnet --dev tun --local "
                                          "127.0.0.1 --port 443 --dh none --verify-client-cert none "
                                          "--username-as-common-name --script-security 2 --disable-dco --verb 3");
-    m_process.start(kOpenVpn, fixed.split(QLatin1Char(' ')) +
-                                  QStringList{"--proto", tcp ? "tcp4-server" : "udp4", "--ca", d + "ca.crt", "--cert",
-                                              d + "server.crt", "--key", d + "server.key", "--auth-user-pass-verify",
-                                              d + "check.sh", "via-file", "--tmp-dir", dir});
+    m_process.start(kOpenVpn,
+                    fixed.split(QLatin1Char(' ')) +
+                        QStringList{"--push", "dhcp-option DNS 10.99.0.1", "--proto", tcp ? "tcp4-server" : "udp4",
+                                    "--ca", d + "ca.crt", "--cert", d + "server.crt", "--key", d + "server.key",
+                                    "--auth-user-pass-verify", d + "check.sh", "via-file", "--tmp-dir", dir});
     if (!m_process.waitForStarted(5000) ||
         !QTest::qWaitFor([this] { return m_log.contains("Initialization Sequence Completed") || !isRunning(); },
                          30000) ||

@@ -33,6 +33,9 @@ constexpr RasHandle kHandle = 0x5150;
 QStringList g_events;
 QStringList g_failing;    // helper commands answered with an error
 QTemporaryDir g_stateDir; // the stand-in helper's state folder
+QStringList g_startup;    // the helper commands of the window's start-up
+// Replies by command word in place of the usual one; an empty one: no reply at all.
+QMap<QString, QByteArray> g_replies;
 
 // RAS at its seam: every dial is started; the test reports it connected or failed from a thread of its own.
 class FakeRas : public RasApi
@@ -95,10 +98,16 @@ public:
                 }
                 const QString command = QString::fromLatin1(line);
                 g_events << command;
-                const QString word =
-                    command.endsWith("DNS_FILTERS") ? "DNS " + command.left(command.indexOf('_')) : command;
+                const QString first = command.section(' ', 0, 0);
+                if (g_replies.contains(first)) {
+                    peer->write(g_replies.value(first));
+                    return;
+                }
+                const QString word = command.endsWith("DNS_FILTERS") ? "DNS " + command.left(command.indexOf('_'))
+                                                                     : QString(first).replace('_', ' ');
                 const char *result = g_failing.contains(command) ? "ERROR" : "SUCCESS";
-                peer->write(QStringLiteral("SRV %1 %2: done\n").arg(result, word).toLatin1());
+                const QString detail = first == "GUARD_STATUS" ? "open" : "done";
+                peer->write(QStringLiteral("SRV %1 %2: %3\n").arg(result, word, detail).toLatin1());
             });
             connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
         });
@@ -129,6 +138,7 @@ QStringList tunnelAddresses()
 TovraServer server(const QString &shortName, int load)
 {
     TovraServer s;
+    s.ip = "198.18.0." + shortName.right(1);
     s.displayName = shortName.toUpper();
     s.key = shortName + QStringLiteral("-key");
     s.shortName = shortName;
@@ -156,6 +166,10 @@ private slots:
     void drops_data();
     void drops();
     void staleAssignedIp();
+    void killSwitchBlock_data();
+    void killSwitchBlock();
+    void staleBlockAtStartup();
+    void reconnectUnderBlock();
     void realOpenVpn();
     void favorite_data();
     void favorite();
@@ -203,6 +217,7 @@ void tst_MainWindowWorkflow::init()
     m_window.reset();
     QVERIFY(m_fixture.reset());
     g_failing.clear();
+    g_replies.clear();
     AppContext *context = AppContext::instance();
     *context->config() = Configuration();
     context->config()->smartServerList = false;
@@ -239,6 +254,9 @@ void tst_MainWindowWorkflow::makeWindow(std::unique_ptr<ServiceController> openV
     context->authManager()->OnTrafficUpdated(true, 10, 1, false);
     answerStartup(m_window.get());
     QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateDisconnected, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.count("GUARD_STATUS"), 2, kWait); // before the network wait, after the start
+    g_startup = g_events;
+    g_events.clear();
 }
 
 void tst_MainWindowWorkflow::guards_data()
@@ -250,16 +268,16 @@ void tst_MainWindowWorkflow::guards_data()
     QTest::addColumn<QStringList>("events"); // connect, apply, then disconnect
     QTest::addColumn<QString>("title");
     const QString d = "dial", add = "ADD_DNS_FILTERS", del = "DELETE", rmv = "REMOVE_DNS_FILTERS", rst = "RESTORE",
-                  h = "hangup";
-    QTest::newRow("IKEv2, both, unchanged") << 2 << 3 << 3 << "" << QStringList{d, add, del, rmv, rst, h} << "";
-    QTest::newRow("L2TP, kill switch") << 3 << 1 << 1 << "" << QStringList{d, del, rst, h} << "";
+                  h = "hangup", g = "GUARD_SERVER 198.18.0.1 udp 500", s = "GUARD_STATUS";
+    QTest::newRow("IKEv2, both, unchanged") << 2 << 3 << 3 << "" << QStringList{d, add, g, del, rmv, rst, h} << "";
+    QTest::newRow("L2TP, kill switch") << 3 << 1 << 1 << "" << QStringList{d, g, del, rst, h} << "";
     QTest::newRow("PPTP, DNS fix") << 4 << 2 << 2 << "" << QStringList{d, add, rmv, h} << "";
     QTest::newRow("PPTP, none") << 4 << 0 << 0 << "" << QStringList{d, h} << "";
-    QTest::newRow("both off while connected") << 2 << 3 << 0 << "" << QStringList{d, add, del, rst, rmv, h} << "";
+    QTest::newRow("both off while connected") << 2 << 3 << 0 << "" << QStringList{d, add, g, del, rst, rmv, h} << "";
     QTest::newRow("on while disconnected") << 2 << -1 << 3 << "" << QStringList() << "";
-    QTest::newRow("DELETE fails") << 2 << 0 << 3 << del << QStringList{d, del, add, rmv, h}
+    QTest::newRow("DELETE fails") << 2 << 0 << 3 << del << QStringList{d, g, del, s, add, rmv, h}
                                   << "Kill Switch Setup Failed.";
-    QTest::newRow("DNS filters fail") << 2 << 0 << 3 << add << QStringList{d, del, add, rst, h}
+    QTest::newRow("DNS filters fail") << 2 << 0 << 3 << add << QStringList{d, g, del, add, s, rst, h}
                                       << "Setup of DNS leak prevention failed.";
 }
 
@@ -288,7 +306,7 @@ void tst_MainWindowWorkflow::guards()
         QVERIFY(shownPopup() != QString() && !m_fixture.logged("Logging out"));
         QVERIFY(!m_window->settingsDialog()->findChild<QCheckBox *>("smartListCheckBox")->isEnabled());
         m_window->messageDialog()->hide();
-        QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), 1 + bool(atConnect & 1) + bool(atConnect & 2), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), 1 + 2 * bool(atConnect & 1) + bool(atConnect & 2), kWait);
     }
     config->killSwitch = applied & 1;
     config->dnsLeakFix = applied & 2;
@@ -520,6 +538,80 @@ void tst_MainWindowWorkflow::staleAssignedIp()
     QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateConnected, kWait);
 }
 
+// The kill switch's DELETE answered late, for a LAN-only machine, or with the route left: what stays due.
+void tst_MainWindowWorkflow::killSwitchBlock_data()
+{
+    QTest::addColumn<QByteArray>("deleteReply"); // empty: none
+    QTest::addColumn<QByteArray>("statusReply"); // empty: none
+    QTest::addColumn<QString>("popup");
+    QTest::addColumn<QStringList>("events"); // connect, then exit
+    const QString d = "dial", g = "GUARD_SERVER 198.18.0.1 udp 500", del = "DELETE", s = "GUARD_STATUS",
+                  rst = "RESTORE", h = "hangup";
+    const QByteArray blocking = "SRV SUCCESS GUARD STATUS: blocking";
+    QTest::newRow("late answer, state unknown")
+        << QByteArray() << QByteArray() << "" << QStringList{d, g, del, s, rst, h};
+    QTest::newRow("LAN only, block holds") << QByteArray("SRV ERROR DELETE: Default gateway not found") << blocking
+                                           << "" << QStringList{d, g, del, s, rst, h};
+    QTest::newRow("route left, block lifted with the setting")
+        << QByteArray("SRV ERROR DELETE: Default gateway (1.2.3.4) exists after removing") << blocking
+        << "Kill Switch Setup Failed." << QStringList{d, g, del, s, rst, h};
+}
+
+void tst_MainWindowWorkflow::killSwitchBlock()
+{
+    QFETCH(QByteArray, deleteReply);
+    QFETCH(QByteArray, statusReply);
+    QFETCH(QString, popup);
+    QFETCH(QStringList, events);
+    AppContext::instance()->config()->killSwitch = true;
+    AppContext::instance()->config()->SaveSettings();
+    m_window->serviceManager()->setTimings({5000, 10, 5, 300});
+    g_replies["DELETE"] = deleteReply;
+    g_replies["GUARD_STATUS"] = statusReply;
+    setProtocol(IKEv2);
+    connectRas();
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), popup.isEmpty() ? 4 : 5, kWait);
+    QCOMPARE(shownPopup(), popup);
+    const QString settings = readFile(AppContext::instance()->dataPaths()->settingsFile());
+    QCOMPARE(settings.contains("<KillSwitch enabled=\"1\"/>"), popup.isEmpty());
+
+    m_window->OnExit(); // RESTORE only when still due
+    QCOMPARE(g_events, events);
+}
+
+// A block left by an earlier run is lifted before the start-up's network wait.
+void tst_MainWindowWorkflow::staleBlockAtStartup()
+{
+    g_replies["GUARD_STATUS"] = "SRV SUCCESS GUARD STATUS: blocking";
+    LogCapture::clear();
+    makeWindow(std::make_unique<FakeOpenVpnService>());
+    QCOMPARE(g_startup.mid(0, 2), (QStringList{"GUARD_STATUS", "RESTORE"}));
+    const QStringList lines = LogCapture::lines();
+    const int lifted = lines.indexOf("Firewall block that no tunnel of this run holds found, lifting it.");
+    QVERIFY(lifted >= 0 && lifted < lines.indexOf(QRegularExpression("^Network state: .*")));
+}
+
+// After a drop the block holds: no RESTORE, no best-server request, the next server admitted before its dial.
+void tst_MainWindowWorkflow::reconnectUnderBlock()
+{
+    AppContext::instance()->config()->killSwitch = true;
+    setProtocol(IKEv2);
+    m_window->setNetworkCheck([] { return true; });
+    connectRas();
+    QTRY_VERIFY_WITH_TIMEOUT(g_events.contains("DELETE"), kWait);
+    AppContext::instance()->config()->smartServerList = true;
+    g_events.clear();
+    m_ras->open = false;
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.count("dial"), 1, kWait);
+    const int admitted = g_events.indexOf("GUARD_SERVER 198.18.0.1 udp 500");
+    QVERIFY2(admitted >= 0 && admitted < g_events.indexOf("dial"), qPrintable(g_events.join(", ")));
+    QVERIFY(!g_events.contains("RESTORE"));
+    QVERIFY(m_fixture.logged("Best server request failed, using previously set server"));
+    QVERIFY(m_fixture.provider.requests("/users/me/servers/best").isEmpty());
+    m_ras->notify(Ras::StateConnected);
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.count("DELETE"), 1, kWait);
+}
+
 void tst_MainWindowWorkflow::realOpenVpn()
 {
     const QString unavailable = OpenVpnServer::unavailable();
@@ -567,8 +659,13 @@ void tst_MainWindowWorkflow::realOpenVpn()
     QCOMPARE(tunnelAddresses(), (QStringList{"10.99.0.1", "10.99.0.2"}));
     QVERIFY(readFile(configFile).contains("\nremote nl1.vpn.tovra.test 443\n"));
     QVERIFY(server.log().contains("authentication succeeded for username 'active@tovra.test'"));
-    QCOMPARE(m_fixture.provider.requests("/users/me/ip").size(), 2);   // the local IP, then the check
-    QTRY_COMPARE_WITH_TIMEOUT(g_events, QStringList{"DELETE"}, kWait); // no DNS filters for OpenVPN
+    QCOMPARE(m_fixture.provider.requests("/users/me/ip").size(), 2); // the local IP, then the check
+    // The pushed DNS server goes to the helper before the filters; the server OpenVPN reached is admitted.
+    QTRY_COMPARE_WITH_TIMEOUT(g_events.size(), 4, kWait);
+    QCOMPARE(g_events.mid(0, 2), (QStringList{"VPN_DNS 10.99.0.1", "ADD_DNS_FILTERS"}));
+    QVERIFY2(QRegularExpression("^GUARD_SERVER 127\\.0\\.0\\.1 tcp 443 tun\\d+$").match(g_events[2]).hasMatch(),
+             qPrintable(g_events[2]));
+    QCOMPARE(g_events[3], "DELETE");
     QVERIFY(readFile(context->dataPaths()->settingsFile()).contains("nl1-key"));
     const QList<qint64> pids = OpenVpnFixture::processesUsing(configFile);
     QCOMPARE(pids.size(), 1);
@@ -576,7 +673,7 @@ void tst_MainWindowWorkflow::realOpenVpn()
     click("tovraDisconnectButton");
     QTRY_COMPARE_WITH_TIMEOUT(m_window->connectionState(), StateDisconnected, kWait);
     QCOMPARE(states.mid(3), QStringList{"ServerSelect:1"});
-    QCOMPARE(g_events, (QStringList{"DELETE", "RESTORE"}));
+    QCOMPARE(g_events.mid(3), (QStringList{"DELETE", "REMOVE_DNS_FILTERS", "RESTORE"}));
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pids.first())), kWait);
     QTRY_COMPARE(tunnelAddresses(), QStringList{"10.99.0.1"}); // the client's tunnel device went with it
     QTest::qWait(200);

@@ -1,7 +1,9 @@
 // tovra-tour: drives the real main window through a whole session inside the demo world (scripts/demo-world):
 // sign-in, server choice, connect with the automatic protocol order (IKEv2 first), the guard's effect on the
-// routing table, disconnect, OpenVPN chosen, a dropped tunnel with the kill switch on, sign-out and "/exit". Prints
-// each step and its result, saves a screenshot of each and ends with 0 only when every step passed.
+// routing table, disconnect, OpenVPN chosen, DNS through the tunnel only, a dropped tunnel with the kill switch on
+// (nothing reaches the provider outside the tunnel, over IPv4 and IPv6, also with a default route added back and
+// after the helper was killed), the block lifted by hand, sign-out and "/exit". Prints each step and its result,
+// saves a screenshot of each and ends with 0 only when every step passed.
 #include "api/tlspolicy.h"
 #include "api/tovraapimanager.h"
 #include "api/tovraauthmanager.h"
@@ -95,6 +97,12 @@ QString defaultRoute()
                 QStringLiteral("default")});
 }
 
+QString defaultRoute6()
+{
+    return run({QStringLiteral("ip"), QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"),
+                QStringLiteral("default")});
+}
+
 // The routing decision for a packet to address; empty when there is no route.
 QString routeTo(const QString &address)
 {
@@ -182,7 +190,21 @@ struct Options
     QString outDir;
     QString email;
     QString password;
+    QString providerNamespace; // the demo world's provider side
+    QString dnsAddress;        // the DNS server the OpenVPN server pushes
+    QString resolverAddress6;  // a DNS server of the provider side reached over IPv6 outside the tunnel
+    QString uplinkResolver;    // the user's link's own DNS server
 };
+
+// Whether the DNS server at server answers a query for name within two seconds.
+bool dnsAnswers(const QString &server, const QString &name)
+{
+    int code = -1;
+    const QString out = run({QStringLiteral("dig"), QStringLiteral("+time=2"), QStringLiteral("+tries=1"),
+                             QStringLiteral("+short"), QLatin1Char('@') + server, name},
+                            &code);
+    return code == 0 && !out.isEmpty();
+}
 
 class Tour
 {
@@ -221,12 +243,24 @@ private:
     // tunnel names the protocol expected to carry it, for the connect times.
     bool connectAndCheck(QString *detail, const QString &tunnel);
     StrongSwanSettings strongSwanSettings() const;
+    // The default routes of the start (IPv4 and IPv6) put back as DHCP or a router advertisement would, then the
+    // API, a resolver over IPv6 and the link's own resolver tried: true when none answered and the provider
+    // counted no packet from the user's link outside the tunnel.
+    bool nothingLeaks(QString *detail);
+    QString inProvider(const QStringList &command, int *exitCode = nullptr) const
+    {
+        return run(QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
+                               m_options.providerNamespace} +
+                       command,
+                   exitCode);
+    }
 
     Options m_options;
     QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/tovra-tour-XXXXXX")};
     std::unique_ptr<TovraMainWindow> m_window;
-    QStringList m_connectTimes; // protocol and ms from the connect click to the connected state, per connect
-    QString m_token;            // the API token of the session, kept for the log check after the sign-out
+    QStringList m_connectTimes;       // protocol and ms from the connect click to the connected state, per connect
+    QString m_token;                  // the API token of the session, kept for the log check after the sign-out
+    QPair<QString, QString> m_routes; // the IPv4 and IPv6 default routes of the start
     int m_steps = 0;
     int m_failed = 0;
 };
@@ -396,6 +430,8 @@ bool Tour::signIn(QString *detail)
 
 bool Tour::connectAndCheck(QString *detail, const QString &tunnel)
 {
+    // A popup left from before is no answer to this connect.
+    m_window->messageDialog()->hide();
     QElapsedTimer clock;
     clock.start();
     click("tovraConnectButton");
@@ -417,12 +453,39 @@ bool Tour::connectAndCheck(QString *detail, const QString &tunnel)
     return true;
 }
 
+bool Tour::nothingLeaks(QString *detail)
+{
+    run(QStringList{QStringLiteral("ip"), QStringLiteral("route"), QStringLiteral("replace")} +
+        m_routes.first.split(QLatin1Char(' ')));
+    run(QStringList{QStringLiteral("ip"), QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("replace")} +
+        m_routes.second.split(QLatin1Char(' ')));
+    const QStringList counter = {QStringLiteral("nft"), QStringLiteral("inet"), QStringLiteral("tovrawatch"),
+                                 QStringLiteral("leaks")};
+    inProvider(QStringList{QStringLiteral("nft"), QStringLiteral("reset"), QStringLiteral("counter")} + counter.mid(1));
+    const bool v4 = canReach(m_options.apiAddress, TOVRA_PROVIDER_API_PORT);
+    const QString name = QStringLiteral("check.") + BuildConstants::serviceDomain();
+    const bool v6 = dnsAnswers(m_options.resolverAddress6, name);
+    const bool dns = dnsAnswers(m_options.uplinkResolver, name);
+    const QString listed = inProvider(
+        QStringList{QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("counter")} + counter.mid(1));
+    const QRegularExpressionMatch packets = QRegularExpression(QStringLiteral("packets (\\d+)")).match(listed);
+    const QString reached = QStringLiteral("reached");
+    const QString blocked = QStringLiteral("blocked");
+    *detail =
+        QStringLiteral("default routes \"%1\" / \"%2\"; API over IPv4 %3, resolver over IPv6 %4, link resolver %5; "
+                       "provider counted %6 packets")
+            .arg(defaultRoute(), defaultRoute6(), v4 ? reached : blocked, v6 ? reached : blocked,
+                 dns ? reached : blocked, packets.hasMatch() ? packets.captured(1) : QStringLiteral("?"));
+    return !v4 && !v6 && !dns && packets.hasMatch() && packets.captured(1) == QLatin1String("0");
+}
+
 void Tour::runSteps()
 {
     AppContext *context = AppContext::instance();
     Configuration *config = context->config();
     const QString api = m_options.apiAddress;
     const QString before = defaultRoute();
+    m_routes = {before, defaultRoute6()};
 
     step(QStringLiteral("Sign in through the sign-in view"), [&](QString *d) {
         const bool ok = signIn(d);
@@ -447,8 +510,8 @@ void Tour::runSteps()
         config->protocol = Automatic;
         config->SaveSettings();
         m_window->ApplyConfiguration();
-        *d = QStringLiteral("default route before: ") + before;
-        return !before.isEmpty();
+        *d = QStringLiteral("default routes before: \"%1\" / \"%2\"").arg(before, m_routes.second);
+        return !before.isEmpty() && !m_routes.second.isEmpty();
     });
     step(QStringLiteral("Connect: the automatic order reaches the tunnel over IKEv2"), [&](QString *d) {
         if (!connectAndCheck(d, ProtocolToString(IKEv2)))
@@ -495,12 +558,29 @@ void Tour::runSteps()
         // A notice of the first connect (the DNS filters') is answered first.
         m_window->messageDialog()->hide();
         config->protocol = OpenVPN;
+        config->dnsLeakFix = true; // switched off when the helper could not filter the first tunnel's DNS
+        config->SaveSettings();
         m_window->ApplyConfiguration();
         if (!connectAndCheck(d, ProtocolToString(OpenVPN)))
             return false;
         const QString route = routeTo(api);
         *d += QStringLiteral("; %1; assigned %2").arg(route, context->ipManager()->assignedIp);
         return route.contains(QLatin1String("dev tun")) && context->ipManager()->assignedIp == m_options.vpnAddress;
+    });
+    step(QStringLiteral("DNS goes only to the server the tunnel pushed"), [&](QString *d) {
+        const QString name = QStringLiteral("check.") + BuildConstants::serviceDomain();
+        const bool passed =
+            logHas(QStringLiteral("Sending command: \"VPN_DNS ") + m_options.dnsAddress + QLatin1Char('\\'));
+        const bool filters =
+            logHas(QStringLiteral("TovraVPNService task (Add dns wfp filters) finished with result: true"));
+        const bool pushed = dnsAnswers(m_options.dnsAddress, name);
+        const bool uplink = dnsAnswers(m_options.uplinkResolver, name);
+        *d = QStringLiteral("VPN_DNS %1, filters %2; pushed server %3, link resolver %4")
+                 .arg(passed ? QStringLiteral("sent") : QStringLiteral("not sent"),
+                      filters ? QStringLiteral("in place") : QStringLiteral("refused"),
+                      pushed ? QStringLiteral("answers") : QStringLiteral("silent"),
+                      uplink ? QStringLiteral("answers") : QStringLiteral("blocked"));
+        return passed && filters && pushed && !uplink;
     });
     step(QStringLiteral("OpenVPN killed: the drop is explained"), [&](QString *d) {
         const QStringList pids = openVpnProcesses();
@@ -513,14 +593,34 @@ void Tour::runSteps()
         *d = QStringLiteral("killed %1; status \"%2\"").arg(pids.join(QLatin1Char(' ')), status());
         return !pids.isEmpty() && explained && status() == QLatin1String("Your connection is not secured");
     });
-    step(QStringLiteral("Nothing leaves outside the tunnel until the next connect"), [&](QString *d) {
-        const QString route = routeTo(api);
-        const bool reached = canReach(api, TOVRA_PROVIDER_API_PORT);
-        *d =
-            QStringLiteral("default route \"%1\", route to %2 \"%3\", API %4")
-                .arg(defaultRoute(), api, route, reached ? QStringLiteral("reachable") : QStringLiteral("unreachable"));
+    step(QStringLiteral("Nothing leaves outside the tunnel, default route or not, IPv4 or IPv6"), [&](QString *d) {
         m_window->messageDialog()->hide();
-        return defaultRoute().isEmpty() && route.isEmpty() && !reached;
+        return nothingLeaks(d);
+    });
+    step(QStringLiteral("The helper killed with SIGKILL: still nothing leaves"), [&](QString *d) {
+        ServiceController helper(QStringLiteral("TovraVPNService"));
+        helper.setRegistryDir(m_dir.filePath(QStringLiteral("services")));
+        const qint64 pid = helper.processId();
+        if (pid <= 0 || ::kill(pid_t(pid), SIGKILL) != 0) {
+            *d = QStringLiteral("no helper process to kill");
+            return false;
+        }
+        waitFor([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }, 10000);
+        const bool held = nothingLeaks(d);
+        *d = QStringLiteral("killed %1; ").arg(pid) + *d;
+        return held;
+    });
+    step(QStringLiteral("TovraVPNService -restore lifts the block: traffic flows again"), [&](QString *d) {
+        int code = -1;
+        const QString out = run({m_dir.filePath(QStringLiteral("TovraVPNService")), QStringLiteral("-restore"),
+                                 QStringLiteral("-statedir"), m_dir.filePath(QStringLiteral("state"))},
+                                &code);
+        const bool flows = waitFor([&] { return canReach(api, TOVRA_PROVIDER_API_PORT); }, 30000);
+        *d = QStringLiteral("-restore ended with %1 (%2); API %3")
+                 .arg(code)
+                 .arg(out.section(QLatin1Char('\n'), -1),
+                      flows ? QStringLiteral("reachable") : QStringLiteral("unreachable"));
+        return flows;
     });
     step(QStringLiteral("Sign out"), [&](QString *d) {
         // Through the account window, as a user signs out.
@@ -648,10 +748,24 @@ int main(int argc, char *argv[])
                                    QStringLiteral("active@tovra.test"));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Its password."),
                                       QStringLiteral("password"), QStringLiteral("Active-2026"));
-    parser.addOptions({api, vpn, ike, ca, out, email, password});
+    const QCommandLineOption provider(QStringLiteral("provider-namespace"),
+                                      QStringLiteral("Network namespace of the provider side."),
+                                      QStringLiteral("name"));
+    const QCommandLineOption dns(QStringLiteral("dns-address"), QStringLiteral("DNS server the VPN pushes."),
+                                 QStringLiteral("address"));
+    const QCommandLineOption resolver6(QStringLiteral("resolver-address6"),
+                                       QStringLiteral("IPv6 address of a DNS server of the provider side."),
+                                       QStringLiteral("address"));
+    const QCommandLineOption resolver(QStringLiteral("uplink-resolver"),
+                                      QStringLiteral("DNS server and gateway of the user's link."),
+                                      QStringLiteral("address"));
+    parser.addOptions({api, vpn, ike, ca, out, email, password, provider, dns, resolver6, resolver});
     parser.process(app);
-    if (!parser.isSet(api) || !parser.isSet(vpn) || !parser.isSet(ike) || !parser.isSet(ca) || !parser.isSet(out)) {
-        std::fprintf(stderr, "tovra-tour: --api-address, --vpn-address, --ike-address, --ca and --out are needed\n");
+    if (!parser.isSet(api) || !parser.isSet(vpn) || !parser.isSet(ike) || !parser.isSet(ca) || !parser.isSet(out) ||
+        !parser.isSet(provider) || !parser.isSet(dns) || !parser.isSet(resolver6) || !parser.isSet(resolver)) {
+        std::fprintf(stderr, "tovra-tour: --api-address, --vpn-address, --ike-address, --ca, --out, "
+                             "--provider-namespace, --dns-address, --resolver-address6 and --uplink-resolver are "
+                             "needed\n");
         return 2;
     }
     if (app.isRunning()) {
@@ -660,7 +774,8 @@ int main(int argc, char *argv[])
     }
 
     Tour tour({parser.value(api), parser.value(vpn), parser.value(ike), parser.value(ca), parser.value(out),
-               parser.value(email), parser.value(password)});
+               parser.value(email), parser.value(password), parser.value(provider), parser.value(dns),
+               parser.value(resolver6), parser.value(resolver)});
     if (!tour.prepare())
         return 1;
     bool stepsDone = false;
