@@ -15,6 +15,7 @@
 
 #include "api/apipaths.h"
 #include "api/logmask.h"
+#include "api/networkaccess.h"
 #include "api/tlspolicy.h"
 #include "api/tovraauthmanager.h"
 #include "api/tovraipmanager.h"
@@ -167,12 +168,21 @@ QString apiPath(const char *path)
 } // namespace
 
 TovraApiManager::TovraApiManager()
-    : m_manager(new QNetworkAccessManager), m_apiBaseUrl(BuildConstants::apiBaseUrl()),
-      m_portalBaseUrl(BuildConstants::portalBaseUrl()), m_mapApiBaseUrl(BuildConstants::mapApiBaseUrl())
+    : m_apiBaseUrl(BuildConstants::apiBaseUrl()), m_portalBaseUrl(BuildConstants::portalBaseUrl()),
+      m_mapApiBaseUrl(BuildConstants::mapApiBaseUrl())
 {
     qRegisterMetaType<TovraServer>("TovraServer");
-    connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
     qAddPostRoutine(::releaseNetwork);
+}
+
+QNetworkAccessManager *TovraApiManager::network()
+{
+    // Made at the first request, after the window shows: the manager loads Qt's network plugins.
+    if (!m_manager && !m_networkReleased) {
+        m_manager = NewNetworkAccessManager();
+        connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraApiManager::ProcessSslErrors);
+    }
+    return m_manager;
 }
 
 TovraApiManager::~TovraApiManager()
@@ -182,6 +192,7 @@ TovraApiManager::~TovraApiManager()
 
 void TovraApiManager::releaseNetwork()
 {
+    m_networkReleased = true;
     if (!m_manager)
         return;
     // Replies dying with the access manager must not reach handlers of objects already gone.
@@ -214,7 +225,7 @@ QNetworkRequest TovraApiManager::makeAuthorizedRequest(const QString &url) const
 
 QNetworkReply *TovraApiManager::get(const QNetworkRequest &request, ReplyHandler handler)
 {
-    if (!m_manager)
+    if (!network())
         return nullptr;
     QNetworkReply *reply = m_manager->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply, handler] { (this->*handler)(reply); });
@@ -236,7 +247,7 @@ QNetworkReply *TovraApiManager::post(const QString &url, const QByteArray &body,
     request.setRawHeader("Content-Length", QByteArray::number(body.size()));
     if (authorized)
         request.setRawHeader("Authorization", QStringLiteral("Bearer: %1").arg(token).toLatin1());
-    if (!m_manager)
+    if (!network())
         return nullptr;
     QNetworkReply *reply = m_manager->post(request, body);
     connect(reply, &QNetworkReply::finished, this, [this, reply, handler] { (this->*handler)(reply); });

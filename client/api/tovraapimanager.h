@@ -153,7 +153,11 @@ private:
     void handleOpenVpnConfig(QNetworkReply *reply, const char *path, bool tcp);
     void fillIpData(bool assigned, const QJsonObject &object);
 
-    QNetworkAccessManager *m_manager;
+    // The access manager, made by the first request; none once released at the end of the process.
+    QNetworkAccessManager *network();
+
+    QNetworkAccessManager *m_manager = nullptr;
+    bool m_networkReleased = false;
     QPointer<QNetworkReply> m_assignedIpReply;
     TovraUserData m_userData;
     ServerLists m_serverLists;

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "api/logmask.h"
+#include "api/networkaccess.h"
 #include "api/oauthredirect.h"
 #include "api/tlspolicy.h"
 #include "api/tovraapimanager.h"
@@ -19,7 +20,7 @@
 
 TovraFacebookAuthManager::TovraFacebookAuthManager(QObject *parent)
     : OAuthRedirectFlow(QStringLiteral("Facebook"), BuildConstants::facebookLandingUrl(), parent),
-      m_manager(new QNetworkAccessManager(this)), m_consentUrlPrefix(BuildConstants::facebookDialogUrl()),
+      m_consentUrlPrefix(BuildConstants::facebookDialogUrl()),
       m_accessTokenUrlPrefix(BuildConstants::facebookAccessTokenUrl()),
       m_profileUrlPrefix(BuildConstants::facebookProfileUrl()), m_redirectUri(BuildConstants::facebookRedirectUrl()),
       m_mailDomain(BuildConstants::facebookMailDomain())
@@ -28,7 +29,8 @@ TovraFacebookAuthManager::TovraFacebookAuthManager(QObject *parent)
 TovraFacebookAuthManager::~TovraFacebookAuthManager()
 {
     // Replies going down with their manager must not reach this half-destroyed object.
-    QObject::disconnect(m_manager, nullptr, this, nullptr);
+    if (m_manager)
+        QObject::disconnect(m_manager, nullptr, this, nullptr);
 }
 
 void TovraFacebookAuthManager::LoginViaFacebook()
@@ -156,6 +158,9 @@ void TovraFacebookAuthManager::ProcessSslErrors(QNetworkReply *pReply, QList<QSs
 
 void TovraFacebookAuthManager::get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *))
 {
+    // Made on the first request: a sign-in through Facebook is rare.
+    if (!m_manager)
+        m_manager = NewNetworkAccessManager(this);
     QObject::disconnect(m_manager, nullptr, nullptr, nullptr);
     connect(m_manager, &QNetworkAccessManager::finished, this, handler);
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &TovraFacebookAuthManager::ProcessSslErrors);

@@ -45,7 +45,7 @@ private:
     void fail() override;
     void get(const QString &url, void (TovraFacebookAuthManager::*handler)(QNetworkReply *));
 
-    QNetworkAccessManager *m_manager;
+    QNetworkAccessManager *m_manager = nullptr;
     QString m_facebookToken;
 
     // The Graph request of this attempt; replies of earlier attempts are dropped.
