@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -16,6 +17,11 @@ struct GuardServer
     QString device; // the tunnel's interface, when the caller named it
 
     bool isSet() const { return !address.isNull(); }
+    // The server ports let through: IKE on udp 500 floats to 4500 behind NAT, so both go together.
+    QList<quint16> ports() const
+    {
+        return protocol == QLatin1String("udp") && port == 500 ? QList<quint16>{500, 4500} : QList<quint16>{port};
+    }
     // "203.0.113.5 udp 1194 tun0" (the device only when set), the form of the command and the state file.
     QString toText() const;
     // Reads that form strictly: a literal IPv4 or IPv6 unicast address, udp or tcp, a port 1-65535 and an

@@ -25,10 +25,14 @@ QString nftBlockScript(const BlockRules &rules)
     }
     if (rules.server.isSet()) {
         const bool ipv6 = rules.server.address.protocol() == QAbstractSocket::IPv6Protocol;
+        QStringList ports;
+        for (const quint16 port : rules.server.ports())
+            ports << QString::number(port);
+        const QString set =
+            ports.size() == 1 ? ports.first() : QStringLiteral("{ %1 }").arg(ports.join(QStringLiteral(", ")));
         output += QStringLiteral("        %1 daddr %2 %3 dport %4 accept\n")
                       .arg(ipv6 ? QStringLiteral("ip6") : QStringLiteral("ip"), rules.server.address.toString(),
-                           rules.server.protocol)
-                      .arg(rules.server.port);
+                           rules.server.protocol, set);
     }
     // What keeps the uplink itself: DHCP, DHCPv6 and IPv6 neighbour discovery.
     output += QStringLiteral("        udp sport 68 udp dport 67 accept\n"

@@ -278,10 +278,11 @@ private:
                     address.conditionValue.uint32 = rules.server.address.toIPv4Address();
                 }
                 const quint8 protocol = rules.server.protocol == QLatin1String("tcp") ? ProtocolTcp : ProtocolUdp;
-                list.push_back({layer,
-                                {uint8Condition(ConditionProtocol, protocol), address,
-                                 uint16Condition(ConditionRemotePort, rules.server.port)},
-                                true});
+                for (const quint16 port : rules.server.ports())
+                    list.push_back({layer,
+                                    {uint8Condition(ConditionProtocol, protocol), address,
+                                     uint16Condition(ConditionRemotePort, port)},
+                                    true});
             }
             // DHCP, DHCPv6 and the neighbour discovery messages that keep the uplink.
             list.push_back(

@@ -830,6 +830,7 @@ void TovraMainWindow::GuardServerAndDelete()
                                  ? config->autoProtocolOrder.value(config->autoProtocolIndex, OpenVPN)
                                  : int(config->protocol);
         transport = serverTransport(protocol);
+        device = m_ikev2Manager->tunnelDevice();
     }
     if (address.isEmpty())
         address = m_dialAddress;

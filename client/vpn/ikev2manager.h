@@ -35,6 +35,8 @@ public:
     void Disconnect();
     void DisconnectOnExit();
     void DeleteEntry();
+    // The device of the connected tunnel, where it has one; empty when unknown.
+    QString tunnelDevice() const { return m_ras->tunnelDevice(); }
 
     // Read by the main window after Disconnected() to explain the drop.
     bool serverAvailable = true;

@@ -88,6 +88,8 @@ public:
     virtual quint32 deleteEntry(const QString &entryName) = 0;
     // Removes and dispatches every pending window message of the calling thread.
     virtual void dispatchMessages() = 0;
+    // The network device that carries a connected tunnel, where it has one of its own; empty when unknown.
+    virtual QString tunnelDevice() const { return QString(); }
 };
 
 // The backend of the platform the program is built for.

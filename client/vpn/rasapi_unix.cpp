@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -373,6 +374,13 @@ class StrongSwanRas : public RasApi
 {
 public:
     explicit StrongSwanRas(const StrongSwanSettings &settings) : m_settings(settings) {}
+
+    // strongSwan's own data path carries the tunnel on its TUN device; the kernel's has no device.
+    QString tunnelDevice() const override
+    {
+        const QNetworkInterface device = QNetworkInterface::interfaceFromName(QStringLiteral("ipsec0"));
+        return device.isValid() && device.flags().testFlag(QNetworkInterface::IsUp) ? device.name() : QString();
+    }
     ~StrongSwanRas() override
     {
         if (m_job)

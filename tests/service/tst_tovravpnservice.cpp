@@ -30,6 +30,7 @@ private slots:
     void killSwitchLayouts_data();
     void killSwitchLayouts();
     void blockOutlivesService();
+    void blockRulesLoad_data();
     void blockRulesLoad();
     void connectionLimits();
     void dnsFilters();
@@ -425,11 +426,24 @@ void tst_TovraVPNService::blockOutlivesService()
 }
 
 // The rules no command sets up yet (an IPv6 server, the IPsec exception) load as well.
+void tst_TovraVPNService::blockRulesLoad_data()
+{
+    QTest::addColumn<QStringList>("server");
+    QTest::addColumn<QByteArray>("rule");
+    QTest::newRow("IPv6 server") << QStringList{"2001:db8::1", "udp", "1194"}
+                                 << QByteArray("ip6 daddr 2001:db8::1 udp dport 1194 accept");
+    QTest::newRow("IKE with its NAT traversal port")
+        << QStringList{"198.51.100.20", "udp", "500"}
+        << QByteArray("ip daddr 198.51.100.20 udp dport { 500, 4500 } accept");
+}
+
 void tst_TovraVPNService::blockRulesLoad()
 {
+    QFETCH(QStringList, server);
+    QFETCH(QByteArray, rule);
     BlockRules rules;
     rules.tunnelDevice = QStringLiteral("tun0");
-    QVERIFY(GuardServer::fromWords({"2001:db8::1", "udp", "1194"}, &rules.server));
+    QVERIFY(GuardServer::fromWords(server, &rules.server));
     rules.allowIpsec = true;
     QProcess nft;
     nft.start("ip", {"netns", "exec", m_ns->name(), "nft", "-f", "-"});
@@ -437,9 +451,7 @@ void tst_TovraVPNService::blockRulesLoad()
     nft.closeWriteChannel();
     QVERIFY(nft.waitForFinished(30000) && nft.exitCode() == 0);
     const QByteArray table = m_ns->exec({"nft", "list", "table", "inet", "tovra_killswitch"}).output;
-    QVERIFY2(table.contains("ip6 daddr 2001:db8::1 udp dport 1194 accept") &&
-                 table.count("rt ipsec exists accept") == 2,
-             table);
+    QVERIFY2(table.contains(rule) && table.count("rt ipsec exists accept") == 2, table);
 }
 
 void tst_TovraVPNService::dnsFilters()
